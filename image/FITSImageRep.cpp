@@ -1,0 +1,258 @@
+#include "FITSImageRep.h"
+
+#include <fitsio.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <new>
+
+namespace {
+
+// Pixel memory larger than this is refused: a hostile header must not make us allocate
+// gigabytes for a file of a few kilobytes. Tile-compressed HDUs legitimately expand, so the
+// limit grows with the file.
+bool pixelBytesAllowed(unsigned __int128 bytes, qsizetype fileSize) {
+    const unsigned __int128 hardLimit = (unsigned __int128)1 << 32;  // 4 GiB
+    const unsigned __int128 relative = (unsigned __int128)fileSize * 256 + (64u << 20);
+    return bytes <= hardLimit && bytes <= relative;
+}
+
+// One open memory file; closed on scope exit.
+class MemFile {
+public:
+    explicit MemFile(const QByteArray& bytes)
+        : address_(const_cast<char*>(bytes.constData())), size_(size_t(bytes.size())) {
+        fits_open_memfile(&fptr_, "", READONLY, &address_, &size_, 0, nullptr, &status);
+        if (status != 0) fptr_ = nullptr;
+    }
+    ~MemFile() { close(); }
+    void close() {
+        if (fptr_) {
+            int s = 0;
+            fits_close_file(fptr_, &s);
+            fptr_ = nullptr;
+        }
+    }
+    fitsfile* get() const { return fptr_; }
+    int status = 0;  // CFITSIO status of the last call
+
+private:
+    void* address_;            // CFITSIO keeps the address of this pointer while open
+    size_t size_;              // and of this size
+    fitsfile* fptr_ = nullptr;
+};
+
+// Reads one plane (1-based) of npix samples of CFITSIO type `type` into `out`. A failed read
+// leaves the zeroed memory as it is.
+void readPlane(fitsfile* f, int type, long plane, LONGLONG npix, void* out) {
+    long first[3] = {1, 1, plane};
+    int status = 0;
+    fits_read_pix(f, type, first, npix, nullptr, out, nullptr, &status);
+}
+
+// Scales double samples (one or more planes, interleaved into `out` with `channels` words per
+// pixel) into 0..65535. NaN and infinite samples take no part in the range; NaN and -inf give
+// 0, +inf 65535, so no sample leaves the 16-bit range whatever the data.
+void scaleToSixteenBits(const std::vector<std::vector<double>>& planes, int64_t npix,
+                        int channels, uint16_t* out) {
+    double lo = DBL_MAX, hi = 0.0;
+    for (const auto& plane : planes)
+        for (double v : plane) {
+            if (!std::isfinite(v)) continue;
+            if (v < lo) lo = v;
+            if (v > hi) hi = v;
+        }
+    const double step = (hi - lo) / 65535.0;
+    for (size_t c = 0; c < planes.size(); ++c) {
+        const double* in = planes[c].data();
+        for (int64_t i = 0; i < npix; ++i) {
+            double v = in[i];
+            uint16_t s = 0;
+            if (hi != lo && !std::isnan(v)) {
+                double t = (v - lo) / step;
+                if (t >= 65535.0)
+                    s = 65535;
+                else if (t > 0.0)
+                    s = uint16_t(t);
+            }
+            out[i * channels + int64_t(c)] = s;
+        }
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes, int hdu) {
+    auto rep = std::make_shared<FITSImageRep>();
+    rep->data = bytes;
+
+    MemFile file(rep->data);
+    fitsfile* f = file.get();
+    if (!f) return nullptr;
+    int status = 0;
+    int hduType = 0;
+    fits_movabs_hdu(f, hdu, &hduType, &status);
+    int keyCount = 0;
+    fits_get_hdrspace(f, &keyCount, nullptr, &status);
+    if (status != 0) return nullptr;
+
+    rep->metadata.append({"key", "value", "comment"});
+    for (int n = 1; n <= keyCount; ++n) {
+        char key[FLEN_CARD] = {}, value[FLEN_CARD] = {}, comment[FLEN_CARD] = {};
+        int s = 0;
+        fits_read_keyn(f, n, key, value, comment, &s);
+        QStringList row{QString::fromLatin1(key), QString::fromLatin1(value),
+                        QString::fromLatin1(comment)};
+        if (row[0] == "EXTNAME") rep->name = row[1];
+        rep->metadata.append(row);
+    }
+
+    if (hduType == IMAGE_HDU) {
+        int bitpix = 0, naxis = 0;
+        long naxes[3] = {1, 1, 1};
+        fits_get_img_param(f, 3, &bitpix, &naxis, naxes, &status);
+        if (status != 0) return nullptr;
+        const int64_t width = naxes[0], height = naxes[1];
+        if (naxis == 0) {
+            if (!rep->describe(nullptr, 1, 1, 8, 1, false, false, ColorSpace::CalibratedWhite, 0,
+                               1, 8, 0, true))
+                return nullptr;
+        } else if (naxis == 2 || naxis == 3) {
+            if (width <= 0 || height <= 0) return nullptr;
+            const int channels = naxis == 3 ? 3 : 1;
+            const int planesPresent = naxis == 3 ? int(std::min<long>(3, naxes[2])) : 1;
+            if (planesPresent < 1) return nullptr;
+            const int bytesPerSample = bitpix == 8 ? 1 : 2;
+            const unsigned __int128 total =
+                (unsigned __int128)width * height * channels * bytesPerSample;
+            if (!pixelBytesAllowed(total, bytes.size())) return nullptr;
+            const int64_t npix = width * height;
+            try {
+                rep->buffer.assign(size_t(total), 0);
+                if (bitpix == 8 || bitpix == 16) {
+                    const int type = bitpix == 8 ? TBYTE : TUSHORT;
+                    if (channels == 1) {
+                        readPlane(f, type, 1, npix, rep->buffer.data());
+                    } else {
+                        std::vector<uint8_t> plane(size_t(npix) * bytesPerSample);
+                        for (int c = 0; c < planesPresent; ++c) {
+                            std::fill(plane.begin(), plane.end(), 0);
+                            readPlane(f, type, c + 1, npix, plane.data());
+                            if (bytesPerSample == 1) {
+                                uint8_t* out = rep->buffer.data();
+                                for (int64_t i = 0; i < npix; ++i) out[i * 3 + c] = plane[i];
+                            } else {
+                                auto* out = reinterpret_cast<uint16_t*>(rep->buffer.data());
+                                auto* in = reinterpret_cast<const uint16_t*>(plane.data());
+                                for (int64_t i = 0; i < npix; ++i) out[i * 3 + c] = in[i];
+                            }
+                        }
+                    }
+                } else {
+                    std::vector<std::vector<double>> planes(planesPresent);
+                    for (int c = 0; c < planesPresent; ++c) {
+                        planes[c].assign(size_t(npix), 0.0);
+                        readPlane(f, TDOUBLE, c + 1, npix, planes[c].data());
+                    }
+                    scaleToSixteenBits(planes, npix, channels,
+                                       reinterpret_cast<uint16_t*>(rep->buffer.data()));
+                }
+            } catch (const std::bad_alloc&) {
+                return nullptr;
+            }
+            rep->bufferSize = int64_t(total);
+            const int64_t bps = bytesPerSample * 8;
+            uint8_t* planes[1] = {rep->buffer.data()};
+            if (!rep->describe(planes, width, height, bps, channels, false, false,
+                               channels == 3 ? ColorSpace::DeviceRGB : ColorSpace::CalibratedWhite,
+                               0, width * channels * bytesPerSample, bps * channels,
+                               rep->buffer.size()))
+                return nullptr;
+        } else {
+            return nullptr;
+        }
+    } else {
+        if (!rep->describe(nullptr, 1, 1, 8, 1, false, false, ColorSpace::CalibratedWhite, 0, 1,
+                           8, 0, true))
+            return nullptr;
+        int ncols = 0;
+        LONGLONG nrows = 0;
+        fits_get_num_cols(f, &ncols, &status);
+        fits_get_num_rowsll(f, &nrows, &status);
+        status = 0;
+
+        StringTable table;
+        QStringList names;
+        int colnum = 0;
+        // CFITSIO steps to the next matching column while the status stays COL_NOT_UNIQUE.
+        for (int guard = 0; colnum < ncols && guard < ncols; ++guard) {
+            char colname[FLEN_VALUE] = {};
+            fits_get_colname(f, CASEINSEN, const_cast<char*>("*"), colname, &colnum, &status);
+            if (status != 0 && status != COL_NOT_UNIQUE) break;
+            names.append(QString::fromLatin1(colname));
+            if (colnum >= ncols) break;
+        }
+        table.append(names);
+        status = 0;
+
+        // Size each column's text buffer from its display width, so wide cells never overrun.
+        std::vector<std::vector<char>> buffers(size_t(std::max(ncols, 0)));
+        for (int c = 1; c <= ncols; ++c) {
+            int width = 0, s = 0, typecode = 0;
+            LONGLONG repeat = 0, w = 0;
+            fits_get_col_display_width(f, c, &width, &s);
+            s = 0;
+            fits_get_eqcoltypell(f, c, &typecode, &repeat, &w, &s);
+            LONGLONG need = std::max<LONGLONG>({80, LONGLONG(width), w, typecode == TSTRING ? repeat : 0});
+            need = std::min<LONGLONG>(need, 1 << 20);
+            buffers[c - 1].assign(size_t(need) + 2, 0);
+        }
+        char nulstr[] = "*";
+        for (LONGLONG r = 1; r <= nrows; ++r) {
+            QStringList row;
+            row.reserve(ncols);
+            for (int c = 1; c <= ncols; ++c) {
+                std::vector<char>& cell = buffers[c - 1];
+                std::fill(cell.begin(), cell.end(), 0);
+                char* cells[1] = {cell.data()};
+                int s = 0, anynul = 0;  // CFITSIO writes the null flag even when not asked
+                fits_read_col_str(f, c, r, 1, 1, nulstr, cells, &anynul, &s);
+                cell.back() = 0;
+                row.append(QString::fromLatin1(cell.data()));
+            }
+            table.append(row);
+        }
+        rep->tabledata = table;
+    }
+
+    int hduCount = 0;
+    int s = 0;
+    fits_get_num_hdus(f, &hduCount, &s);
+    file.close();
+    if (hdu == 1 && hduCount >= 2) {
+        for (int k = 2; k <= hduCount; ++k) {
+            auto ext = initWithData(bytes, k);
+            if (ext) rep->extensions.push_back(ext);
+        }
+    }
+    return rep;
+}
+
+bool FITSImageRep::canInitWithData(const QByteArray& data) {
+    return hasPrefixBytes(data, "SIMPLE", 6);
+}
+
+ImageRepPtr FITSImageRep::initWithData(const QByteArray& data) { return initWithData(data, 1); }
+
+ImageRepList FITSImageRep::imageRepsWithData(const QByteArray& data) {
+    ImageRepPtr rep = initWithData(data);
+    if (!rep) return {};
+    return {rep};
+}
+
+const ImageRepClass& FITSImageRep::imageRepClass() {
+    static const ImageRepClass cls{"FITSImageRep", &canInitWithData, &imageRepsWithData,
+                                   &initWithData};
+    return cls;
+}

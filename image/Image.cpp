@@ -1,0 +1,87 @@
+// Loading: how an Image comes into being from a file's bytes or from a further FITS HDU.
+#include "Image.h"
+
+#include "FITSImageRep.h"
+
+#include <cstdlib>
+
+Image::Image() {
+    cachedPlanes = static_cast<uint8_t**>(std::calloc(1, sizeof(uint8_t*)));
+}
+
+Image::~Image() {
+    std::free(cachedPlanes);
+    if (cachedBitmapData && !metalCachedBitmapData) std::free(cachedBitmapData);
+}
+
+// Takes the first bitmap among the representations, or nothing.
+static std::shared_ptr<BitmapImageRep> firstBitmap(const ImageRepList& reps) {
+    for (const ImageRepPtr& rep : reps)
+        if (auto bitmap = std::dynamic_pointer_cast<BitmapImageRep>(rep)) return bitmap;
+    return nullptr;
+}
+
+ImagePtr Image::create(const QByteArray& bytes, const QString& givenFormat) {
+    ImagePtr image(new Image());
+    image->data = bytes;
+    image->format = givenFormat.toLower();
+
+    // Camera RAW files are decoded from memory; everything else goes through the registry.
+    if (image->format == ".nef" || image->format == ".arw")
+        image->original = DecodedImage::initWithCameraRaw(image->data);
+    else
+        image->original = DecodedImage::initWithData(image->data);
+
+    image->properties = imageSourceProperties(image->data);
+    if (!image->original) return image;
+
+    auto bitmap = firstBitmap(image->original->representations);
+    if (!bitmap) return image;
+
+    image->originalImageRep = bitmap;
+    image->width = bitmap->pixelsWide;
+    image->height = bitmap->pixelsHigh;
+    image->size = image->width * image->height;
+    image->bitsPerPixel = bitmap->bitsPerPixel;
+    image->properties = image->original->exif;
+
+    if (auto fits = std::dynamic_pointer_cast<FITSImageRep>(bitmap)) {
+        image->metadata = fits->metadata;
+        if (fits->bufferSize == 0) {
+            image->originalImageRep = nullptr;
+            image->autoWhitePoint = 0;
+            image->min = 0;
+        }
+        for (const auto& ext : fits->extensions)
+            image->extensions.push_back(createForExtension(*image, ext));
+        return image;
+    }
+    return image;
+}
+
+ImagePtr Image::createForExtension(const Image& parent, const ImageRepPtr& rep) {
+    ImagePtr image(new Image());
+    image->data = parent.data;
+    image->format = parent.format;
+
+    auto bitmap = std::dynamic_pointer_cast<BitmapImageRep>(rep);
+    if (bitmap) {
+        image->originalImageRep = bitmap;
+        image->width = bitmap->pixelsWide;
+        image->height = bitmap->pixelsHigh;
+        image->size = image->width * image->height;
+        image->bitsPerPixel = bitmap->bitsPerPixel;
+        if (auto fits = std::dynamic_pointer_cast<FITSImageRep>(bitmap)) {
+            image->name = fits->name;
+            image->metadata = fits->metadata;
+            image->tabledata = fits->tabledata;
+            if (fits->bufferSize == 0) {
+                image->originalImageRep = nullptr;
+                image->autoWhitePoint = 0;
+                image->min = 0;
+            }
+        }
+    }
+    image->histogram();
+    return image;
+}

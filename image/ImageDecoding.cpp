@@ -1,0 +1,198 @@
+#include "ImageDecoding.h"
+
+#include "FITSImageRep.h"
+#include "RawImageRep.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+
+#include <libraw/libraw.h>
+
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+std::mutex registryMutex;
+std::vector<ImageRepClass>& registry() {
+    static std::vector<ImageRepClass> classes;
+    return classes;
+}
+
+// Copies a QImage (already in the chosen format) into packed rows of `rowBytes` each.
+std::shared_ptr<OwnedBitmapImageRep> packRows(const QImage& image, int64_t rowBytes,
+                                              int64_t bps, int64_t spp, bool alpha,
+                                              ColorSpace space, int64_t format, int64_t bpp) {
+    auto rep = std::make_shared<OwnedBitmapImageRep>();
+    const int64_t w = image.width(), h = image.height();
+    rep->pixels.resize(size_t(rowBytes * h));
+    for (int64_t y = 0; y < h; ++y)
+        std::memcpy(rep->pixels.data() + y * rowBytes, image.constScanLine(int(y)), size_t(rowBytes));
+    uint8_t* planes[1] = {rep->pixels.data()};
+    if (!rep->describe(planes, w, h, bps, spp, alpha, false, space, format, rowBytes, bpp,
+                       rep->pixels.size()))
+        return nullptr;
+    return rep;
+}
+
+// Packs a 16-bit-per-channel image into 48-bit RGB rows (alpha dropped).
+std::shared_ptr<OwnedBitmapImageRep> packRgb48(const QImage& source) {
+    QImage image = source.convertToFormat(QImage::Format_RGBX64);
+    auto rep = std::make_shared<OwnedBitmapImageRep>();
+    const int64_t w = image.width(), h = image.height();
+    const int64_t rowBytes = w * 6;
+    rep->pixels.resize(size_t(rowBytes * h));
+    for (int64_t y = 0; y < h; ++y) {
+        const auto* in = reinterpret_cast<const QRgba64*>(image.constScanLine(int(y)));
+        auto* out = reinterpret_cast<uint16_t*>(rep->pixels.data() + y * rowBytes);
+        for (int64_t x = 0; x < w; ++x) {
+            out[3 * x] = in[x].red();
+            out[3 * x + 1] = in[x].green();
+            out[3 * x + 2] = in[x].blue();
+        }
+    }
+    uint8_t* planes[1] = {rep->pixels.data()};
+    if (!rep->describe(planes, w, h, 16, 3, false, false, ColorSpace::DeviceRGB, 0, rowBytes, 48,
+                       rep->pixels.size()))
+        return nullptr;
+    return rep;
+}
+
+bool isSixteenBitColour(QImage::Format f) {
+    switch (f) {
+        case QImage::Format_RGBX64:
+        case QImage::Format_RGBA64:
+        case QImage::Format_RGBA64_Premultiplied:
+        case QImage::Format_RGBX16FPx4:
+        case QImage::Format_RGBA16FPx4:
+        case QImage::Format_RGBA16FPx4_Premultiplied:
+        case QImage::Format_RGBX32FPx4:
+        case QImage::Format_RGBA32FPx4:
+        case QImage::Format_RGBA32FPx4_Premultiplied:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The bitmap description of a decoded QImage: grey 8 or 16 bits, RGB 24 or 48 bits, or RGBA
+// 32 bits with the alpha sample last and not premultiplied.
+std::shared_ptr<OwnedBitmapImageRep> bitmapFromQImage(const QImage& image) {
+    const int64_t w = image.width();
+    if (image.format() == QImage::Format_Grayscale16)
+        return packRows(image, w * 2, 16, 1, false, ColorSpace::CalibratedWhite, 0, 16);
+    const bool paletteGrey = (image.format() == QImage::Format_Indexed8 ||
+                              image.format() == QImage::Format_Mono ||
+                              image.format() == QImage::Format_MonoLSB) &&
+                             image.isGrayscale() && !image.hasAlphaChannel();
+    if (image.format() == QImage::Format_Grayscale8 || paletteGrey)
+        return packRows(image.convertToFormat(QImage::Format_Grayscale8), w, 8, 1, false,
+                        ColorSpace::CalibratedWhite, 0, 8);
+    if (isSixteenBitColour(image.format())) return packRgb48(image);
+    if (image.hasAlphaChannel())
+        return packRows(image.convertToFormat(QImage::Format_RGBA8888), w * 4, 8, 4, true,
+                        ColorSpace::DeviceRGB, BitmapFormatAlphaNonpremultiplied, 32);
+    return packRows(image.convertToFormat(QImage::Format_RGB888), w * 3, 8, 3, false,
+                    ColorSpace::DeviceRGB, 0, 24);
+}
+
+std::optional<QVariantMap> textKeys(QImageReader& reader) {
+    QVariantMap map;
+    for (const QString& key : reader.textKeys()) map.insert(key, reader.text(key));
+    if (map.isEmpty()) return std::nullopt;
+    return map;
+}
+
+std::shared_ptr<DecodedImage> decodeWithQt(const QByteArray& data) {
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(false);
+    QImage image = reader.read();
+    if (image.isNull()) return nullptr;
+    auto rep = bitmapFromQImage(image);
+    if (!rep) return nullptr;
+    auto decoded = std::make_shared<DecodedImage>();
+    decoded->representations.push_back(rep);
+    decoded->exif = textKeys(reader);
+    return decoded;
+}
+
+}  // namespace
+
+void registerImageRepClass(const ImageRepClass& cls) {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    for (const ImageRepClass& c : registry())
+        if (std::strcmp(c.name, cls.name) == 0) return;
+    registry().push_back(cls);
+}
+
+std::vector<ImageRepClass> registeredImageRepClasses() {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    return registry();
+}
+
+void registerImageReaders() {
+    registerImageRepClass(RawImageRep::imageRepClass());
+    registerImageRepClass(FITSImageRep::imageRepClass());
+}
+
+std::shared_ptr<DecodedImage> DecodedImage::initWithData(const QByteArray& data) {
+    for (const ImageRepClass& cls : registeredImageRepClasses()) {
+        if (!cls.canInitWithData(data)) continue;
+        ImageRepList reps = cls.imageRepsWithData(data);
+        if (reps.empty()) return nullptr;
+        auto decoded = std::make_shared<DecodedImage>();
+        decoded->representations = std::move(reps);
+        return decoded;
+    }
+    return decodeWithQt(data);
+}
+
+std::shared_ptr<DecodedImage> DecodedImage::initWithCameraRaw(const QByteArray& data) {
+    if (data.isEmpty()) return nullptr;
+    try {
+        auto raw = std::make_unique<LibRaw>();
+        if (raw->open_buffer(const_cast<char*>(data.constData()), size_t(data.size())) !=
+            LIBRAW_SUCCESS)
+            return nullptr;
+        if (raw->unpack() != LIBRAW_SUCCESS) return nullptr;
+        raw->imgdata.params.output_bps = 16;
+        if (raw->dcraw_process() != LIBRAW_SUCCESS) return nullptr;
+        int error = 0;
+        libraw_processed_image_t* img = raw->dcraw_make_mem_image(&error);
+        if (!img) return nullptr;
+        std::shared_ptr<DecodedImage> decoded;
+        if (img->type == LIBRAW_IMAGE_BITMAP && img->colors == 3 && img->bits == 16 &&
+            img->width > 0 && img->height > 0 &&
+            img->data_size >= unsigned(img->width) * img->height * 6u) {
+            auto rep = std::make_shared<OwnedBitmapImageRep>();
+            rep->pixels.assign(img->data, img->data + size_t(img->width) * img->height * 6u);
+            uint8_t* planes[1] = {rep->pixels.data()};
+            if (rep->describe(planes, img->width, img->height, 16, 3, false, false,
+                              ColorSpace::DeviceRGB, 0, int64_t(img->width) * 6, 48,
+                              rep->pixels.size())) {
+                decoded = std::make_shared<DecodedImage>();
+                decoded->representations.push_back(rep);
+            }
+        }
+        LibRaw::dcraw_clear_mem(img);
+        return decoded;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+std::optional<QVariantMap> imageSourceProperties(const QByteArray& data) {
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    if (!reader.canRead()) return std::nullopt;
+    QVariantMap map;
+    map.insert("format", QString::fromLatin1(reader.format()));
+    for (const QString& key : reader.textKeys()) map.insert(key, reader.text(key));
+    return map;
+}

@@ -1,0 +1,21 @@
+// quasel-tool: the developers' command-line companion. Each command lives in its own file.
+#pragma once
+
+#include "Image.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+// Each command takes the arguments after its name and returns the process exit code.
+int runInfo(const QStringList& args);
+int runRender(const QStringList& args);
+int runProbe(const QStringList& args);
+
+// Loads a file as the viewer does (format from the extension); nullptr when unreadable.
+ImagePtr loadImageFile(const QString& path, QString* error);
+// The fields of an Image (and of its children) as one JSON object.
+QJsonObject describeImage(Image& image);
+// Writes text to standard output / standard error.
+void printOut(const QString& text);
+void printErr(const QString& text);

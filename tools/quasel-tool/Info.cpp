@@ -1,0 +1,137 @@
+// quasel-tool info: what loading made of a file.
+#include "Commands.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+void printOut(const QString& text) {
+    std::fputs(text.toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void printErr(const QString& text) {
+    std::fputs(text.toUtf8().constData(), stderr);
+    std::fflush(stderr);
+}
+
+ImagePtr loadImageFile(const QString& path, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error) *error = "cannot read " + path;
+        return nullptr;
+    }
+    const QString suffix = QFileInfo(path).suffix();
+    return Image::create(file.readAll(), "." + suffix);
+}
+
+static QJsonValue stringTableJson(const StringTable& table, qsizetype limit = -1) {
+    QJsonArray rows;
+    for (qsizetype r = 0; r < table.size() && (limit < 0 || r < limit); ++r)
+        rows.append(QJsonArray::fromStringList(table[r]));
+    return rows;
+}
+
+// SHA-256 of the bitmap's rows packed (width x bitsPerPixel / 8 bytes each, top row first).
+static QJsonValue pixelsSha256(const Image& image) {
+    const auto& rep = image.originalImageRep;
+    if (!rep || !rep->bitmapData()) return QJsonValue::Null;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const int64_t packed = rep->pixelsWide * rep->bitsPerPixel / 8;
+    for (int p = 0; p < rep->numberOfPlanes; ++p)
+        for (int64_t y = 0; y < rep->pixelsHigh; ++y)
+            hash.addData(QByteArrayView(
+                reinterpret_cast<const char*>(rep->plane(p) + y * rep->bytesPerRow), packed));
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QJsonObject describeImage(Image& image) {
+    QJsonObject o;
+    o["format"] = image.format;
+    o["hasPicture"] = image.hasPicture();
+    o["width"] = qint64(image.width);
+    o["height"] = qint64(image.height);
+    o["size"] = qint64(image.size);
+    o["bitsPerPixel"] = qint64(image.bitsPerPixel);
+    const auto& rep = image.originalImageRep;
+    o["bitsPerSample"] = rep ? qint64(rep->bitsPerSample) : 0;
+    o["samplesPerPixel"] = rep ? qint64(rep->samplesPerPixel) : 0;
+    o["bytesPerRow"] = rep ? qint64(rep->bytesPerRow) : 0;
+    o["bitmapFormat"] = rep ? qint64(rep->bitmapFormat) : 0;
+    o["pixelsSha256"] = pixelsSha256(image);
+    o["name"] = image.name ? QJsonValue(*image.name) : QJsonValue::Null;
+    o["metadata"] = image.metadata ? stringTableJson(*image.metadata) : QJsonValue::Null;
+    if (image.tabledata) {
+        QJsonObject t;
+        t["rows"] = qint64(image.tabledata->size());
+        t["columns"] = image.tabledata->isEmpty() ? 0 : qint64(image.tabledata->first().size());
+        t["head"] = stringTableJson(*image.tabledata, 3);
+        o["tabledata"] = t;
+    } else {
+        o["tabledata"] = QJsonValue::Null;
+    }
+    QJsonArray children;
+    for (const ImagePtr& child : image.extensions) children.append(describeImage(*child));
+    o["extensions"] = children;
+    return o;
+}
+
+static void printText(const QJsonObject& o, const QString& indent) {
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        if (it.key() == "extensions") continue;
+        const QJsonValue v = it.value();
+        if (it.key() == "metadata" && v.isArray()) {
+            printOut(indent + "metadata:\n");
+            for (const QJsonValue& row : v.toArray()) {
+                QStringList cells;
+                for (const QJsonValue& c : row.toArray()) cells << c.toString();
+                printOut(indent + "  " + cells.join(" | ") + "\n");
+            }
+            continue;
+        }
+        QString text = v.isObject() || v.isArray()
+                           ? QString::fromUtf8(QJsonDocument(v.isObject() ? QJsonDocument(v.toObject())
+                                                                          : QJsonDocument(v.toArray()))
+                                                   .toJson(QJsonDocument::Compact))
+                           : v.toVariant().toString();
+        if (v.isNull()) text = "-";
+        if (v.isBool()) text = v.toBool() ? "yes" : "no";
+        printOut(indent + it.key() + ": " + text + "\n");
+    }
+    const QJsonArray children = o["extensions"].toArray();
+    for (qsizetype i = 0; i < children.size(); ++i) {
+        printOut(indent + QString("extension %1:\n").arg(i));
+        printText(children[i].toObject(), indent + "  ");
+    }
+}
+
+int runInfo(const QStringList& args) {
+    QString path;
+    bool json = false;
+    for (const QString& a : args) {
+        if (a == "--json")
+            json = true;
+        else if (path.isEmpty())
+            path = a;
+    }
+    if (path.isEmpty()) {
+        printErr("usage: quasel-tool info FILE [--json]\n");
+        return 2;
+    }
+    QString error;
+    ImagePtr image = loadImageFile(path, &error);
+    if (!image) {
+        printErr(error + "\n");
+        return 1;
+    }
+    const QJsonObject o = describeImage(*image);
+    if (json)
+        printOut(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+    else
+        printText(o, "");
+    return 0;
+}

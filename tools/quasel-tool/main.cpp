@@ -1,0 +1,33 @@
+#include "Commands.h"
+
+#include <QGuiApplication>
+
+#include <cstdio>
+
+static void usage() {
+    printErr(
+        "usage: quasel-tool info FILE [--json] [--pattern CODE]\n"
+        "       quasel-tool render FILE OUT [--pattern raw|rggb|gbrg|grbg|bggr] [--awb]\n"
+        "                          [--black N --white N] [--no-highlight] [--extension N]\n"
+        "       quasel-tool probe FILE X Y [--json]\n");
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setOrganizationName("Quasel");
+    QCoreApplication::setApplicationName("Quasel");
+    registerImageReaders();
+
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty()) {
+        usage();
+        return 2;
+    }
+    const QString command = args.takeFirst();
+    if (command == "info") return runInfo(args);
+    if (command == "render") return runRender(args);
+    if (command == "probe") return runProbe(args);
+    usage();
+    return 2;
+}
