@@ -1,0 +1,33 @@
+#include "ImageController.h"
+
+#include "CenteringView.h"
+
+#include <QLabel>
+#include <QPixmap>
+
+ImageController::ImageController(QObject* parent) : QObject(parent) {}
+
+ImageController::~ImageController() = default;
+
+void ImageController::awakeFromNib() {}
+
+void ImageController::setCurrentImage(const ImagePtr& image) {
+    current = image;
+    if (pictureView) {
+        pictureView->clear();
+        pictureView->resize(0, 0);
+    }
+    if (current) showImage(*current);
+}
+
+void ImageController::showImage(Image& image) {
+    // Automatic stretch: the histogram's points, then a fresh rendering.
+    image.histogram();
+    image._blackPoint = image.autoBlackPoint;
+    image._whitePoint = image.autoWhitePoint;
+    image.cached = QImage();
+    const QImage picture = image.renderedImage();
+    if (picture.isNull() || !pictureView) return;
+    pictureView->setPixmap(QPixmap::fromImage(picture));
+    pictureView->resize(picture.size());
+}
