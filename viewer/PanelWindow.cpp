@@ -300,8 +300,10 @@ void PanelWindow::layoutPanels() {
         setFrame(*miniFrame);
     } else if (miniViewButton) {
         if (!isResizable()) {
+            // Coming out of the mini view; read the frame before the size limits return.
+            const QRect mini = frame();
             setResizable(true);
-            miniFrame = frame();
+            miniFrame = mini;
         }
         if (normalFrame) setFrame(*normalFrame);
     }
