@@ -11,11 +11,13 @@
 #include "ToolbarButton.h"
 #include "ToolbarItem.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QScreen>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -84,7 +86,14 @@ void ImageLayout::build(Document* owner) {
     auto* window = new PanelWindow();
     window->setObjectName("ImageWindow");
     window->minSize = QSize(640, 480);
-    window->resize(1100, 760);
+    // The first frame, before any stored one: centred on the screen and no larger than it.
+    QRect frame(0, 0, 1100, 760);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        frame.setSize(frame.size().boundedTo(area.size()).expandedTo(window->minSize));
+        frame.moveCenter(area.center());
+    }
+    window->setGeometry(frame);
 
     // Toolbar: the panel toggles.
     auto* toolbar = new QToolBar(QStringLiteral("Toolbar"), window);

@@ -6,16 +6,20 @@
 #include "QSTableController.h"
 #include "TabGroupWindow.h"
 #include "TestData.h"
+#include "ToolbarItem.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QRandomGenerator>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QToolBar>
 
 #include <gtest/gtest.h>
 
@@ -260,4 +264,43 @@ TEST_F(DocumentTest, MetadataTabFiltersItsRows) {
     EXPECT_EQ(view->model()->headerData(2, Qt::Horizontal).toString(), "comment");
     field->clear();
     EXPECT_EQ(view->model()->rowCount(), all);
+}
+
+TEST_F(DocumentTest, ImageLayoutWiresThePanelTogglesAndOnlyTheMainToolbarGetsMenus) {
+    Document* d = open(writeFile("wired.fits", threeUnitFits()));
+    ASSERT_TRUE(d);
+    PanelWindow* main = d->mainWindow();
+    ASSERT_TRUE(main->leftPanelsButton && main->rightPanelsButton && main->bottomPanelsButton &&
+                main->miniViewButton);
+    EXPECT_TRUE(main->handlesOwnFrames());
+
+    auto menuForm = [](PanelWindow* w) -> QAction* {
+        if (!w->toolbar()) return nullptr;
+        for (QAction* a : w->toolbar()->actions())
+            if (auto* item = qobject_cast<ToolbarItem*>(a)) return item->menuFormRepresentation();
+        return nullptr;
+    };
+    QAction* form = menuForm(main);
+    ASSERT_TRUE(form && form->menu());
+    EXPECT_EQ(form->text(), "Panels");
+    ASSERT_EQ(form->menu()->actions().size(), 3);
+    EXPECT_EQ(menuForm(d->partWindows[2]), nullptr);   // "Image #2" has a toolbar, no menus
+    EXPECT_EQ(d->partWindows[1]->toolbar(), nullptr);  // table windows have none
+
+    // The left-panels entry toggles the panels through the window's action.
+    const bool before = main->leftPanels;
+    form->menu()->actions()[0]->trigger();
+    EXPECT_EQ(main->leftPanels, !before);
+    EXPECT_EQ(main->leftPanelsButton->isChecked(), !before);
+    main->leftPanelsButton->click();
+    EXPECT_EQ(main->leftPanels, before);
+}
+
+TEST_F(DocumentTest, OpenDialogListsTheSupportedFiles) {
+    const QStringList extensions = DocumentController::supportedExtensions();
+    for (const char* ext : {"fits", "fit", "fts", "xisf", "nef", "arw", "png", "jpg"})
+        EXPECT_TRUE(extensions.contains(ext)) << ext;
+    const QString filter = DocumentController::openDialogFilter();
+    EXPECT_TRUE(filter.startsWith("Images (*.fits *.fit *.fts *.xisf")) << filter.toStdString();
+    EXPECT_TRUE(filter.endsWith(";;All files (*)"));
 }
