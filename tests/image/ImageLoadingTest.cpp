@@ -14,7 +14,7 @@
 namespace {
 
 class ImageLoading : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { registerImageReaders(); }
 };
 
@@ -97,7 +97,8 @@ TEST_F(ImageLoading, OrdinaryFormatsGiveTheDocumentedBitmaps) {
     grey8.fill(77);
     QImage grey16(5, 3, QImage::Format_Grayscale16);
     for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 5; ++x) reinterpret_cast<uint16_t*>(grey16.scanLine(y))[x] = 40000;
+        for (int x = 0; x < 5; ++x)
+            reinterpret_cast<uint16_t*>(grey16.scanLine(y))[x] = 40000;
     QImage rgb(5, 3, QImage::Format_RGB32);
     rgb.fill(QColor(10, 20, 30));
     QImage rgba(5, 3, QImage::Format_ARGB32);
@@ -154,11 +155,15 @@ TEST_F(ImageLoading, OrdinaryFormatsGiveTheDocumentedBitmaps) {
 TEST_F(ImageLoading, BytesThatNothingDecodesGiveAnEmptyImage) {
     QByteArray random(4096, 0);
     QRandomGenerator gen(42);
-    for (char& ch : random) ch = char(gen.bounded(256));
+    for (char& ch : random)
+        ch = char(gen.bounded(256));
     QByteArray simpleJunk = QByteArray("SIMPLE") + random;
-    for (const auto& [bytes, format] :
-         {std::pair{random, QString(".fits")}, {simpleJunk, ".fits"}, {random, ".nef"},
-          {random, ".NEF"}, {simpleJunk, ".ARW"}, {QByteArray(), ".png"}}) {
+    for (const auto& [bytes, format] : {std::pair{random, QString(".fits")},
+                                        {simpleJunk, ".fits"},
+                                        {random, ".nef"},
+                                        {random, ".NEF"},
+                                        {simpleJunk, ".ARW"},
+                                        {QByteArray(), ".png"}}) {
         ImagePtr image = Image::create(bytes, format);
         EXPECT_FALSE(image->hasPicture());
         EXPECT_EQ(image->width, 0);
@@ -183,7 +188,8 @@ TEST_F(ImageLoading, TruncatedFitsNeverReadsPastTheBytes) {
             if (!child->hasPicture()) continue;
             const auto& rep = *child->originalImageRep;
             uint64_t sum = 0;
-            for (size_t i = 0; i < rep.planeBytes(); ++i) sum += rep.bitmapData()[i];
+            for (size_t i = 0; i < rep.planeBytes(); ++i)
+                sum += rep.bitmapData()[i];
             EXPECT_GE(sum, 0u);
         }
     }
