@@ -21,8 +21,14 @@ bool pixelBytesAllowed(unsigned __int128 bytes, qsizetype fileSize) {
 // One open memory file; closed on scope exit.
 class MemFile {
   public:
-    explicit MemFile(const QByteArray& bytes)
-        : address_(const_cast<char*>(bytes.constData())), size_(size_t(bytes.size())) {
+    explicit MemFile(const QByteArray& bytes) {
+        // CFITSIO reads whole 2880-byte records and would read past the end of a file cut
+        // short; such a file is read from a zero-padded copy. Whole files are read in place.
+        const qsizetype rem = bytes.size() % 2880;
+        if (rem != 0) padded_ = bytes + QByteArray(2880 - rem, '\0');
+        const QByteArray& source = rem != 0 ? padded_ : bytes;
+        address_ = const_cast<char*>(source.constData());
+        size_ = size_t(source.size());
         fits_open_memfile(&fptr_, "", READONLY, &address_, &size_, 0, nullptr, &status);
         if (status != 0) fptr_ = nullptr;
     }
@@ -35,11 +41,13 @@ class MemFile {
         }
     }
     fitsfile* get() const { return fptr_; }
+    size_t size() const { return size_; }
     int status = 0;  // CFITSIO status of the last call
 
   private:
-    void* address_;  // CFITSIO keeps the address of this pointer while open
-    size_t size_;    // and of this size
+    QByteArray padded_;  // zero-padded copy of a file that is not whole records
+    void* address_;      // CFITSIO keeps the address of this pointer while open
+    size_t size_;        // and of this size
     fitsfile* fptr_ = nullptr;
 };
 
@@ -96,6 +104,11 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
     int keyCount = 0;
     fits_get_hdrspace(f, &keyCount, nullptr, &status);
     if (status != 0) return nullptr;
+    // CFITSIO's memory driver does not check reads against the buffer's end: an HDU whose
+    // data the header places beyond the end of the file is refused before anything reads it.
+    LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
+    fits_get_hduaddrll(f, &headStart, &dataStart, &dataEnd, &status);
+    if (status != 0 || dataEnd < 0 || size_t(dataEnd) > file.size()) return nullptr;
 
     rep->metadata.append({"key", "value", "comment"});
     for (int n = 1; n <= keyCount; ++n) {
