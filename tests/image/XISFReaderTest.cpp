@@ -569,7 +569,9 @@ TEST_F(XISFReaderTest, TruncatedFilesAtEveryLength) {
     for (const QByteArray& file : files) {
         ASSERT_TRUE(read(file));
         for (qsizetype length = 0; length <= file.size(); ++length) {
-            const QByteArray prefix = file.left(length);  // its own allocation of that size
+            // An allocation of exactly `length` bytes, so any read past it is caught.
+            std::vector<char> exact(file.constData(), file.constData() + length);
+            const QByteArray prefix = QByteArray::fromRawData(exact.data(), length);
             auto rep = read(prefix);
             if (length < file.size()) {
                 EXPECT_FALSE(rep) << "length " << length;
