@@ -34,8 +34,9 @@ bool isReadableAddress(const QUrl& url) {
 }
 
 struct ReadResult {
-    QString text;   // the whole resource as text
-    QString error;  // why it could not be read; empty on success
+    bool ok = false;  // the whole resource arrived
+    QString text;     // the whole resource as text
+    QString error;    // why it could not be read
 };
 
 // Reads the whole resource at `url` as UTF-8 text, bypassing every cache. Blocks the calling
@@ -63,16 +64,17 @@ ReadResult readText(const QUrl& url) {
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished()) loop.exec();
 
-    if (tooLong) return {{}, QStringLiteral("the answer is longer than a build record")};
-    if (reply->error() != QNetworkReply::NoError) return {{}, reply->errorString()};
+    if (tooLong) return {false, {}, QStringLiteral("the answer is longer than a build record")};
+    if (reply->error() != QNetworkReply::NoError) return {false, {}, reply->errorString()};
     body += reply->readAll();
-    return {QString::fromUtf8(body), {}};
+    return {true, QString::fromUtf8(body), {}};
 }
 
 }  // namespace
 
 UpdateChecker::UpdateChecker(QObject* parent)
     : QObject(parent),
+      productName(mainBundle().name),
       baseAddress_(mainBundle().updateBaseUrl),
       localBuild_(mainBundle().buildNumber) {}
 
@@ -92,7 +94,7 @@ void UpdateChecker::checkForUpdate() {
     const int64_t local = leadingInteger(localBuild_);
 
     const ReadResult result = readText(address);
-    if (!result.error.isEmpty()) {
+    if (!result.ok) {
         qInfo().noquote() << QStringLiteral("Version check failed: ") + result.error;
         return;
     }

@@ -28,7 +28,7 @@ class UpdateChecker : public QObject {
 
     explicit UpdateChecker(QObject* parent = nullptr);
 
-    QString productName = QStringLiteral("Quasel");  // names the remote text: productName.build
+    QString productName;  // the program's name, "Quasel"; names the remote text productName.build
     QPointer<QWidget> window;  // the alert shows window-modal on it; none: application-modal
 
     // Starts `checkForUpdate` once on the global thread pool and returns at once.

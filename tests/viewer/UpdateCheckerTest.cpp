@@ -264,6 +264,10 @@ struct RemoteCase {
     const char* versionShown;  // the alert's version text; nullptr: no alert
 };
 
+void PrintTo(const RemoteCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RemoteTextTest : public UpdateCheckerTest,
                        public ::testing::WithParamInterface<RemoteCase> {};
 
@@ -317,6 +321,10 @@ struct AnswerCase {
     const char* press;
     bool opensPage;
 };
+
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class AlertAnswerTest : public UpdateCheckerTest,
                         public ::testing::WithParamInterface<AnswerCase> {};
