@@ -47,23 +47,3 @@ TEST(MainThread, FromAnotherThreadRunsOnMainAndWaits) {
     EXPECT_EQ(seenAfterReturn, 5);
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
 }
-
-TEST(MainThread, CallerSeesTheWorksResult) {
-    std::atomic<bool> finished{false};
-    int result = 0;
-    int seen = -1;
-    std::thread worker([&] {
-        runOnMainSync([&] { result = 42; });
-        seen = result;  // written before the call returned
-        finished = true;
-    });
-    while (!finished)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    worker.join();
-    EXPECT_EQ(seen, 42);
-}
-
-TEST(MainThread, EmptyWorkIsIgnored) {
-    runOnMainSync({});
-    SUCCEED();
-}

@@ -103,11 +103,6 @@ TEST(ViewMapping, PicturePointsInTurnedViews) {
     }
 }
 
-TEST(ViewMapping, ClickInATurnedViewProbesThePixelUnderIt) {
-    // Turned 90 at zoom 2 in a 300 x 400 view: a click at (270, 50) is picture point (100, 60).
-    expectNear(pictureFromView(QPointF(270, 50), orientation(2, 1, {300, 400})), QPointF(100, 60));
-}
-
 TEST(ViewMapping, EveryOrientationRoundTrips) {
     const QPointF points[] = {{0, 0}, {12.25, 7.5}, {799, 1}, {400, 599.5}};
     for (int turns = 0; turns < 4; ++turns) {
@@ -151,13 +146,6 @@ TEST(ViewMapping, Rectangles) {
         expectNear(viewFromPicture(c.picture, c.o), c.view);
         expectNear(pictureFromView(c.view, c.o), c.picture);
     }
-}
-
-TEST(ViewMapping, YDownConversions) {
-    EXPECT_EQ(toYDown(QPointF(270, 50), 400), QPointF(270, 350));
-    EXPECT_EQ(toYUp(QPointF(270, 350), 400), QPointF(270, 50));
-    EXPECT_EQ(toYDown(QRectF(240, 10, 40, 30), 400), QRectF(240, 360, 40, 30));
-    EXPECT_EQ(toYUp(QRectF(240, 360, 40, 30), 400), QRectF(240, 10, 40, 30));
 }
 
 TEST(ViewMapping, CornerMosaicLayout) {
