@@ -13,7 +13,7 @@
 namespace {
 
 class FITSReaderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { registerImageReaders(); }
 };
 
@@ -56,7 +56,8 @@ TEST_F(FITSReaderTest, SixteenBitWithBzeroReadsUnsignedSamples) {
     EXPECT_EQ(rep->bytesPerRow, 6);
     EXPECT_EQ(rep->bufferSize, 12);
     EXPECT_EQ(rep->colorSpace, ColorSpace::CalibratedWhite);
-    for (size_t i = 0; i < pixels.size(); ++i) EXPECT_EQ(words(*rep)[i], pixels[i]) << i;
+    for (size_t i = 0; i < pixels.size(); ++i)
+        EXPECT_EQ(words(*rep)[i], pixels[i]) << i;
     EXPECT_EQ(rep->metadata[0], (QStringList{"key", "value", "comment"}));
     bool sawBzero = false;
     for (const QStringList& row : rep->metadata) {
@@ -72,7 +73,8 @@ struct DoubleCase {
     std::vector<uint16_t> expected;
 };
 
-class FITSDoubleScaling : public FITSReaderTest, public ::testing::WithParamInterface<DoubleCase> {};
+class FITSDoubleScaling : public FITSReaderTest,
+                          public ::testing::WithParamInterface<DoubleCase> {};
 
 TEST_P(FITSDoubleScaling, ScalesIntoSixteenBits) {
     const DoubleCase& c = GetParam();
@@ -109,8 +111,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FITSReaderTest, CubesInterleavePlanesAsRedGreenBlue) {
     // 2 x 1 pixels, 3 planes: plane k holds 10k + pixel index.
     std::vector<uint8_t> p8 = {10, 11, 20, 21, 30, 31};
-    auto rep8 = FITSImageRep::initWithData(
-        writeFits([&](fitsfile* f, int* st) { addImage(f, st, BYTE_IMG, {2, 1, 3}, TBYTE, p8); }), 1);
+    auto rep8 = FITSImageRep::initWithData(writeFits([&](fitsfile* f, int* st) {
+                                               addImage(f, st, BYTE_IMG, {2, 1, 3}, TBYTE, p8);
+                                           }),
+                                           1);
     ASSERT_TRUE(rep8);
     EXPECT_EQ(rep8->bitsPerPixel, 24);
     EXPECT_EQ(rep8->bytesPerRow, 6);
@@ -119,9 +123,11 @@ TEST_F(FITSReaderTest, CubesInterleavePlanesAsRedGreenBlue) {
     EXPECT_EQ(rgb8, (std::vector<uint8_t>{10, 20, 30, 11, 21, 31}));
 
     std::vector<uint16_t> p16 = {1000, 1001, 2000, 2001, 3000, 3001};
-    auto rep16 = FITSImageRep::initWithData(
-        writeFits([&](fitsfile* f, int* st) { addImage(f, st, USHORT_IMG, {2, 1, 3}, TUSHORT, p16); }),
-        1);
+    auto rep16 =
+        FITSImageRep::initWithData(writeFits([&](fitsfile* f, int* st) {
+                                       addImage(f, st, USHORT_IMG, {2, 1, 3}, TUSHORT, p16);
+                                   }),
+                                   1);
     ASSERT_TRUE(rep16);
     EXPECT_EQ(rep16->bitsPerPixel, 48);
     EXPECT_EQ(rep16->bytesPerRow, 12);
@@ -131,8 +137,10 @@ TEST_F(FITSReaderTest, CubesInterleavePlanesAsRedGreenBlue) {
 
 TEST_F(FITSReaderTest, CubeWithTwoPlanesLeavesBlueZero) {
     std::vector<uint8_t> p = {5, 6, 7, 8};
-    auto rep = FITSImageRep::initWithData(
-        writeFits([&](fitsfile* f, int* st) { addImage(f, st, BYTE_IMG, {2, 1, 2}, TBYTE, p); }), 1);
+    auto rep = FITSImageRep::initWithData(writeFits([&](fitsfile* f, int* st) {
+                                              addImage(f, st, BYTE_IMG, {2, 1, 2}, TBYTE, p);
+                                          }),
+                                          1);
     ASSERT_TRUE(rep);
     const std::vector<uint8_t> rgb(rep->bitmapData(), rep->bitmapData() + 6);
     EXPECT_EQ(rgb, (std::vector<uint8_t>{5, 7, 0, 6, 8, 0}));
@@ -143,9 +151,10 @@ TEST_F(FITSReaderTest, OneAxisOrFourAxesIsRejected) {
     EXPECT_FALSE(FITSImageRep::initWithData(
         writeFits([&](fitsfile* f, int* st) { addImage(f, st, BYTE_IMG, {3}, TBYTE, p); }), 1));
     std::vector<uint8_t> p4(16, 1);
-    EXPECT_FALSE(FITSImageRep::initWithData(
-        writeFits([&](fitsfile* f, int* st) { addImage(f, st, BYTE_IMG, {2, 2, 2, 2}, TBYTE, p4); }),
-        1));
+    EXPECT_FALSE(FITSImageRep::initWithData(writeFits([&](fitsfile* f, int* st) {
+                                                addImage(f, st, BYTE_IMG, {2, 2, 2, 2}, TBYTE, p4);
+                                            }),
+                                            1));
 }
 
 TEST_F(FITSReaderTest, PrimaryWithoutDataThenImageAndTable) {
@@ -257,7 +266,8 @@ TEST_F(FITSReaderTest, MultiExtensionFilesGiveOneChildPerImage) {
         size_t children;
         int64_t w, h;
     };
-    for (const Expect& e : {Expect{"fits/multi.fits", 3, 132, 288}, Expect{"fits/test0.fits", 4, 40, 40}}) {
+    for (const Expect& e :
+         {Expect{"fits/multi.fits", 3, 132, 288}, Expect{"fits/test0.fits", 4, 40, 40}}) {
         const QString path = testDataPath(e.file);
         REQUIRE_TEST_FILE(path);
         ImagePtr image = Image::create(readFileBytes(path), ".fits");
@@ -283,9 +293,9 @@ TEST_F(FITSReaderTest, RealTablesHaveColumnNamesAndRowCounts) {
         qsizetype rows, columns;
         const char* firstColumn;
     };
-    for (const Expect& e : {Expect{"fits/asciitab.fit", 1455, 16, "PK"},
-                            Expect{"fits/rate.fit", 5371, 0, nullptr},
-                            Expect{"fits/btable.fits", 3, 0, nullptr}}) {
+    for (const Expect& e :
+         {Expect{"fits/asciitab.fit", 1455, 16, "PK"}, Expect{"fits/rate.fit", 5371, 0, nullptr},
+          Expect{"fits/btable.fits", 3, 0, nullptr}}) {
         const QString path = testDataPath(e.file);
         REQUIRE_TEST_FILE(path);
         // Count rows and columns through CFITSIO for the files whose README lists no column count.
@@ -312,12 +322,14 @@ TEST_F(FITSReaderTest, RealTablesHaveColumnNamesAndRowCounts) {
         EXPECT_EQ(table->size(), nrows + 1) << e.file;
         ASSERT_EQ(table->first().size(), ncols) << e.file;
         EXPECT_EQ(table->first().first(), QString::fromLatin1(firstName)) << e.file;
-        for (const QStringList& row : *table) EXPECT_EQ(row.size(), ncols);
+        for (const QStringList& row : *table)
+            EXPECT_EQ(row.size(), ncols);
     }
 }
 
 TEST_F(FITSReaderTest, ColourCubesFromImageMagick) {
-    for (auto [file, bpp] : {std::pair{"fits/eso_rgb8_im.fits", 24}, {"fits/eso_rgb16_im.fits", 48}}) {
+    for (auto [file, bpp] :
+         {std::pair{"fits/eso_rgb8_im.fits", 24}, {"fits/eso_rgb16_im.fits", 48}}) {
         const QString path = testDataPath(file);
         REQUIRE_TEST_FILE(path);
         ImagePtr image = Image::create(readFileBytes(path), ".fits");

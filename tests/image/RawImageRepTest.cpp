@@ -12,8 +12,10 @@ namespace {
 QByteArray blob(const char* type, uint32_t w, uint32_t h, qsizetype pixelBytes) {
     QByteArray b(type, 4);
     for (uint32_t v : {w, h})
-        for (int i = 0; i < 4; ++i) b.append(char((v >> (8 * i)) & 0xff));
-    for (qsizetype i = 0; i < pixelBytes; ++i) b.append(char(i & 0xff));
+        for (int i = 0; i < 4; ++i)
+            b.append(char((v >> (8 * i)) & 0xff));
+    for (qsizetype i = 0; i < pixelBytes; ++i)
+        b.append(char(i & 0xff));
     return b;
 }
 
@@ -75,10 +77,10 @@ TEST(SignatureTest, SignaturesAreDisjoint) {
         QByteArray data;
         bool raw, fits;
     };
-    for (const Case& c : {Case{"RAW", true, false}, Case{"RAW2xxxx", true, false},
-                          Case{"SIMPLE  =                    T", false, true},
-                          Case{"XISF0100", false, false}, Case{"", false, false},
-                          Case{"SIMPL", false, false}, Case{"RA", false, false}}) {
+    for (const Case& c :
+         {Case{"RAW", true, false}, Case{"RAW2xxxx", true, false},
+          Case{"SIMPLE  =                    T", false, true}, Case{"XISF0100", false, false},
+          Case{"", false, false}, Case{"SIMPL", false, false}, Case{"RA", false, false}}) {
         EXPECT_EQ(RawImageRep::canInitWithData(c.data), c.raw) << c.data.constData();
         EXPECT_EQ(FITSImageRep::canInitWithData(c.data), c.fits) << c.data.constData();
     }
@@ -93,5 +95,6 @@ TEST(DecoderRegistry, RegistersTheReadersOnceInOrder) {
     ASSERT_GE(classes.size(), 2u);
     EXPECT_STREQ(classes[0].name, "RawImageRep");
     EXPECT_STREQ(classes[1].name, "FITSImageRep");
-    for (size_t i = 2; i < classes.size(); ++i) EXPECT_STRNE(classes[i].name, "RawImageRep");
+    for (size_t i = 2; i < classes.size(); ++i)
+        EXPECT_STRNE(classes[i].name, "RawImageRep");
 }

@@ -47,7 +47,8 @@ TEST(UserDefaults, ReadingsOfStoredValues) {
     EXPECT_EQ(d.defaultsArray("testList", {}).value(3).toDouble(), 4.0);
     // An array has no number reading: the default answers.
     EXPECT_EQ(d.defaultsInteger("testList", 9), 9);
-    for (const char* k : {"testNumber", "testText", "testList"}) d.removeObject(k);
+    for (const char* k : {"testNumber", "testText", "testList"})
+        d.removeObject(k);
 }
 
 TEST(Dispatch, GlobalSyncRunsElsewhereAndWaits) {
@@ -72,7 +73,8 @@ TEST(Dispatch, GlobalAfterReturnsFirstAndRunsOnce) {
         },
         0.1);
     EXPECT_EQ(runs.load(), 0);
-    for (int i = 0; i < 200 && runs.load() == 0; ++i) QThread::msleep(5);
+    for (int i = 0; i < 200 && runs.load() == 0; ++i)
+        QThread::msleep(5);
     QThread::msleep(50);
     EXPECT_EQ(runs.load(), 1);
     EXPECT_NE(worker.load(), QThread::currentThread());
@@ -86,7 +88,8 @@ TEST(Dispatch, MainAsyncRunsOnTheMainThreadLater) {
         where = QThread::currentThread();
     });
     EXPECT_FALSE(ran);
-    for (int i = 0; i < 100 && !ran; ++i) QCoreApplication::processEvents();
+    for (int i = 0; i < 100 && !ran; ++i)
+        QCoreApplication::processEvents();
     EXPECT_TRUE(ran);
     EXPECT_EQ(where, QCoreApplication::instance()->thread());
 }

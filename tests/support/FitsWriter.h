@@ -35,6 +35,5 @@ template <typename T>
 void addImage(fitsfile* f, int* status, int bitpix, std::vector<long> axes, int type,
               std::vector<T> pixels) {
     fits_create_img(f, bitpix, int(axes.size()), axes.data(), status);
-    if (!pixels.empty())
-        fits_write_img(f, type, 1, LONGLONG(pixels.size()), pixels.data(), status);
+    if (!pixels.empty()) fits_write_img(f, type, 1, LONGLONG(pixels.size()), pixels.data(), status);
 }
