@@ -1,9 +1,7 @@
 #include "ImageController.h"
 
 #include "CenteringView.h"
-
-#include <QLabel>
-#include <QPixmap>
+#include "ClickableView.h"
 
 ImageController::ImageController(QObject* parent) : QObject(parent) {}
 
@@ -13,9 +11,9 @@ void ImageController::awakeFromNib() {}
 
 void ImageController::setCurrentImage(const ImagePtr& image) {
     current = image;
-    if (pictureView) {
-        pictureView->clear();
-        pictureView->resize(0, 0);
+    if (clickableView) {
+        clickableView->setImage(QImage());
+        clickableView->setFrameSize(QSizeF(0, 0));
     }
     if (current) showImage(*current);
 }
@@ -27,7 +25,7 @@ void ImageController::showImage(Image& image) {
     image._whitePoint = image.autoWhitePoint;
     image.cached = QImage();
     const QImage picture = image.renderedImage();
-    if (picture.isNull() || !pictureView) return;
-    pictureView->setPixmap(QPixmap::fromImage(picture));
-    pictureView->resize(picture.size());
+    if (picture.isNull() || !clickableView) return;
+    clickableView->scale = 1.0;
+    clickableView->setImage(picture);
 }

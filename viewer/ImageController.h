@@ -1,8 +1,9 @@
 // The controller of an image window tab.
 //
-// For now it shows the image's rendered picture as it is, in the window's centring scroll view;
-// an image without a picture (a table-only unit, an undecodable file) shows an empty view.
-// The stretch, colour, zoom and star-probe controls of the image window attach here.
+// For now it shows the image's rendered picture at actual size in the marker view inside the
+// window's centring scroll view; an image without a picture (a table-only unit, an
+// undecodable file) shows an empty view. The stretch, colour, zoom and star-probe controls of
+// the image window attach here.
 #pragma once
 
 #include "BaseController.h"
@@ -12,8 +13,8 @@
 #include <QPointer>
 
 class CenteringView;
+class ClickableView;
 class PanelWindow;
-class QLabel;
 
 class ImageController : public QObject, public BaseController {
     Q_OBJECT
@@ -23,9 +24,9 @@ class ImageController : public QObject, public BaseController {
     ~ImageController() override;
 
     // Outlets, connected by the "Image" layout.
-    QPointer<PanelWindow> window;        // the window the controller serves
-    QPointer<CenteringView> scrollView;  // holds the picture view
-    QPointer<QLabel> pictureView;        // shows the rendered picture
+    QPointer<PanelWindow> window;           // the window the controller serves
+    QPointer<CenteringView> scrollView;     // holds the marker view
+    QPointer<ClickableView> clickableView;  // shows the rendered picture
 
     ImagePtr current;  // the image shown
 

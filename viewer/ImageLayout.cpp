@@ -3,6 +3,7 @@
 #include "BottomPanel.h"
 #include "CenterPanel.h"
 #include "CenteringView.h"
+#include "ClickableView.h"
 #include "Document.h"
 #include "ImageController.h"
 #include "LeftPanel.h"
@@ -13,7 +14,6 @@
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -149,9 +149,10 @@ void ImageLayout::build(Document* owner) {
     auto* centreLayout = new QVBoxLayout(centre);
     centreLayout->setContentsMargins(0, 0, 0, 0);
     centreLayout->addWidget(scrollView);
-    auto* pictureView = new QLabel();
-    pictureView->setObjectName("pictureView");
-    scrollView->setDocumentView(pictureView);
+    auto* clickableView = new ClickableView();
+    clickableView->setObjectName("clickableView");
+    clickableView->scale = 1.0;
+    scrollView->setDocumentView(clickableView);
 
     window->leftPanelsButton = leftButton;
     window->rightPanelsButton = rightButton;
@@ -167,7 +168,7 @@ void ImageLayout::build(Document* owner) {
     auto* controller = new ImageController(window);
     controller->window = window;
     controller->scrollView = scrollView;
-    controller->pictureView = pictureView;
+    controller->clickableView = clickableView;
 
     owner->partWindow = window;
     owner->partController = controller;

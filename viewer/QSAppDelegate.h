@@ -5,9 +5,10 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
-#include <functional>
+class UpdateChecker;
 
 class QSAppDelegate : public QObject {
     Q_OBJECT
@@ -21,16 +22,19 @@ class QSAppDelegate : public QObject {
 
     explicit QSAppDelegate(QObject* parent = nullptr);
 
-    // The update check. Start-up runs it once on a thread of the global pool and does not wait;
-    // it is empty when the program has no update check.
-    std::function<void()> startUpdateCheck;
-
     // The start-up steps; called once, when the event loop starts.
     void applicationDidFinishLaunching();
     // Nothing to do at the end.
     void applicationWillTerminate() {}
 
+    // The update checker made at start-up, or nullptr before it. It belongs to the application
+    // object, so it outlives every check still running on the pool.
+    UpdateChecker* updateChecker() const;
+
   public slots:
     // Nothing.
     void toggleTitle() {}
+
+  private:
+    QPointer<UpdateChecker> updateChecker_;
 };

@@ -63,8 +63,6 @@ int main(int argc, char** argv) {
     }
 
     QSAppDelegate delegate;
-    // The update check connects here once it is built (it runs on a pool thread):
-    // delegate.startUpdateCheck = [] { /* UpdateChecker: check for a newer build */ };
 
     DocumentController& controller = DocumentController::shared();
     QObject::connect(&controller, &DocumentController::lastDocumentClosed, &app, quitWhenIdle);

@@ -1,4 +1,4 @@
-// Start-up: the tabbing preference, the readers in order, the update check off the main thread;
+// Start-up: the tabbing preference, the readers in order, the update checker;
 // and the controllers' lock.
 #include "BaseController.h"
 #include "FITSImageRep.h"
@@ -6,8 +6,11 @@
 #include "QSAppDelegate.h"
 #include "RawImageRep.h"
 #include "Settings.h"
+#include "UpdateChecker.h"
+#include "XISFImageRep.h"
 
-#include <QThread>
+#include <QCoreApplication>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -29,15 +32,12 @@ int indexOfClass(const char* name) {
 
 }  // namespace
 
-TEST(QSAppDelegateTest, StartUpWritesTheTabbingKeyRegistersReadersAndStartsTheCheck) {
+TEST(QSAppDelegateTest, StartUpWritesTheTabbingKeyRegistersReadersAndMakesTheChecker) {
     userDefaults().removeObject(QSAppDelegate::tabbingKey());
+    // No request may leave the test: the check stops before reading anything.
+    userDefaults().setObject("checkVersion", false);
     QSAppDelegate delegate;
-    std::promise<bool> ranOffMain;
-    std::atomic<int> runs{0};
-    QThread* mainThread = QThread::currentThread();
-    delegate.startUpdateCheck = [&] {
-        if (runs.fetch_add(1) == 0) ranOffMain.set_value(QThread::currentThread() != mainThread);
-    };
+    EXPECT_EQ(delegate.updateChecker(), nullptr);
     delegate.applicationDidFinishLaunching();
 
     EXPECT_EQ(userDefaults().defaultsInteger(QSAppDelegate::tabbingKey(), 0), 1);
@@ -45,19 +45,20 @@ TEST(QSAppDelegateTest, StartUpWritesTheTabbingKeyRegistersReadersAndStartsTheCh
               "NSWindowTabbingShoudShowTabBarKey-Quasel.PanelWindow-(null)-(null)-HT-FS");
     const int raw = indexOfClass(RawImageRep::imageRepClass().name);
     const int fits = indexOfClass(FITSImageRep::imageRepClass().name);
+    const int xisf = indexOfClass(XISFImageRep::imageRepClass().name);
     ASSERT_GE(raw, 0);
     ASSERT_GE(fits, 0);
+    ASSERT_GE(xisf, 0);
     EXPECT_LT(raw, fits);
+    EXPECT_LT(fits, xisf);
 
-    auto result = ranOffMain.get_future();
-    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_TRUE(result.get());
-    EXPECT_EQ(runs.load(), 1);
-
-    // Without an update check start-up still completes.
-    QSAppDelegate plain;
-    plain.applicationDidFinishLaunching();
-    EXPECT_EQ(userDefaults().defaultsInteger(QSAppDelegate::tabbingKey(), 0), 1);
+    // The checker belongs to the application, so a check still running outlives the delegate.
+    UpdateChecker* checker = delegate.updateChecker();
+    ASSERT_TRUE(checker);
+    EXPECT_EQ(checker->parent(), QCoreApplication::instance());
+    EXPECT_EQ(checker->productName, "Quasel");
+    QThreadPool::globalInstance()->waitForDone();
+    userDefaults().removeObject("checkVersion");
 }
 
 TEST(BaseControllerTest, LockHoldsOffASecondHolderUntilUnlock) {
