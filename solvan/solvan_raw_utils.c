@@ -14,6 +14,9 @@
 #include <math.h>
 #include <stdlib.h>
 
+/* The digest is a 40-byte record on 64-bit hosts. */
+_Static_assert(sizeof(void*) != 8 || sizeof(solvan_digest) == 40, "solvan_digest is 40 bytes");
+
 /* Returns the bytes per pixel of a raw type, or 0 for a code that is none of the six. */
 static int bytes_per_pixel(solvan_raw_type type) {
     switch (type) {

@@ -5,10 +5,9 @@
 #include "ImageDecoding.h"
 #include "solvan_raw_utils.h"
 
-#include <fitsio.h>
 #include <gtest/gtest.h>
-#include <QTemporaryDir>
 
+#include "FitsWriter.h"
 #include "TestData.h"
 
 #include <array>
@@ -46,11 +45,6 @@ QByteArray rawBlob(const char* tag, int bytesPerPixel,
 
 // A 16-bit FITS file of the star written by CFITSIO; first FITS row = top bitmap row.
 QByteArray fitsStar16() {
-    QTemporaryDir dir;
-    const QByteArray path = (dir.path() + "/star.fits").toLocal8Bit();
-    fitsfile* f = nullptr;
-    int status = 0;
-    long axes[2] = {W, H};
     std::vector<unsigned short> pixels(W * H);
     for (int row = 0; row < H; ++row)
         for (int col = 0; col < W; ++col)
@@ -58,12 +52,11 @@ QByteArray fitsStar16() {
     pixels[0] = 1111;            // top-left
     pixels[(H - 1) * W] = 2222;  // bottom-left
     pixels[W - 1] = 3333;        // top-right
-    fits_create_file(&f, path.constData(), &status);
-    fits_create_img(f, USHORT_IMG, 2, axes, &status);
-    fits_write_img(f, TUSHORT, 1, W * H, pixels.data(), &status);
-    fits_close_file(f, &status);
-    EXPECT_EQ(status, 0);
-    return readFileBytes(dir.path() + "/star.fits");
+    const QByteArray bytes = writeFits([&](fitsfile* f, int* status) {
+        addImage(f, status, USHORT_IMG, {W, H}, TUSHORT, pixels);
+    });
+    EXPECT_FALSE(bytes.isEmpty());
+    return bytes;
 }
 
 struct Loaded {

@@ -178,6 +178,13 @@ TEST_F(Log, HookReceivesTheWholeMessageOnceInsteadOfStandardError) {
     EXPECT_EQ(hookCalls[0], "first line\nsecond");
 }
 
+TEST_F(Log, SyslogTakesTheMessageInsteadOfStandardError) {
+    solvan_use_syslog = true;
+    StderrCapture capture;
+    solvan_error("to the system log\nsecond line");
+    EXPECT_EQ(capture.finish(), "");
+}
+
 TEST_F(Log, LongMessagesAreCutAt131071Characters) {
     hookCalls.clear();
     solvan_log_message_handler = hook;
