@@ -95,6 +95,10 @@ const std::vector<Loaded>& loadedStars() {
     return cases;
 }
 
+void PrintTo(const Loaded& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ProbeOnLoadedStar : public ::testing::TestWithParam<Loaded> {
   protected:
     void SetUp() override {

@@ -27,6 +27,10 @@ struct Case {
     std::function<QPoint(int x, int y, int w, int h)> target;
 };
 
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RotatedImage : public ::testing::TestWithParam<Case> {};
 
 TEST_P(RotatedImage, MovesEveryPixelWhereTheTurnAndFlipsPutIt) {

@@ -7,10 +7,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <regex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -59,8 +60,34 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-// "HH:MM:SS.uuuuuu name: text"
-const std::regex lineFormat(R"(^([0-2]\d):([0-5]\d):([0-6]\d)\.(\d{6}) ([^:]+): (.*)$)");
+// One standard-error line, "HH:MM:SS.uuuuuu name: text", taken apart.
+struct LogLine {
+    int hours, minutes, seconds, micros;
+    std::string name, text;
+};
+
+// The parts of `line`, or nothing when it does not have the line format.
+std::optional<LogLine> parseLine(const std::string& line) {
+    // Time stamp: exactly "dd:dd:dd.dddddd " (16 characters).
+    if (line.size() < 16) return std::nullopt;
+    for (size_t i = 0; i < 15; ++i) {
+        const bool digit = std::isdigit(static_cast<unsigned char>(line[i]));
+        const char separator = i == 2 || i == 5 ? ':' : i == 8 ? '.' : 0;
+        if (separator ? line[i] != separator : !digit) return std::nullopt;
+    }
+    if (line[15] != ' ') return std::nullopt;
+    LogLine l;
+    l.hours = std::stoi(line.substr(0, 2));
+    l.minutes = std::stoi(line.substr(3, 2));
+    l.seconds = std::stoi(line.substr(6, 2));
+    l.micros = std::stoi(line.substr(9, 6));
+    if (l.hours > 23 || l.minutes > 59 || l.seconds > 60) return std::nullopt;
+    const size_t colon = line.find(": ", 16);
+    if (colon == std::string::npos || colon == 16) return std::nullopt;
+    l.name = line.substr(16, colon - 16);
+    l.text = line.substr(colon + 2);
+    return l;
+}
 
 class Log : public ::testing::Test {
   protected:
@@ -87,14 +114,14 @@ TEST_F(Log, LineCarriesTimeMicrosecondsProgramNameAndText) {
     solvan_error("hello %d", 5);
     const std::vector<std::string> lines = splitLines(capture.finish());
     ASSERT_EQ(lines.size(), 1u);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[0], m, lineFormat)) << lines[0];
-    EXPECT_EQ(m[5], "Application");
-    EXPECT_EQ(m[6], "hello 5");
+    const std::optional<LogLine> m = parseLine(lines[0]);
+    ASSERT_TRUE(m) << lines[0];
+    EXPECT_EQ(m->name, "Application");
+    EXPECT_EQ(m->text, "hello 5");
     // The stamp is local wall-clock time.
     std::tm local{};
     localtime_r(&before, &local);
-    const int stamped = std::stoi(m[1]) * 3600 + std::stoi(m[2]) * 60 + std::stoi(m[3]);
+    const int stamped = m->hours * 3600 + m->minutes * 60 + m->seconds;
     const int now = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
     EXPECT_LE((stamped - now + 86400) % 86400, 2);
 }
@@ -118,9 +145,9 @@ TEST_F(Log, LevelDecidesWhichRoutinesPrint) {
         solvan_trace("T");
         std::string printed;
         for (const std::string& line : splitLines(capture.finish())) {
-            std::smatch m;
-            ASSERT_TRUE(std::regex_match(line, m, lineFormat)) << line;
-            printed += m[6];
+            const std::optional<LogLine> m = parseLine(line);
+            ASSERT_TRUE(m) << line;
+            printed += m->text;
         }
         EXPECT_EQ(printed, c.expected);
     }
@@ -131,12 +158,12 @@ TEST_F(Log, EachLineOfAMessageIsItsOwnLineAndEmptyLinesAreDropped) {
     solvan_error("a\n\nb\n");
     const std::vector<std::string> lines = splitLines(capture.finish());
     ASSERT_EQ(lines.size(), 2u);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[0], m, lineFormat));
-    EXPECT_EQ(m[6], "a");
-    ASSERT_TRUE(std::regex_match(lines[1], m, lineFormat));
-    EXPECT_EQ(m[6], "b");
-    EXPECT_EQ(m[5], "Application");
+    const std::optional<LogLine> a = parseLine(lines[0]), b = parseLine(lines[1]);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->text, "a");
+    EXPECT_EQ(b->text, "b");
+    EXPECT_EQ(a->name, "Application");
+    EXPECT_EQ(b->name, "Application");
 }
 
 TEST_F(Log, ProgramNameIsTheLastPathComponentOfArgumentZeroComputedOnce) {
@@ -160,9 +187,9 @@ TEST_F(Log, ProgramNameIsTheLastPathComponentOfArgumentZeroComputedOnce) {
         const std::vector<std::string> lines = splitLines(capture.finish());
         ASSERT_EQ(lines.size(), 2u);
         for (const std::string& line : lines) {
-            std::smatch m;
-            ASSERT_TRUE(std::regex_match(line, m, lineFormat)) << line;
-            EXPECT_EQ(m[5], c.name);
+            const std::optional<LogLine> m = parseLine(line);
+            ASSERT_TRUE(m) << line;
+            EXPECT_EQ(m->name, c.name);
         }
     }
 }
@@ -218,19 +245,21 @@ TEST_F(Log, EightThreadsNeverMixWithinALineNorBetweenTheLinesOfAMessage) {
     const std::vector<std::string> lines = splitLines(capture.finish());
     ASSERT_EQ(lines.size(), size_t(threads * messages * 2));
     std::map<int, int> next;  // per thread, the next message number expected
-    const std::regex first(R"(^thread (\d) message (\d+) ([a-z]+)$)");
-    const std::regex second(R"(^thread (\d) continued (\d+)$)");
     for (size_t k = 0; k < lines.size(); k += 2) {
-        std::smatch m1, m2, t1, t2;
-        ASSERT_TRUE(std::regex_match(lines[k], m1, lineFormat)) << lines[k];
-        ASSERT_TRUE(std::regex_match(lines[k + 1], m2, lineFormat)) << lines[k + 1];
-        const std::string text1 = m1[6], text2 = m2[6];
-        ASSERT_TRUE(std::regex_match(text1, t1, first)) << text1;
-        ASSERT_TRUE(std::regex_match(text2, t2, second)) << text2;
-        const int thread = std::stoi(t1[1]), number = std::stoi(t1[2]);
-        EXPECT_EQ(t1[3], std::string(300, char('a' + thread)));
-        EXPECT_EQ(std::stoi(t2[1]), thread);
-        EXPECT_EQ(std::stoi(t2[2]), number);
+        const std::optional<LogLine> l1 = parseLine(lines[k]), l2 = parseLine(lines[k + 1]);
+        ASSERT_TRUE(l1) << lines[k];
+        ASSERT_TRUE(l2) << lines[k + 1];
+        // "thread T message N PAYLOAD" followed at once by "thread T continued N".
+        int thread = -1, number = -1, thread2 = -1, number2 = -1, used = 0;
+        ASSERT_EQ(std::sscanf(l1->text.c_str(), "thread %d message %d %n", &thread, &number, &used),
+                  2)
+            << l1->text;
+        ASSERT_TRUE(thread >= 0 && thread < threads);
+        EXPECT_EQ(l1->text.substr(size_t(used)), std::string(300, char('a' + thread)));
+        ASSERT_EQ(std::sscanf(l2->text.c_str(), "thread %d continued %d", &thread2, &number2), 2)
+            << l2->text;
+        EXPECT_EQ(thread2, thread);
+        EXPECT_EQ(number2, number);
         EXPECT_EQ(number, next[thread]++);
     }
 }
