@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FitsWriter.h"
+#include "FitsFiles.h"
 #include "TestData.h"
 
 #include <array>
