@@ -1,7 +1,7 @@
 // Documents: reading a file, the tab group built from it, and closing.
 #include "Document.h"
 #include "DocumentController.h"
-#include "FitsWriter.h"
+#include "FitsFiles.h"
 #include "PanelWindow.h"
 #include "QSTableController.h"
 #include "TabGroupWindow.h"
