@@ -1,40 +1,258 @@
-// The controller of an image window tab.
+// The controller of one image window tab.
 //
-// For now it shows the image's rendered picture at actual size in the marker view inside the
-// window's centring scroll view; an image without a picture (a table-only unit, an
-// undecodable file) shows an empty view. The stretch, colour, zoom and star-probe controls of
-// the image window attach here.
+// It shows its `current` Image: the rendered picture in the marker view, the statistics fields
+// and the histogram, and keeps the black- and white-point controls, the colour-filter pattern
+// radios and the white-balance button in step with the image. It remembers the settings
+// "automaticStretch", "awb" and "debayer".
+//
+// The operations are split by concern, each in its own file:
+//   ImageController.cpp   the record, setCurrentImage, showImage, statistics, deferred tasks
+//   StretchControls.cpp   control ranges, stretch points, automatic stretch
+//   ColourControls.cpp    colour-filter pattern and white balance
+//   ZoomControls.cpp      zoom, quarter turns, flips and corner inspection
+//   ImageFileActions.cpp  loading another file into the window, JPEG export
+//   StarProbe.cpp         the marker view's delegate calls and the star selection
+//
+// Outlets are weak and connected by the "Image" layout (ImageLayout); the optional ones (flip,
+// rotate and inspect buttons, pattern group, probe fields and views) may stay unconnected.
+// Everything runs on the main thread. Pattern, white-balance and zoom-button state changes
+// take effect 0.1 s after the action, in the order of the actions.
 #pragma once
 
 #include "BaseController.h"
+#include "ClickableViewDelegate.h"
 #include "Image.h"
 
 #include <QObject>
+#include <QPointF>
 #include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
 
 class CenteringView;
 class ClickableView;
+class ImageView;
 class PanelWindow;
+class QAbstractButton;
+class QLineEdit;
+class QSlider;
+class QWidget;
+class Stepper;
 
-class ImageController : public QObject, public BaseController {
+// What a file panel is asked to show.
+struct FilePanelRequest {
+    bool save = false;         // a save panel; otherwise an open panel
+    QString prompt;            // text of the accepting button
+    QString proposedName;      // file name proposed by a save panel
+    QStringList allowedTypes;  // file extensions a save panel allows; empty: any
+};
+
+class ImageController : public QObject, public BaseController, public ClickableViewDelegate {
     Q_OBJECT
 
   public:
+    // Shows a file panel over the window for `request` and later calls `completion` once, on
+    // the main thread, with whether the user confirmed and the chosen path.
+    using FilePanel =
+        std::function<void(QWidget* window, const FilePanelRequest& request,
+                           std::function<void(bool ok, const QString& path)> completion)>;
+
     explicit ImageController(QObject* parent = nullptr);
     ~ImageController() override;
 
-    // Outlets, connected by the "Image" layout.
-    QPointer<PanelWindow> window;           // the window the controller serves
-    QPointer<CenteringView> scrollView;     // holds the marker view
-    QPointer<ClickableView> clickableView;  // shows the rendered picture
+    // Outlets.
+    QPointer<PanelWindow> window;            // parent of the file panels and alerts
+    QPointer<CenteringView> scrollView;      // holds the marker view; its size drives zoom to fit
+    QPointer<ClickableView> clickableView;   // shows the rendered picture and the marks
+    QPointer<QLineEdit> selectedPixelField;  // pixel readout (star probe)
+    QPointer<QLineEdit> frameSizeField;      // "width x height"
+    QPointer<QLineEdit> minField;            // smallest sample
+    QPointer<QLineEdit> maxField;            // largest sample
+    QPointer<QLineEdit> medianField;         // median
+    QPointer<QLineEdit> q1Field;             // first quartile (optional)
+    QPointer<QLineEdit> q3Field;             // third quartile (optional)
+    QPointer<QLineEdit> averageField;        // mean
+    QPointer<ImageView> histogramImageView;  // histogram picture
+    QPointer<QLineEdit> blackPointField;
+    QPointer<QLineEdit> whitePointField;
+    QPointer<QSlider> whitePointSlider;
+    QPointer<QSlider> blackPointSlider;
+    QPointer<Stepper> whitePointStepper;
+    QPointer<Stepper> blackPointStepper;
+    QPointer<QAbstractButton> automaticStretchButton;  // two-state
+    QPointer<QAbstractButton> zoomInButton;
+    QPointer<QAbstractButton> zoomToFitButton;   // on while the zoom follows the window
+    QPointer<QAbstractButton> actualSizeButton;  // on at one image pixel per point
+    QPointer<QAbstractButton> zoomOutButton;
+    QPointer<QAbstractButton> inspectCornersButton;    // two-state, optional
+    QPointer<QAbstractButton> flipHorizontallyButton;  // two-state, optional
+    QPointer<QAbstractButton> flipVerticallyButton;    // two-state, optional
+    QPointer<QAbstractButton> rotateCWButton;          // two-state, optional
+    QPointer<QAbstractButton> rotateCCWButton;         // two-state, optional
+    QPointer<QAbstractButton> rawButton;               // pattern radios: 255, 0, 16, 1, 17;
+    QPointer<QAbstractButton> rggbButton;              // used only when all five and awbButton
+    QPointer<QAbstractButton> grbgButton;              // are connected
+    QPointer<QAbstractButton> gbrgButton;
+    QPointer<QAbstractButton> bggrButton;
+    QPointer<QAbstractButton> awbButton;      // two-state, white balance
+    QPointer<ImageView> detailImageView;      // star detail (star probe)
+    QPointer<ImageView> psfImageView;         // measurement history graph (star probe)
+    QPointer<QLineEdit> fwhmField;            // star measurement (star probe)
+    QPointer<QLineEdit> hfdField;             //
+    QPointer<QLineEdit> peakField;            //
+    QPointer<QWidget> driftPanel;             // drift graph panel (star tracking)
+    QPointer<ImageView> driftImageView;       //
+    QPointer<QLineEdit> driftAXField;         //
+    QPointer<QLineEdit> driftBXField;         //
+    QPointer<QWidget> bahtinovPanel;          // focus-mask panel
+    QPointer<ImageView> bahtinovImageView;    //
+    QPointer<QLineEdit> focusErrorField;      //
+    QPointer<QLineEdit> focusErrorUnitField;  //
+    QPointer<QLineEdit> cfzField;             //
 
-    ImagePtr current;  // the image shown
+    std::vector<QPointF> driftHistory;    // star positions over successive frames
+    std::vector<double> fwhmHistory;      // FWHM measurements, oldest first
+    std::vector<double> hfdHistory;       // HFD measurements
+    std::vector<int64_t> peakHistory;     // peak measurements
+    ImagePtr current;                     // the image shown; set through setCurrentImage
+    double zoom = 1.0;                    // image pixels per view point
+    int rotation = 0;                     // degrees: 0, -90 (clockwise) or +90
+    bool flipHorizontally = false;        // mirror the view left to right
+    bool flipVertically = false;          // mirror the view top to bottom
+    bool zoomToFit = true;                // the zoom follows the scroll view's size
+    bool automaticStretch = true;         // stretch points come from the histogram
+    std::optional<QPointF> selectedStar;  // selected star, image pixels
+    bool enableMarkers = true;            // gates star and rectangle selection
+    bool _awb = false;                    // white balance wanted
+    int64_t _debayer = DebayerRaw;        // colour-filter pattern code (DebayerPattern)
 
-    // Sent by the layout once the outlets are connected.
+    // Shows the file panels; tests replace it. The default shows a window-modal QFileDialog.
+    FilePanel filePanel;
+
+    // Sent by the layout once the outlets are connected: restores the settings and starts
+    // following the scroll view's size.
     void awakeFromNib();
-    // Shows `image` (or nothing).
+    // Makes `image` current (or nothing) and shows it. The star selection survives only a new
+    // image of the same width and height.
     void setCurrentImage(const ImagePtr& image);
+    // Presents `image` (which is `current`): controls, histogram, stretch, picture, statistics,
+    // then follows the selected star onto it.
+    void showImage(Image& image);
+
+    // Stretch controls (StretchControls.cpp).
+    void toggleAutomaticStretch();
+    // A change of one stretch point by `sender`, one of `field`, `stepper` or `slider`; `point`
+    // is the Image field it sets (&Image::_blackPoint or &Image::_whitePoint).
+    void adjustStretchPoint(QObject* sender, QLineEdit* field, QSlider* slider, Stepper* stepper,
+                            int64_t Image::*point);
+
+    // Colour-filter pattern and white balance (ColourControls.cpp).
+    void setDebayer(int64_t code);
+    void applyDebayer();
+    void awbChanged(bool buttonOn);
+    void applyWhiteBalance();
+
+    // Zoom and orientation (ZoomControls.cpp).
+    void zoomIn();
+    void zoomActualSize();
+    void applyZoomToFit();
+    void zoomOut();
+    void toggleInspectCorners();
+    void applyFlipHorizontally();
+    void applyFlipVertically();
+    void applyRotateCW();
+    void applyRotateCCW();
+    void setZoomButtonStates(bool fit, bool actualSize);
+
+    // Loading and saving (ImageFileActions.cpp).
+    void loadImageSheet();
+    void loadImageFromPanel(bool ok, const QString& path);
+    void saveImageSheet();
+    void saveImageFromPanel(bool ok, const QString& path);
+
+    // Star probe (StarProbe.cpp): measurement, detail, selection and tracking.
+    void clearStarSelection();
+    void measureStar();
+    void drawStarDetail();
+    void trackSelectedStar();
+
+    // ClickableViewDelegate (StarProbe.cpp).
+    void selectedWithPoint(QPointF point) override;
+    void draggedWithRect(QRectF rect, bool finished) override;
+    void deselected() override;
+    void movedWithPoint(QPointF point) override;
+    void exited() override;
+
+  public slots:
+    void automaticStretchAction();
+    void blackPointAction(QObject* sender);
+    void whitePointAction(QObject* sender);
+    void rggbAction();
+    void grbgAction();
+    void gbrgAction();
+    void bggrAction();
+    void rawAction();
+    void awbAction();
+    void repaint();
+    void windowDidResize();
+    void zoomInAction();
+    void zoomActualSizeAction();
+    void zoomToFitAction();
+    void zoomOutAction();
+    void inspectCornersAction();
+    void flipHorizontallyAction();
+    void flipVerticallyActiob();  // the action's name keeps its original spelling
+    void rotateCWAction();
+    void rotateCCWAction();
+    void loadAction();
+    void saveAction();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void showImage(Image& image);
+    // Runs `task` on the main thread 0.1 s from now, after every task scheduled before it.
+    void runLater(std::function<void()> task);
+    void runNextLater();
+
+    // Statistics fields and histogram of `image`, or "--" and no histogram.
+    void showStatistics(Image& image);
+    void clearStatistics();
+    // The window forgets the picture: an empty marker view, "--" statistics.
+    void clearPicture();
+
+    // Stretch helpers (StretchControls.cpp).
+    void setStretchControlRanges(const Image& image);
+    // Writes the stretch points into `image` (automatic or from the sliders) and shows them.
+    void applyStretchPoints(Image& image);
+    void showStretchPoint(int64_t value, QLineEdit* field, QSlider* slider, Stepper* stepper);
+    // Drops the rendered picture, renders again and shows it; then the star detail.
+    void rerender();
+
+    // Pattern helpers (ColourControls.cpp).
+    bool patternGroupConnected() const;
+    void showPatternRadios();
+    void schedulePattern(int64_t code);
+
+    // Zoom helpers (ZoomControls.cpp).
+    // Hands zoom, turn and flips to the marker view and lays the picture out again.
+    void updateMarkerView();
+    // The zoom that fits `pictureSize` into the scroll view with `margin` points to spare.
+    double fitZoom(QSizeF pictureSize, double margin) const;
+    // The image point to keep in the middle while zooming.
+    QPointF zoomCentre() const;
+    // Scrolls so that image point `centre` is in the middle of the visible area.
+    void scrollToCentre(QPointF centre);
+    void changeZoom(double newZoom, bool actualSizeState);
+
+    // Shows the failure alert with `text` and `path`.
+    void presentFailure(const QString& text, const QString& path);
+
+    std::deque<std::function<void()>> later_;  // tasks waiting for their 0.1 s to pass
 };

@@ -277,7 +277,8 @@ TEST_F(DocumentTest, ImageLayoutWiresThePanelTogglesAndOnlyTheMainToolbarGetsMen
     auto menuForm = [](PanelWindow* w) -> QAction* {
         if (!w->toolbar()) return nullptr;
         for (QAction* a : w->toolbar()->actions())
-            if (auto* item = qobject_cast<ToolbarItem*>(a)) return item->menuFormRepresentation();
+            if (auto* item = qobject_cast<ToolbarItem*>(a); item && item->label() == "Panels")
+                return item->menuFormRepresentation();
         return nullptr;
     };
     QAction* form = menuForm(main);
