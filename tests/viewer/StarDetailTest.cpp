@@ -210,3 +210,48 @@ TEST(StarDetail, ImageOverloadReadsTheRenderedPictureAndTheProfileSetting) {
     userDefaults().removeObject("showStarProfile");
     EXPECT_FALSE(strokedNear(detail, on30.x(), on30.y(), blueColor()));
 }
+
+TEST(StarDetail, ProfilesOfAStarReadThroughTheImage) {
+    // A star elongated in x (sigma 1.6 across, 1.0 up) centred on pixel (20, 20) of a 16-bit
+    // raw blob. Its levels are the samples shifted down by 8 bits; the row profile runs
+    // through the star's row and the column profile through its column.
+    registerImageReaders();
+    const int size = 40;
+    auto sample = [](int x, int yUp) {
+        const double dx = x + 0.5 - 20.5, dy = yUp + 0.5 - 20.5;
+        return uint16_t(std::lround(
+            2000 + 30000 * std::exp(-dx * dx / (2 * 1.6 * 1.6) - dy * dy / (2 * 1.0 * 1.0))));
+    };
+    QByteArray blob("RAW2", 4);
+    for (uint32_t v : {uint32_t(size), uint32_t(size)})
+        for (int i = 0; i < 4; ++i)
+            blob.append(char((v >> (8 * i)) & 0xff));
+    for (int row = 0; row < size; ++row)
+        for (int x = 0; x < size; ++x) {
+            const uint16_t s = sample(x, size - 1 - row);
+            blob.append(char(s & 0xff));
+            blob.append(char(s >> 8));
+        }
+    ImagePtr image = Image::create(blob, ".raw");
+    ASSERT_TRUE(image->hasPicture());
+    if (!image->valueAt(20.5, 20.5))
+        GTEST_SKIP() << "the image's pixel readout is not in this build";
+    image->cached = blackPicture(size, size);
+
+    int lo = 65535, hi = 0;
+    for (int dy = -4; dy <= 4; ++dy)
+        for (int dx = -4; dx <= 4; ++dx) {
+            lo = std::min(lo, sample(20 + dx, 20 + dy) >> 8);
+            hi = std::max(hi, sample(20 + dx, 20 + dy) >> 8);
+        }
+    auto height = [&](int level) { return (level - lo) * 160.0 / (hi - lo) + 10; };
+
+    userDefaults().setObject("showStarProfile", true);
+    QImage detail = drawStarDetail(*image, QPointF(20.5, 20.5), std::nullopt);
+    userDefaults().removeObject("showStarProfile");
+    for (int d : {-4, -3, -2, -1, 1, 2, 3, 4}) {
+        const double x = (d + 4) * 20 + 10;
+        EXPECT_TRUE(strokedNear(detail, x, height(sample(20 + d, 20) >> 8), blueColor())) << d;
+        EXPECT_TRUE(strokedNear(detail, x, height(sample(20, 20 + d) >> 8), redColor())) << d;
+    }
+}
