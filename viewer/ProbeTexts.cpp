@@ -27,6 +27,10 @@ QString peakText(double peak) {
     return truncatedText(peak);
 }
 
+MeasurementTexts measurementTexts(const PSFResult& result, const QLocale& locale) {
+    return {widthText(result.fwhm, locale), widthText(result.hfd, locale), peakText(result.peak)};
+}
+
 QString rectangleText(const QRectF& imageRect) {
     return QStringLiteral("[") + truncatedText(imageRect.x()) + QStringLiteral(", ") +
            truncatedText(imageRect.y()) + QStringLiteral("]") + arrow + QStringLiteral("[") +

@@ -35,6 +35,14 @@ QString widthText(double width, const QLocale& locale = QLocale());
 // that a signed 64-bit integer holds.
 QString peakText(double peak);
 
+// The three measurement fields of one measurement.
+struct MeasurementTexts {
+    QString fwhm;  // `widthText` of the FWHM
+    QString hfd;   // `widthText` of the HFD
+    QString peak;  // `peakText` of the peak
+};
+MeasurementTexts measurementTexts(const PSFResult& result, const QLocale& locale = QLocale());
+
 // `value` truncated toward zero, in decimal; "--" when it is not finite or out of range.
 QString truncatedText(double value);
 

@@ -33,7 +33,8 @@ constexpr double profileMargin = 10;  // points below and above the profiles
 // `Image::valueAt` gives as its level.
 using LevelAt = std::function<std::optional<int64_t>(double x, double y)>;
 
-// `image`'s levels through `valueAt`.
+// `image`'s levels through `valueAt`. The function refers to `image`: use it while the image
+// lives.
 LevelAt levelsOf(const Image& image);
 
 }  // namespace StarDetail
@@ -41,7 +42,8 @@ LevelAt levelsOf(const Image& image);
 // The detail of the star at `star` (image pixels, y upward) in `rendered` (the stretched
 // picture, same size as the image). Circles come from `measurement` (none, or a width that is
 // not a finite positive number, draws no circle); profiles, when `showStarProfile` is true,
-// from `levelAt`. A null picture when `rendered` is null or `star` is not finite.
+// from `levelAt`. A null picture when `rendered` is null or `star` is not finite (or lies far
+// beyond any picture).
 QImage drawStarDetail(const QImage& rendered, QPointF star,
                       const std::optional<PSFResult>& measurement, bool showStarProfile,
                       const StarDetail::LevelAt& levelAt);

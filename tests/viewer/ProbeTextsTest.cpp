@@ -34,6 +34,11 @@ TEST(ProbeTexts, PeaksTruncateTowardZeroOrShowDashes) {
                    Case{-infinity, "--"}, Case{1e19, "--"}, Case{-1e19, "--"}})
         EXPECT_EQ(peakText(c.peak), c.text) << c.peak;
     EXPECT_EQ(truncatedInteger(9.2e18), int64_t(9.2e18));
+    // A peak without a number beside measured widths: only the peak field shows "--".
+    MeasurementTexts texts = measurementTexts({2.5, -1, notANumber}, QLocale::c());
+    EXPECT_EQ(texts.fwhm, "2.50");
+    EXPECT_EQ(texts.hfd, "N/A");
+    EXPECT_EQ(texts.peak, "--");
     EXPECT_FALSE(truncatedInteger(9223372036854775808.0));
 }
 
