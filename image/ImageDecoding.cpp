@@ -2,6 +2,7 @@
 
 #include "FITSImageRep.h"
 #include "RawImageRep.h"
+#include "XISFImageRep.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -139,6 +140,7 @@ std::vector<ImageRepClass> registeredImageRepClasses() {
 void registerImageReaders() {
     registerImageRepClass(RawImageRep::imageRepClass());
     registerImageRepClass(FITSImageRep::imageRepClass());
+    registerImageRepClass(XISFImageRep::imageRepClass());
 }
 
 std::shared_ptr<DecodedImage> DecodedImage::initWithData(const QByteArray& data) {
