@@ -1,0 +1,257 @@
+// Demosaicing and white balance of colour-filter (Bayer) frames.
+//
+// Input: packed grey rows of 8- or 16-bit samples whose top-left 2 x 2 cell has the layout
+// named by a `DebayerPattern` code (bit 4: column of the red site, bit 0: its row). Output:
+// packed 8-bit RGB rows. Each pixel keeps its own colour and takes the other two by bilinear
+// interpolation from its neighbours: a green site takes red and blue from its two horizontal
+// or vertical neighbours, a red or blue site takes green from its four edge neighbours and the
+// opposite colour from its four diagonal ones. At the frame's edges only the neighbours that
+// exist are averaged (4 -> >> 2, 3 -> / 3, 2 -> >> 1, 1 -> itself), all in unsigned integers.
+// Red and blue are then divided by the white-balance coefficients (32-bit float, truncated)
+// and every channel is stretched. Frames of fewer than 2 columns or rows come out grey; a code
+// outside the four layouts gives channel values 0 everywhere.
+//
+// Speed: the white balance and the stretch of every possible channel value are tabulated once
+// per frame (three tables of 256 or 65,536 bytes), so a pixel costs a few integer additions
+// and three lookups. Inner pixels of inner rows take a loop specialised for the row's two
+// phases; the first and last row and column take the general neighbour rule. Bands of rows
+// run on the cores; every output row depends on the source alone.
+#include "Demosaic.h"
+
+#include "Image.h"
+#include "Samples.h"
+#include "Stretch.h"
+
+#include <cstring>
+
+void Image::updateWhiteBalance() {
+    const uint64_t t0 = total4[0], t1 = total4[1], t2 = total4[2], t3 = total4[3];
+    const bool knownPattern = _debayer == DebayerRGGB || _debayer == DebayerGBRG ||
+                              _debayer == DebayerGRBG || _debayer == DebayerBGGR;
+    if (!_awb || t0 == 0 || t1 < 2 || t2 == 0 || t3 == 0 || !knownPattern) {
+        redCoef = blueCoef = 0.0f;
+        return;
+    }
+    // Numerators and denominators are each converted to float before the division.
+    const float greens12 = float(t1 + t2), greens03 = float(t0 + t3);
+    switch (_debayer) {
+        case DebayerRGGB:
+            redCoef = float(2 * t0) / greens12;
+            blueCoef = float(2 * t3) / greens12;
+            break;
+        case DebayerGBRG:
+            redCoef = float(2 * t2) / greens03;
+            blueCoef = float(2 * t1) / greens03;
+            break;
+        case DebayerGRBG:
+            redCoef = float(2 * t1) / greens03;
+            blueCoef = float(2 * t2) / greens03;
+            break;
+        default:  // DebayerBGGR
+            redCoef = float(2 * t3) / greens12;
+            blueCoef = float(2 * t0) / greens12;
+            break;
+    }
+}
+
+namespace {
+
+// Phases: which colour a pixel's filter passes, and on which kind of row it sits.
+constexpr int RedSite = 0, GreenOnBlueRow = 1, GreenOnRedRow = 16, BlueSite = 17;
+
+bool isKnownPattern(int64_t code) {
+    return code == DebayerRGGB || code == DebayerGBRG || code == DebayerGRBG ||
+           code == DebayerBGGR;
+}
+
+// The three lookup tables of one frame: channel value -> output byte.
+struct ChannelTables {
+    const uint8_t* red;
+    const uint8_t* green;
+    const uint8_t* blue;
+};
+
+inline void put(uint8_t* out, const ChannelTables& t, uint32_t r, uint32_t g, uint32_t b) {
+    out[0] = t.red[r];
+    out[1] = t.green[g];
+    out[2] = t.blue[b];
+}
+
+// Any pixel, with the neighbour rule for frame edges (width and height at least 2).
+template <typename T>
+void edgePixel(const uint8_t* src, int64_t w, int64_t h, int64_t x, int64_t y, int64_t code,
+               uint8_t* out, const ChannelTables& t) {
+    auto s = [&](int64_t xx, int64_t yy) -> uint32_t {
+        return loadSample<T>(src, size_t(yy) * size_t(w) + size_t(xx));
+    };
+    const bool hasL = x > 0, hasR = x < w - 1, hasU = y > 0, hasD = y < h - 1;
+    const uint32_t c = s(x, y);
+    auto horizontal = [&]() -> uint32_t {
+        if (hasL && hasR) return (s(x - 1, y) + s(x + 1, y)) >> 1;
+        return hasR ? s(x + 1, y) : s(x - 1, y);
+    };
+    auto vertical = [&]() -> uint32_t {
+        if (hasU && hasD) return (s(x, y - 1) + s(x, y + 1)) >> 1;
+        return hasD ? s(x, y + 1) : s(x, y - 1);
+    };
+    auto cross = [&]() -> uint32_t {
+        uint32_t sum = 0, count = 0;
+        if (hasL) sum += s(x - 1, y), ++count;
+        if (hasR) sum += s(x + 1, y), ++count;
+        if (hasU) sum += s(x, y - 1), ++count;
+        if (hasD) sum += s(x, y + 1), ++count;
+        return count == 4 ? sum >> 2 : count == 3 ? sum / 3 : sum >> 1;
+    };
+    auto diagonal = [&]() -> uint32_t {
+        uint32_t sum = 0, count = 0;
+        if (hasU && hasL) sum += s(x - 1, y - 1), ++count;
+        if (hasU && hasR) sum += s(x + 1, y - 1), ++count;
+        if (hasD && hasL) sum += s(x - 1, y + 1), ++count;
+        if (hasD && hasR) sum += s(x + 1, y + 1), ++count;
+        return count == 4 ? sum >> 2 : count == 2 ? sum >> 1 : sum;
+    };
+    const int64_t phase = code ^ (((x & 1) << 4) | (y & 1));
+    switch (phase) {
+        case RedSite:
+            put(out, t, c, cross(), diagonal());
+            break;
+        case BlueSite:
+            put(out, t, diagonal(), cross(), c);
+            break;
+        case GreenOnRedRow:
+            put(out, t, horizontal(), c, vertical());
+            break;
+        case GreenOnBlueRow:
+            put(out, t, vertical(), c, horizontal());
+            break;
+        default:
+            put(out, t, 0, 0, 0);
+            break;
+    }
+}
+
+// An inner pixel of phase P: all eight neighbours exist.
+template <typename T, int P>
+inline void innerPixel(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t x,
+                       uint8_t* out, const ChannelTables& t) {
+    const size_t i = size_t(x);
+    const uint32_t c = loadSample<T>(row, i);
+    if constexpr (P == RedSite || P == BlueSite) {
+        const uint32_t cross = (uint32_t(loadSample<T>(row, i - 1)) + loadSample<T>(row, i + 1) +
+                                loadSample<T>(up, i) + loadSample<T>(down, i)) >>
+                               2;
+        const uint32_t diagonal =
+            (uint32_t(loadSample<T>(up, i - 1)) + loadSample<T>(up, i + 1) +
+             loadSample<T>(down, i - 1) + loadSample<T>(down, i + 1)) >>
+            2;
+        if constexpr (P == RedSite)
+            put(out, t, c, cross, diagonal);
+        else
+            put(out, t, diagonal, cross, c);
+    } else {
+        const uint32_t horizontal =
+            (uint32_t(loadSample<T>(row, i - 1)) + loadSample<T>(row, i + 1)) >> 1;
+        const uint32_t vertical = (uint32_t(loadSample<T>(up, i)) + loadSample<T>(down, i)) >> 1;
+        if constexpr (P == GreenOnRedRow)
+            put(out, t, horizontal, c, vertical);
+        else
+            put(out, t, vertical, c, horizontal);
+    }
+}
+
+// Columns 1 .. w-2 of an inner row whose even columns have phase PE.
+template <typename T, int PE>
+void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t w,
+              uint8_t* out, const ChannelTables& t) {
+    constexpr int PO = PE ^ 16;  // phase of the odd columns
+    int64_t x = 1;
+    for (; x + 1 <= w - 2; x += 2) {
+        innerPixel<T, PO>(up, row, down, x, out + 3 * x, t);
+        innerPixel<T, PE>(up, row, down, x + 1, out + 3 * (x + 1), t);
+    }
+    if (x <= w - 2) innerPixel<T, PO>(up, row, down, x, out + 3 * x, t);
+}
+
+template <typename T>
+void demosaicBand(const uint8_t* src, uint8_t* output, int64_t w, int64_t h, int64_t code,
+                  int64_t y0, int64_t y1, const ChannelTables& t) {
+    const size_t rowBytes = size_t(w) * sizeof(T);
+    for (int64_t y = y0; y < y1; ++y) {
+        uint8_t* out = output + size_t(y) * size_t(w) * 3;
+        if (y == 0 || y == h - 1) {
+            for (int64_t x = 0; x < w; ++x) edgePixel<T>(src, w, h, x, y, code, out + 3 * x, t);
+            continue;
+        }
+        const uint8_t* row = src + size_t(y) * rowBytes;
+        edgePixel<T>(src, w, h, 0, y, code, out, t);
+        switch (code ^ (y & 1)) {  // phase of the even columns
+            case RedSite:
+                innerRow<T, RedSite>(row - rowBytes, row, row + rowBytes, w, out, t);
+                break;
+            case GreenOnBlueRow:
+                innerRow<T, GreenOnBlueRow>(row - rowBytes, row, row + rowBytes, w, out, t);
+                break;
+            case GreenOnRedRow:
+                innerRow<T, GreenOnRedRow>(row - rowBytes, row, row + rowBytes, w, out, t);
+                break;
+            default:
+                innerRow<T, BlueSite>(row - rowBytes, row, row + rowBytes, w, out, t);
+                break;
+        }
+        edgePixel<T>(src, w, h, w - 1, y, code, out + 3 * (w - 1), t);
+    }
+}
+
+template <typename T>
+void demosaicTyped(const uint8_t* src, uint8_t* output, int64_t w, int64_t h, int64_t code,
+                   int64_t black, int64_t white, float redCoef, float blueCoef,
+                   const BandDone& done) {
+    if (w <= 0 || h <= 0) return;
+    const bool balance = redCoef > 0 && blueCoef > 0;
+    const StretchTable green(sampleMax<T>(), black, white);
+    const StretchTable red(sampleMax<T>(), black, white, balance ? redCoef : 0.0f);
+    const StretchTable blue(sampleMax<T>(), black, white, balance ? blueCoef : 0.0f);
+    const ChannelTables t{red.data(), green.data(), blue.data()};
+
+    const bool grey = w < 2 || h < 2;
+    const bool known = isKnownPattern(code);
+    // About 64 KB of output per band at least, so small frames stay on this thread.
+    const int64_t minRows = std::max<int64_t>(1, 65536 / (3 * w));
+    parallelRows(h, minRows, [&](int64_t y0, int64_t y1) {
+        if (grey || !known) {
+            // Grey: the sample itself, unbalanced, in all three channels.
+            for (size_t p = size_t(y0) * size_t(w); p < size_t(y1) * size_t(w); ++p) {
+                const uint8_t g = t.green[grey ? loadSample<T>(src, p) : 0];
+                output[3 * p] = output[3 * p + 1] = output[3 * p + 2] = g;
+            }
+        } else {
+            demosaicBand<T>(src, output, w, h, code, y0, y1, t);
+        }
+        if (done) done(y0, y1);
+    });
+}
+
+}  // namespace
+
+void demosaicFrame(const uint8_t* source, int bytesPerSample, uint8_t* output, int64_t width,
+                   int64_t height, int64_t pattern, int64_t blackPoint, int64_t whitePoint,
+                   float redCoef, float blueCoef, const BandDone& done) {
+    if (bytesPerSample == 2)
+        demosaicTyped<uint16_t>(source, output, width, height, pattern, blackPoint, whitePoint,
+                                redCoef, blueCoef, done);
+    else
+        demosaicTyped<uint8_t>(source, output, width, height, pattern, blackPoint, whitePoint,
+                               redCoef, blueCoef, done);
+}
+
+void Image::demosaic8(const uint8_t* source, uint8_t* output, int64_t w, int64_t h) {
+    updateWhiteBalance();
+    demosaicFrame(source, 1, output, w, h, _debayer, _blackPoint, _whitePoint, redCoef,
+                  blueCoef);
+}
+
+void Image::demosaic16(const uint16_t* source, uint8_t* output, int64_t w, int64_t h) {
+    updateWhiteBalance();
+    demosaicFrame(reinterpret_cast<const uint8_t*>(source), 2, output, w, h, _debayer,
+                  _blackPoint, _whitePoint, redCoef, blueCoef);
+}
