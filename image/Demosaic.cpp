@@ -172,12 +172,12 @@ void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_
     if (x <= w - 2) innerPixel<T, PO>(up, row, down, x, out + 3 * x, t);
 }
 
+// Rows [y0, y1) into `out` (row y0 first).
 template <typename T>
-void demosaicBand(const uint8_t* src, uint8_t* output, int64_t w, int64_t h, int64_t code,
-                  int64_t y0, int64_t y1, const ChannelTables& t) {
+void demosaicRows(const uint8_t* src, int64_t w, int64_t h, int64_t code, int64_t y0,
+                  int64_t y1, const ChannelTables& t, uint8_t* out) {
     const size_t rowBytes = size_t(w) * sizeof(T);
-    for (int64_t y = y0; y < y1; ++y) {
-        uint8_t* out = output + size_t(y) * size_t(w) * 3;
+    for (int64_t y = y0; y < y1; ++y, out += 3 * w) {
         if (y == 0 || y == h - 1) {
             for (int64_t x = 0; x < w; ++x) edgePixel<T>(src, w, h, x, y, code, out + 3 * x, t);
             continue;
@@ -203,9 +203,8 @@ void demosaicBand(const uint8_t* src, uint8_t* output, int64_t w, int64_t h, int
 }
 
 template <typename T>
-void demosaicTyped(const uint8_t* src, uint8_t* output, int64_t w, int64_t h, int64_t code,
-                   int64_t black, int64_t white, float redCoef, float blueCoef,
-                   const BandDone& done) {
+void demosaicTyped(const uint8_t* src, int64_t w, int64_t h, int64_t code, int64_t black,
+                   int64_t white, float redCoef, float blueCoef, const RowTargets& targets) {
     if (w <= 0 || h <= 0) return;
     const bool balance = redCoef > 0 && blueCoef > 0;
     const StretchTable green(sampleMax<T>(), black, white);
@@ -215,43 +214,43 @@ void demosaicTyped(const uint8_t* src, uint8_t* output, int64_t w, int64_t h, in
 
     const bool grey = w < 2 || h < 2;
     const bool known = isKnownPattern(code);
-    // About 64 KB of output per band at least, so small frames stay on this thread.
-    const int64_t minRows = std::max<int64_t>(1, 65536 / (3 * w));
-    parallelRows(h, minRows, [&](int64_t y0, int64_t y1) {
+    produceRows(w, h, targets, [&](int64_t y0, int64_t y1, uint8_t* out) {
         if (grey || !known) {
-            // Grey: the sample itself, unbalanced, in all three channels.
-            for (size_t p = size_t(y0) * size_t(w); p < size_t(y1) * size_t(w); ++p) {
+            // Grey: the sample itself, unbalanced, in all three channels. An unknown code:
+            // channel values 0.
+            const size_t first = size_t(y0) * size_t(w), end = size_t(y1) * size_t(w);
+            for (size_t p = first; p < end; ++p) {
                 const uint8_t g = t.green[grey ? loadSample<T>(src, p) : 0];
-                output[3 * p] = output[3 * p + 1] = output[3 * p + 2] = g;
+                uint8_t* o = out + 3 * (p - first);
+                o[0] = o[1] = o[2] = g;
             }
         } else {
-            demosaicBand<T>(src, output, w, h, code, y0, y1, t);
+            demosaicRows<T>(src, w, h, code, y0, y1, t, out);
         }
-        if (done) done(y0, y1);
     });
 }
 
 }  // namespace
 
-void demosaicFrame(const uint8_t* source, int bytesPerSample, uint8_t* output, int64_t width,
-                   int64_t height, int64_t pattern, int64_t blackPoint, int64_t whitePoint,
-                   float redCoef, float blueCoef, const BandDone& done) {
+void demosaicFrame(const uint8_t* source, int bytesPerSample, int64_t width, int64_t height,
+                   int64_t pattern, int64_t blackPoint, int64_t whitePoint, float redCoef,
+                   float blueCoef, const RowTargets& targets) {
     if (bytesPerSample == 2)
-        demosaicTyped<uint16_t>(source, output, width, height, pattern, blackPoint, whitePoint,
-                                redCoef, blueCoef, done);
+        demosaicTyped<uint16_t>(source, width, height, pattern, blackPoint, whitePoint, redCoef,
+                                blueCoef, targets);
     else
-        demosaicTyped<uint8_t>(source, output, width, height, pattern, blackPoint, whitePoint,
-                               redCoef, blueCoef, done);
+        demosaicTyped<uint8_t>(source, width, height, pattern, blackPoint, whitePoint, redCoef,
+                               blueCoef, targets);
 }
 
 void Image::demosaic8(const uint8_t* source, uint8_t* output, int64_t w, int64_t h) {
     updateWhiteBalance();
-    demosaicFrame(source, 1, output, w, h, _debayer, _blackPoint, _whitePoint, redCoef,
-                  blueCoef);
+    demosaicFrame(source, 1, w, h, _debayer, _blackPoint, _whitePoint, redCoef, blueCoef,
+                  RowTargets{output});
 }
 
 void Image::demosaic16(const uint16_t* source, uint8_t* output, int64_t w, int64_t h) {
     updateWhiteBalance();
-    demosaicFrame(reinterpret_cast<const uint8_t*>(source), 2, output, w, h, _debayer,
-                  _blackPoint, _whitePoint, redCoef, blueCoef);
+    demosaicFrame(reinterpret_cast<const uint8_t*>(source), 2, w, h, _debayer, _blackPoint,
+                  _whitePoint, redCoef, blueCoef, RowTargets{output});
 }

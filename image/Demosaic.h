@@ -2,15 +2,15 @@
 // `Image::demosaic16` and the render.
 #pragma once
 
-#include "ParallelRows.h"
+#include "OutputRows.h"
 
 #include <cstdint>
 
 // Demosaics the packed grey frame `source` (bytesPerSample 1 or 2, native byte order) of
-// width x height pixels with colour-filter code `pattern` into `output` (width x height x 3
-// bytes), stretching between the points and dividing red and blue by the coefficients when
-// both are above 0. Frames narrower or lower than 2 pixels have no neighbours to interpolate
-// from and come out grey. `done`, when set, is told of every finished band of rows.
-void demosaicFrame(const uint8_t* source, int bytesPerSample, uint8_t* output, int64_t width,
-                   int64_t height, int64_t pattern, int64_t blackPoint, int64_t whitePoint,
-                   float redCoef, float blueCoef, const BandDone& done = {});
+// width x height pixels with colour-filter code `pattern` into the targets, stretching
+// between the points and dividing red and blue by the coefficients when both are above 0.
+// Frames narrower or lower than 2 pixels have no neighbours to interpolate from and come out
+// grey.
+void demosaicFrame(const uint8_t* source, int bytesPerSample, int64_t width, int64_t height,
+                   int64_t pattern, int64_t blackPoint, int64_t whitePoint, float redCoef,
+                   float blueCoef, const RowTargets& targets);

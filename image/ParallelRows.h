@@ -11,13 +11,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <utility>
 #include <vector>
-
-// Called by the worker that finished rows [first, end), on that worker's thread (a render
-// copies the finished rows into its picture while they are still in the cache).
-using BandDone = std::function<void(int64_t first, int64_t end)>;
 
 // Row bands [first, end) covering 0..rows: about four per core for load balance, none smaller
 // than `minRows` (small frames stay on the calling thread).

@@ -15,7 +15,8 @@
 // output row depends on the source alone, so the bytes do not depend on the thread count.
 #include "Demosaic.h"
 #include "Image.h"
-#include "ParallelRows.h"
+#include "OutputRows.h"
+#include "PictureBuffer.h"
 #include "Samples.h"
 #include "Settings.h"
 #include "Stretch.h"
@@ -25,16 +26,13 @@
 
 namespace {
 
-// Rows per band: at least about 64 KB of output, so small frames stay on the calling thread.
-int64_t minBandRows(int64_t width) { return std::max<int64_t>(1, 65536 / (3 * width)); }
-
 // Grey samples: one table word per sample value holds its three output bytes in memory order
 // (the saturated value's word holds the highlight colour), so a pixel is one lookup and one
 // store. The word's fourth byte spills into the next pixel, which is written afterwards; the
-// last pixel of a band is written byte by byte so that no band touches another's bytes.
+// last pixel of a block is written byte by byte so that nothing lands past the block.
 template <typename T>
-void renderGrey(const uint8_t* src, uint8_t* output, int64_t w, int64_t h, int64_t black,
-                int64_t white, bool highlight, const BandDone& done) {
+void renderGrey(const uint8_t* src, int64_t w, int64_t h, int64_t black, int64_t white,
+                bool highlight, const RowTargets& targets) {
     const StretchTable stretch(sampleMax<T>(), black, white);
     std::vector<uint32_t> words(size_t(sampleMax<T>()) + 1);
     for (uint32_t v = 0; v <= sampleMax<T>(); ++v) {
@@ -45,35 +43,46 @@ void renderGrey(const uint8_t* src, uint8_t* output, int64_t w, int64_t h, int64
         }
         std::memcpy(&words[v], rgb, 4);
     }
-    parallelRows(h, minBandRows(w), [&](int64_t y0, int64_t y1) {
-        const size_t first = size_t(y0) * size_t(w), end = size_t(y1) * size_t(w);
-        for (size_t p = first; p + 1 < end; ++p)
-            std::memcpy(output + 3 * p, &words[loadSample<T>(src, p)], 4);
-        std::memcpy(output + 3 * (end - 1), &words[loadSample<T>(src, end - 1)], 3);
-        if (done) done(y0, y1);
+    const uint32_t* table = words.data();
+    produceRows(w, h, targets, [&](int64_t y0, int64_t y1, uint8_t* out) {
+        const uint8_t* s = src + size_t(y0) * size_t(w) * sizeof(T);
+        const size_t pixels = size_t(y1 - y0) * size_t(w);
+        size_t p = 0;
+        // Four pixels at a time: four independent lookups, then 16 bytes stored of which
+        // the last 4 are overwritten by the next group.
+        for (; p + 5 <= pixels; p += 4) {
+            const uint32_t w0 = table[loadSample<T>(s, p)], w1 = table[loadSample<T>(s, p + 1)],
+                           w2 = table[loadSample<T>(s, p + 2)], w3 = table[loadSample<T>(s, p + 3)];
+            std::memcpy(out + 3 * p, &w0, 4);
+            std::memcpy(out + 3 * p + 3, &w1, 4);
+            std::memcpy(out + 3 * p + 6, &w2, 4);
+            std::memcpy(out + 3 * p + 9, &w3, 4);
+        }
+        for (; p + 1 < pixels; ++p) std::memcpy(out + 3 * p, &table[loadSample<T>(s, p)], 4);
+        std::memcpy(out + 3 * (pixels - 1), &table[loadSample<T>(s, pixels - 1)], 3);
     });
 }
 
 // Colour samples, `stride` per pixel from `offset` on: the three colour samples of pixel p go
 // to output bytes 3p, 3p + 1, 3p + 2.
 template <typename T>
-void renderColour(const uint8_t* src, uint8_t* output, int64_t w, int64_t h, int64_t stride,
-                  int64_t offset, int64_t black, int64_t white, const BandDone& done) {
+void renderColour(const uint8_t* src, int64_t w, int64_t h, int64_t stride, int64_t offset,
+                  int64_t black, int64_t white, const RowTargets& targets) {
     const StretchTable stretch(sampleMax<T>(), black, white);
     const uint8_t* table = stretch.data();
-    parallelRows(h, minBandRows(w), [&](int64_t y0, int64_t y1) {
-        const size_t first = size_t(y0) * size_t(w), end = size_t(y1) * size_t(w);
+    produceRows(w, h, targets, [&](int64_t y0, int64_t y1, uint8_t* out) {
+        const size_t first = size_t(y0) * size_t(w), pixels = size_t(y1 - y0) * size_t(w);
+        const uint8_t* s = src + first * size_t(stride) * sizeof(T);
         if (stride == 3) {
-            for (size_t i = 3 * first; i < 3 * end; ++i) output[i] = table[loadSample<T>(src, i)];
+            for (size_t i = 0; i < 3 * pixels; ++i) out[i] = table[loadSample<T>(s, i)];
         } else {
-            for (size_t p = first; p < end; ++p) {
-                const size_t s = p * size_t(stride) + size_t(offset);
-                output[3 * p] = table[loadSample<T>(src, s)];
-                output[3 * p + 1] = table[loadSample<T>(src, s + 1)];
-                output[3 * p + 2] = table[loadSample<T>(src, s + 2)];
+            for (size_t p = 0; p < pixels; ++p) {
+                const size_t i = p * size_t(stride) + size_t(offset);
+                out[3 * p] = table[loadSample<T>(s, i)];
+                out[3 * p + 1] = table[loadSample<T>(s, i + 1)];
+                out[3 * p + 2] = table[loadSample<T>(s, i + 2)];
             }
         }
-        if (done) done(y0, y1);
     });
 }
 
@@ -100,17 +109,12 @@ QImage Image::renderedImage() {
     cachedPlanes[0] = cachedBitmapData;
 
     // The picture owns a copy of the output: the viewer may keep it after this Image is gone,
-    // and the next render rewrites cachedBitmapData in place. Each band of rows is copied by
-    // the worker that made it, while the rows are still in its cache.
-    QImage picture(int(width), int(height), QImage::Format_RGB888);
+    // and the next render rewrites cachedBitmapData in place. Both are written from the same
+    // cached block of rows; the picture's memory is recycled from the last released picture
+    // of the same size.
+    QImage picture = recycledRgbPicture(int(width), int(height));
     if (picture.isNull()) return {};
-    uchar* bits = picture.bits();
-    const size_t pictureRow = size_t(picture.bytesPerLine()), outputRow = size_t(width) * 3;
-    uint8_t* output = cachedBitmapData;
-    const BandDone copyRows = [&](int64_t y0, int64_t y1) {
-        for (int64_t y = y0; y < y1; ++y)
-            std::memcpy(bits + size_t(y) * pictureRow, output + size_t(y) * outputRow, outputRow);
-    };
+    const RowTargets targets{cachedBitmapData, picture.bits(), size_t(picture.bytesPerLine())};
 
     const uint8_t* src = rep->bitmapData();
     const int64_t black = _blackPoint, white = _whitePoint;
@@ -122,39 +126,41 @@ QImage Image::renderedImage() {
             const int bytes = int(bitsPerPixel / 8);
             if (_debayer != DebayerRaw && width >= 2 && height >= 2) {
                 updateWhiteBalance();
-                demosaicFrame(src, bytes, output, width, height, _debayer, black, white, redCoef,
-                              blueCoef, copyRows);
+                demosaicFrame(src, bytes, width, height, _debayer, black, white, redCoef,
+                              blueCoef, targets);
                 break;
             }
             // Raw, or too small a frame to demosaic: grey.
             const bool highlight = userDefaults().defaultsBool("highlightOverexposure", true);
             if (bytes == 1)
-                renderGrey<uint8_t>(src, output, width, height, black, white, highlight, copyRows);
+                renderGrey<uint8_t>(src, width, height, black, white, highlight, targets);
             else
-                renderGrey<uint16_t>(src, output, width, height, black, white, highlight,
-                                     copyRows);
+                renderGrey<uint16_t>(src, width, height, black, white, highlight, targets);
             break;
         }
         case 24:
             if ((viaGpu = stretchWithMetal())) break;
-            renderColour<uint8_t>(src, output, width, height, 3, 0, black, white, copyRows);
+            renderColour<uint8_t>(src, width, height, 3, 0, black, white, targets);
             break;
         case 48:
             if ((viaGpu = stretchWithMetal())) break;
-            renderColour<uint16_t>(src, output, width, height, 3, 0, black, white, copyRows);
+            renderColour<uint16_t>(src, width, height, 3, 0, black, white, targets);
             break;
         case 32:
             if ((viaGpu = stretchWithMetal())) break;
-            renderColour<uint8_t>(src, output, width, height, 4,
+            renderColour<uint8_t>(src, width, height, 4,
                                   rep->bitmapFormat & BitmapFormatAlphaFirst, black, white,
-                                  copyRows);
+                                  targets);
             break;
         default:  // no conversion for this pixel width: a black picture
-            std::memset(output, 0, outputBytes);
-            copyRows(0, height);
+            std::memset(cachedBitmapData, 0, outputBytes);
+            viaGpu = true;  // copy the (black) output below
             break;
     }
-    if (viaGpu) copyRows(0, height);
+    if (viaGpu)  // the output is already in cachedBitmapData: copy it to the picture
+        for (int64_t y = 0; y < height; ++y)
+            std::memcpy(picture.scanLine(int(y)), cachedBitmapData + size_t(y) * size_t(width) * 3,
+                        size_t(width) * 3);
 
     if (!cachedImageRep) {
         auto described = std::make_shared<BitmapImageRep>();
