@@ -73,10 +73,18 @@ void renderLoop(benchmark::State& state, int64_t bitsPerPixel, int64_t pattern) 
     state.SetBytesProcessed(int64_t(state.iterations()) * W * H * (bitsPerPixel / 8 + 3));
 }
 
-void BM_Render16Mono(benchmark::State& state) { renderLoop(state, 16, DebayerRaw); }
-void BM_Render16Bayer(benchmark::State& state) { renderLoop(state, 16, DebayerRGGB); }
-void BM_Render8Mono(benchmark::State& state) { renderLoop(state, 8, DebayerRaw); }
-void BM_Render48RGB(benchmark::State& state) { renderLoop(state, 48, DebayerRaw); }
+void BM_Render16Mono(benchmark::State& state) {
+    renderLoop(state, 16, DebayerRaw);
+}
+void BM_Render16Bayer(benchmark::State& state) {
+    renderLoop(state, 16, DebayerRGGB);
+}
+void BM_Render8Mono(benchmark::State& state) {
+    renderLoop(state, 8, DebayerRaw);
+}
+void BM_Render48RGB(benchmark::State& state) {
+    renderLoop(state, 48, DebayerRaw);
+}
 
 void BM_Histogram16(benchmark::State& state) {
     Image& image = *frame(16, DebayerRaw).image;
@@ -110,8 +118,12 @@ void memoryFloor(benchmark::State& state, bool threaded) {
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * W * H * (in + 3));
 }
-void BM_MemoryFloor(benchmark::State& state) { memoryFloor(state, false); }
-void BM_MemoryFloorThreaded(benchmark::State& state) { memoryFloor(state, true); }
+void BM_MemoryFloor(benchmark::State& state) {
+    memoryFloor(state, false);
+}
+void BM_MemoryFloorThreaded(benchmark::State& state) {
+    memoryFloor(state, true);
+}
 
 void referenceLoop(benchmark::State& state, int64_t bitsPerPixel, int64_t pattern) {
     Frame& f = frame(bitsPerPixel, pattern);
@@ -121,15 +133,25 @@ void referenceLoop(benchmark::State& state, int64_t bitsPerPixel, int64_t patter
     const auto coef = reference::whiteBalance(f.image->total4.data(), pattern, pattern != 255);
     k.redCoef = coef.first, k.blueCoef = coef.second;
     k.black = f.image->_blackPoint, k.white = f.image->_whitePoint;
-    for (auto _ : state) benchmark::DoNotOptimize(reference::render(source, k).data());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(reference::render(source, k).data());
 }
-void BM_Reference16Mono(benchmark::State& state) { referenceLoop(state, 16, DebayerRaw); }
-void BM_Reference16Bayer(benchmark::State& state) { referenceLoop(state, 16, DebayerRGGB); }
+void BM_Reference16Mono(benchmark::State& state) {
+    referenceLoop(state, 16, DebayerRaw);
+}
+void BM_Reference16Bayer(benchmark::State& state) {
+    referenceLoop(state, 16, DebayerRGGB);
+}
 
 }  // namespace
 
 BENCHMARK(BM_MemoryFloor)->Arg(1)->Arg(2)->Arg(6)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_MemoryFloorThreaded)->Arg(1)->Arg(2)->Arg(6)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MemoryFloorThreaded)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(6)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_Render16Mono)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Render16Bayer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Render8Mono)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -22,6 +22,7 @@
 #include "Samples.h"
 #include "Stretch.h"
 
+#include <bit>
 #include <cstring>
 
 void Image::updateWhiteBalance() {
@@ -60,8 +61,7 @@ namespace {
 constexpr int RedSite = 0, GreenOnBlueRow = 1, GreenOnRedRow = 16, BlueSite = 17;
 
 bool isKnownPattern(int64_t code) {
-    return code == DebayerRGGB || code == DebayerGBRG || code == DebayerGRBG ||
-           code == DebayerBGGR;
+    return code == DebayerRGGB || code == DebayerGBRG || code == DebayerGRBG || code == DebayerBGGR;
 }
 
 // The three lookup tables of one frame: channel value -> output byte.
@@ -77,6 +77,18 @@ inline void put(uint8_t* out, const ChannelTables& t, uint32_t r, uint32_t g, ui
     out[2] = t.blue[b];
 }
 
+// Writes the pixel as 4 bytes; the fourth belongs to the next pixel, which must be written
+// afterwards (one store instead of three).
+inline void put4(uint8_t* out, const ChannelTables& t, uint32_t r, uint32_t g, uint32_t b) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const uint32_t word =
+            uint32_t(t.red[r]) | uint32_t(t.green[g]) << 8 | uint32_t(t.blue[b]) << 16;
+        std::memcpy(out, &word, 4);
+    } else {
+        put(out, t, r, g, b);
+    }
+}
+
 // Any pixel, with the neighbour rule for frame edges (width and height at least 2).
 template <typename T>
 void edgePixel(const uint8_t* src, int64_t w, int64_t h, int64_t x, int64_t y, int64_t code,
@@ -84,7 +96,7 @@ void edgePixel(const uint8_t* src, int64_t w, int64_t h, int64_t x, int64_t y, i
     auto s = [&](int64_t xx, int64_t yy) -> uint32_t {
         return loadSample<T>(src, size_t(yy) * size_t(w) + size_t(xx));
     };
-    const bool hasL = x > 0, hasR = x < w - 1, hasU = y > 0, hasD = y < h - 1;
+    const bool hasL = x > 0, hasR = x<w - 1, hasU = y> 0, hasD = y < h - 1;
     const uint32_t c = s(x, y);
     auto horizontal = [&]() -> uint32_t {
         if (hasL && hasR) return (s(x - 1, y) + s(x + 1, y)) >> 1;
@@ -133,36 +145,37 @@ void edgePixel(const uint8_t* src, int64_t w, int64_t h, int64_t x, int64_t y, i
 // An inner pixel of phase P: all eight neighbours exist.
 template <typename T, int P>
 inline void innerPixel(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t x,
-                       uint8_t* out, const ChannelTables& t) {
+                       uint8_t* out, ChannelTables t) {
     const size_t i = size_t(x);
     const uint32_t c = loadSample<T>(row, i);
     if constexpr (P == RedSite || P == BlueSite) {
         const uint32_t cross = (uint32_t(loadSample<T>(row, i - 1)) + loadSample<T>(row, i + 1) +
                                 loadSample<T>(up, i) + loadSample<T>(down, i)) >>
                                2;
-        const uint32_t diagonal =
-            (uint32_t(loadSample<T>(up, i - 1)) + loadSample<T>(up, i + 1) +
-             loadSample<T>(down, i - 1) + loadSample<T>(down, i + 1)) >>
-            2;
+        const uint32_t diagonal = (uint32_t(loadSample<T>(up, i - 1)) + loadSample<T>(up, i + 1) +
+                                   loadSample<T>(down, i - 1) + loadSample<T>(down, i + 1)) >>
+                                  2;
         if constexpr (P == RedSite)
-            put(out, t, c, cross, diagonal);
+            put4(out, t, c, cross, diagonal);
         else
-            put(out, t, diagonal, cross, c);
+            put4(out, t, diagonal, cross, c);
     } else {
         const uint32_t horizontal =
             (uint32_t(loadSample<T>(row, i - 1)) + loadSample<T>(row, i + 1)) >> 1;
         const uint32_t vertical = (uint32_t(loadSample<T>(up, i)) + loadSample<T>(down, i)) >> 1;
         if constexpr (P == GreenOnRedRow)
-            put(out, t, horizontal, c, vertical);
+            put4(out, t, horizontal, c, vertical);
         else
-            put(out, t, vertical, c, horizontal);
+            put4(out, t, vertical, c, horizontal);
     }
 }
 
-// Columns 1 .. w-2 of an inner row whose even columns have phase PE.
+// Columns 1 .. w-2 of an inner row whose even columns have phase PE. Column w-1 must be
+// written afterwards (the last pixel's 4-byte store reaches into it). The tables come by
+// value so that the output stores cannot force them to be read again.
 template <typename T, int PE>
-void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t w,
-              uint8_t* out, const ChannelTables& t) {
+void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t w, uint8_t* out,
+              ChannelTables t) {
     constexpr int PO = PE ^ 16;  // phase of the odd columns
     int64_t x = 1;
     for (; x + 1 <= w - 2; x += 2) {
@@ -174,12 +187,13 @@ void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_
 
 // Rows [y0, y1) into `out` (row y0 first).
 template <typename T>
-void demosaicRows(const uint8_t* src, int64_t w, int64_t h, int64_t code, int64_t y0,
-                  int64_t y1, const ChannelTables& t, uint8_t* out) {
+void demosaicRows(const uint8_t* src, int64_t w, int64_t h, int64_t code, int64_t y0, int64_t y1,
+                  const ChannelTables& t, uint8_t* out) {
     const size_t rowBytes = size_t(w) * sizeof(T);
     for (int64_t y = y0; y < y1; ++y, out += 3 * w) {
         if (y == 0 || y == h - 1) {
-            for (int64_t x = 0; x < w; ++x) edgePixel<T>(src, w, h, x, y, code, out + 3 * x, t);
+            for (int64_t x = 0; x < w; ++x)
+                edgePixel<T>(src, w, h, x, y, code, out + 3 * x, t);
             continue;
         }
         const uint8_t* row = src + size_t(y) * rowBytes;

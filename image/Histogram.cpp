@@ -34,8 +34,10 @@ int64_t histogramSampleStep() {
 namespace {
 
 void merge(HistogramCounts& into, const HistogramCounts& part) {
-    for (size_t b = 0; b < 256; ++b) into.bins[b] += part.bins[b];
-    for (size_t i = 0; i < 4; ++i) into.total4[i] += part.total4[i];
+    for (size_t b = 0; b < 256; ++b)
+        into.bins[b] += part.bins[b];
+    for (size_t i = 0; i < 4; ++i)
+        into.total4[i] += part.total4[i];
     into.sum += part.sum;
     into.min = std::min(into.min, part.min);
     into.max = std::max(into.max, part.max);
@@ -56,13 +58,13 @@ void countGreyCells(const uint8_t* src, int64_t width, int64_t cy0, int64_t cy1,
         const size_t row0 = size_t(2 * cy) * size_t(width);
         const size_t row1 = row0 + size_t(width);
         for (int64_t cx = 0; cx < cellColumns; cx += step) {
-            const uint32_t p[4] = {loadSample<T>(src, row0 + 2 * cx),
-                                   loadSample<T>(src, row0 + 2 * cx + 1),
-                                   loadSample<T>(src, row1 + 2 * cx),
-                                   loadSample<T>(src, row1 + 2 * cx + 1)};
+            const uint32_t p[4] = {
+                loadSample<T>(src, row0 + 2 * cx), loadSample<T>(src, row0 + 2 * cx + 1),
+                loadSample<T>(src, row1 + 2 * cx), loadSample<T>(src, row1 + 2 * cx + 1)};
             const uint32_t cellSum = p[0] + p[1] + p[2] + p[3];
             if (pattern) {
-                for (int i = 0; i < 4; ++i) c.total4[i] += p[i] >> binShift<T>();
+                for (int i = 0; i < 4; ++i)
+                    c.total4[i] += p[i] >> binShift<T>();
                 const int64_t m = cellSum >> 2;
                 c.min = std::min(c.min, m);
                 c.max = std::max(c.max, m);
@@ -99,24 +101,25 @@ void countColourPixels(const uint8_t* src, int64_t k0, int64_t k1, int64_t strid
 template <typename Count>
 void countInBands(int64_t items, int64_t minItems, HistogramCounts& counts, Count&& count) {
     struct Band {
-        int64_t first, end;     // items [first, end)
-        HistogramCounts part;   // this band's counts
+        int64_t first, end;    // items [first, end)
+        HistogramCounts part;  // this band's counts
     };
     std::vector<Band> bands;
-    for (const auto& [first, end] : rowBands(items, minItems)) bands.push_back({first, end, {}});
+    for (const auto& [first, end] : rowBands(items, minItems))
+        bands.push_back({first, end, {}});
     auto run = [&](Band& band) { count(band.first, band.end, band.part); };
     if (bands.size() == 1)
         run(bands[0]);
     else
         QtConcurrent::blockingMap(bands, run);
-    for (const Band& band : bands) merge(counts, band.part);
+    for (const Band& band : bands)
+        merge(counts, band.part);
 }
 
 }  // namespace
 
-bool countHistogram(const BitmapImageRep& rep, int64_t width, int64_t height,
-                    int64_t bitsPerPixel, int64_t debayer, int64_t step,
-                    HistogramCounts& counts) {
+bool countHistogram(const BitmapImageRep& rep, int64_t width, int64_t height, int64_t bitsPerPixel,
+                    int64_t debayer, int64_t step, HistogramCounts& counts) {
     counts = HistogramCounts{};
     const uint8_t* src = rep.bitmapData();
     if (!src || rep.numberOfPlanes != 1) return false;
@@ -168,7 +171,8 @@ static QImage histogramPicture(const std::array<uint64_t, 256>& bins) {
     const double k = (std::log(double(most) + 1) + 1) / 127;
     auto at = [](double x, double y) { return QPointF(x, 128 - y); };
     QPainterPath path(at(0, 0));
-    for (int i = 0; i < 256; ++i) path.lineTo(at(i, std::log(double(bins[size_t(i)]) + 1) / k + 1));
+    for (int i = 0; i < 256; ++i)
+        path.lineTo(at(i, std::log(double(bins[size_t(i)]) + 1) / k + 1));
     path.lineTo(at(255, 0));
     path.lineTo(at(0, 0));
     // A tool or test may run without a GUI application; its palette is then unavailable.
@@ -194,7 +198,8 @@ QImage Image::histogram() {
     min = c.min;
     max = c.max;
     if (!sampled) return {};
-    for (size_t i = 0; i < 4; ++i) total4[i] += c.total4[i];
+    for (size_t i = 0; i < 4; ++i)
+        total4[i] += c.total4[i];
     if (c.colour) isColour = true;
     if (c.sum == 0 || c.n < 1) return {};
 
@@ -209,7 +214,8 @@ QImage Image::histogram() {
     size_t found = 0;
     for (int64_t b = 0; b < 256 && found < 3; ++b) {
         cumulative += c.bins[size_t(b)];
-        while (found < 3 && cumulative >= thresholds[found]) *quartiles[found++] = b << shift;
+        while (found < 3 && cumulative >= thresholds[found])
+            *quartiles[found++] = b << shift;
     }
 
     const uint64_t tb = uint64_t(double(n) * 0.004);

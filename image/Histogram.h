@@ -31,5 +31,5 @@ int64_t histogramSampleStep();
 // `counts` holding the reset extremes) when the bitmap cannot be sampled: no pixel memory,
 // more than one plane, an unsupported pixel width, rows shorter than the packed width, or a
 // grey bitmap of fewer than 2 rows.
-bool countHistogram(const BitmapImageRep& rep, int64_t width, int64_t height,
-                    int64_t bitsPerPixel, int64_t debayer, int64_t step, HistogramCounts& counts);
+bool countHistogram(const BitmapImageRep& rep, int64_t width, int64_t height, int64_t bitsPerPixel,
+                    int64_t debayer, int64_t step, HistogramCounts& counts);

@@ -14,9 +14,9 @@
 #include <vector>
 
 struct RowTargets {
-    uint8_t* packed = nullptr;     // width x 3 bytes per row, top row first
-    uint8_t* picture = nullptr;    // optional second copy, or nullptr
-    size_t pictureRowBytes = 0;    // row stride of `picture` (at least width x 3)
+    uint8_t* packed = nullptr;   // width x 3 bytes per row, top row first
+    uint8_t* picture = nullptr;  // optional second copy, or nullptr
+    size_t pictureRowBytes = 0;  // row stride of `picture` (at least width x 3)
 };
 
 // Runs make(first, end, out), which writes rows [first, end) packed at `out`, over the whole

@@ -23,7 +23,8 @@ inline std::vector<std::pair<int64_t, int64_t>> rowBands(int64_t rows, int64_t m
     const int64_t most = rows / std::max<int64_t>(1, minRows);
     const int64_t wanted = std::max<int64_t>(1, std::min(cores * 4, most));
     const int64_t per = (rows + wanted - 1) / wanted;
-    for (int64_t y = 0; y < rows; y += per) bands.emplace_back(y, std::min(rows, y + per));
+    for (int64_t y = 0; y < rows; y += per)
+        bands.emplace_back(y, std::min(rows, y + per));
     return bands;
 }
 
@@ -35,9 +36,8 @@ void parallelRows(const std::vector<std::pair<int64_t, int64_t>>& bands, Work&& 
         work(bands[0].first, bands[0].second);
         return;
     }
-    QtConcurrent::blockingMap(bands, [&](const std::pair<int64_t, int64_t>& band) {
-        work(band.first, band.second);
-    });
+    QtConcurrent::blockingMap(
+        bands, [&](const std::pair<int64_t, int64_t>& band) { work(band.first, band.second); });
 }
 
 // Runs work(first, end) over the rows 0..rows, split into bands of at least minRows rows.

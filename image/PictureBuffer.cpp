@@ -13,7 +13,7 @@ struct BufferHeader {
 constexpr size_t headerBytes = 64;
 
 struct SparePool {
-    std::mutex mutex;           // guards spare
+    std::mutex mutex;               // guards spare
     BufferHeader* spare = nullptr;  // the one released buffer kept for reuse, or none
 };
 
@@ -23,7 +23,9 @@ SparePool& pool() {
     return *p;
 }
 
-uchar* pixelsOf(BufferHeader* b) { return reinterpret_cast<uchar*>(b) + headerBytes; }
+uchar* pixelsOf(BufferHeader* b) {
+    return reinterpret_cast<uchar*>(b) + headerBytes;
+}
 
 // QImage cleanup: keep the buffer as the spare (dropping an older one).
 void release(void* info) {

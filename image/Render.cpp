@@ -43,8 +43,8 @@ void renderGrey(const uint8_t* src, int64_t w, int64_t h, int64_t black, int64_t
         }
         std::memcpy(&words[v], rgb, 4);
     }
-    const uint32_t* table = words.data();
     produceRows(w, h, targets, [&](int64_t y0, int64_t y1, uint8_t* out) {
+        const uint32_t* table = words.data();  // a local: the stores cannot alias it
         const uint8_t* s = src + size_t(y0) * size_t(w) * sizeof(T);
         const size_t pixels = size_t(y1 - y0) * size_t(w);
         size_t p = 0;
@@ -58,7 +58,8 @@ void renderGrey(const uint8_t* src, int64_t w, int64_t h, int64_t black, int64_t
             std::memcpy(out + 3 * p + 6, &w2, 4);
             std::memcpy(out + 3 * p + 9, &w3, 4);
         }
-        for (; p + 1 < pixels; ++p) std::memcpy(out + 3 * p, &table[loadSample<T>(s, p)], 4);
+        for (; p + 1 < pixels; ++p)
+            std::memcpy(out + 3 * p, &table[loadSample<T>(s, p)], 4);
         std::memcpy(out + 3 * (pixels - 1), &table[loadSample<T>(s, pixels - 1)], 3);
     });
 }
@@ -69,12 +70,13 @@ template <typename T>
 void renderColour(const uint8_t* src, int64_t w, int64_t h, int64_t stride, int64_t offset,
                   int64_t black, int64_t white, const RowTargets& targets) {
     const StretchTable stretch(sampleMax<T>(), black, white);
-    const uint8_t* table = stretch.data();
     produceRows(w, h, targets, [&](int64_t y0, int64_t y1, uint8_t* out) {
+        const uint8_t* table = stretch.data();  // a local: the stores cannot alias it
         const size_t first = size_t(y0) * size_t(w), pixels = size_t(y1 - y0) * size_t(w);
         const uint8_t* s = src + first * size_t(stride) * sizeof(T);
         if (stride == 3) {
-            for (size_t i = 0; i < 3 * pixels; ++i) out[i] = table[loadSample<T>(s, i)];
+            for (size_t i = 0; i < 3 * pixels; ++i)
+                out[i] = table[loadSample<T>(s, i)];
         } else {
             for (size_t p = 0; p < pixels; ++p) {
                 const size_t i = p * size_t(stride) + size_t(offset);
@@ -89,7 +91,9 @@ void renderColour(const uint8_t* src, int64_t w, int64_t h, int64_t stride, int6
 }  // namespace
 
 // No GPU pass is available in this build; the CPU path always runs.
-bool Image::stretchWithMetal() { return false; }
+bool Image::stretchWithMetal() {
+    return false;
+}
 
 QImage Image::renderedImage() {
     if (!cached.isNull()) return cached;
@@ -99,9 +103,8 @@ QImage Image::renderedImage() {
     if (!rep || !rep->bitmapData()) return {};
     // The conversion reads width x height packed pixels: refuse a bitmap whose memory is
     // smaller than that, whatever it claims.
-    if (width <= 0 || height <= 0 || rep->bitsPerPixel != bitsPerPixel ||
-        rep->pixelsWide < width || rep->pixelsHigh < height ||
-        rep->bytesPerRow < width * bitsPerPixel / 8)
+    if (width <= 0 || height <= 0 || rep->bitsPerPixel != bitsPerPixel || rep->pixelsWide < width ||
+        rep->pixelsHigh < height || rep->bytesPerRow < width * bitsPerPixel / 8)
         return {};
     const size_t outputBytes = size_t(width) * size_t(height) * 3;
     if (!cachedBitmapData) cachedBitmapData = static_cast<uint8_t*>(std::calloc(outputBytes, 1));
@@ -126,8 +129,8 @@ QImage Image::renderedImage() {
             const int bytes = int(bitsPerPixel / 8);
             if (_debayer != DebayerRaw && width >= 2 && height >= 2) {
                 updateWhiteBalance();
-                demosaicFrame(src, bytes, width, height, _debayer, black, white, redCoef,
-                              blueCoef, targets);
+                demosaicFrame(src, bytes, width, height, _debayer, black, white, redCoef, blueCoef,
+                              targets);
                 break;
             }
             // Raw, or too small a frame to demosaic: grey.
@@ -148,9 +151,8 @@ QImage Image::renderedImage() {
             break;
         case 32:
             if ((viaGpu = stretchWithMetal())) break;
-            renderColour<uint8_t>(src, width, height, 4,
-                                  rep->bitmapFormat & BitmapFormatAlphaFirst, black, white,
-                                  targets);
+            renderColour<uint8_t>(src, width, height, 4, rep->bitmapFormat & BitmapFormatAlphaFirst,
+                                  black, white, targets);
             break;
         default:  // no conversion for this pixel width: a black picture
             std::memset(cachedBitmapData, 0, outputBytes);

@@ -6,8 +6,7 @@ double stretchScale(int64_t blackPoint, int64_t whitePoint) {
     return (double(whitePoint) - double(blackPoint)) * 0.00390625;
 }
 
-StretchTable::StretchTable(uint32_t maxValue, int64_t blackPoint, int64_t whitePoint,
-                           float coef)
+StretchTable::StretchTable(uint32_t maxValue, int64_t blackPoint, int64_t whitePoint, float coef)
     : entries_(size_t(maxValue) + 1) {
     const double scale = stretchScale(blackPoint, whitePoint);
     if (coef > 0) {

@@ -40,11 +40,11 @@ inline int64_t whiteBalanced(uint32_t v, float coef) {
 // Stretch of every value 0..maxValue, optionally divided by a white-balance coefficient
 // first (coef > 0). entries[v] is the output byte of v.
 class StretchTable {
-public:
+  public:
     StretchTable(uint32_t maxValue, int64_t blackPoint, int64_t whitePoint, float coef = 0.0f);
     const uint8_t* data() const { return entries_.data(); }
     uint8_t operator[](uint32_t v) const { return entries_[v]; }
 
-private:
+  private:
     std::vector<uint8_t> entries_;  // output byte per value, maxValue + 1 entries
 };

@@ -35,7 +35,8 @@ std::vector<uint8_t> renderBytes(const ImagePtr& image, int64_t code, bool awb, 
     const QImage picture = image->renderedImage();
     std::vector<uint8_t> out;
     for (int y = 0; y < picture.height(); ++y)
-        out.insert(out.end(), picture.constScanLine(y), picture.constScanLine(y) + 3 * picture.width());
+        out.insert(out.end(), picture.constScanLine(y),
+                   picture.constScanLine(y) + 3 * picture.width());
     return out;
 }
 
@@ -144,11 +145,12 @@ TEST(DemosaicTest, OppositePatternsSwapRedAndBlue) {
 // A 5 x 5 frame of distinct values; with points 0 and 256 every channel value < 256 comes out
 // as itself, so each expectation names the neighbours it takes.
 class NeighbourRules : public ::testing::Test {
-protected:
+  protected:
     static constexpr int64_t w = 5, h = 5;
     std::vector<uint8_t> px;
     void SetUp() override {
-        for (int64_t i = 0; i < w * h; ++i) px.push_back(uint8_t(10 + 9 * i));
+        for (int64_t i = 0; i < w * h; ++i)
+            px.push_back(uint8_t(10 + 9 * i));
     }
     int v(int64_t x, int64_t y) const { return px[size_t(y * w + x)]; }
     std::array<int, 3> rendered(int64_t code, int64_t x, int64_t y) {
@@ -171,16 +173,16 @@ TEST_F(NeighbourRules, RedSitesAtTheCornersOfRggb) {
 TEST_F(NeighbourRules, RedSitesOnTheEdgesOfRggb) {
     // Top edge: G = (L + Rt + D) / 3, B = (DL + DR) >> 1.
     EXPECT_EQ(rendered(0, 2, 0), (std::array<int, 3>{v(2, 0), (v(1, 0) + v(3, 0) + v(2, 1)) / 3,
-                                                      (v(1, 1) + v(3, 1)) >> 1}));
+                                                     (v(1, 1) + v(3, 1)) >> 1}));
     // Bottom edge: G = (L + Rt + U) / 3, B = (UL + UR) >> 1.
     EXPECT_EQ(rendered(0, 2, 4), (std::array<int, 3>{v(2, 4), (v(1, 4) + v(3, 4) + v(2, 3)) / 3,
-                                                      (v(1, 3) + v(3, 3)) >> 1}));
+                                                     (v(1, 3) + v(3, 3)) >> 1}));
     // Left edge: G = (Rt + D + U) / 3, B = (UR + DR) >> 1.
     EXPECT_EQ(rendered(0, 0, 2), (std::array<int, 3>{v(0, 2), (v(1, 2) + v(0, 3) + v(0, 1)) / 3,
-                                                      (v(1, 1) + v(1, 3)) >> 1}));
+                                                     (v(1, 1) + v(1, 3)) >> 1}));
     // Right edge: G = (L + D + U) / 3, B = (UL + DL) >> 1.
     EXPECT_EQ(rendered(0, 4, 2), (std::array<int, 3>{v(4, 2), (v(3, 2) + v(4, 3) + v(4, 1)) / 3,
-                                                      (v(3, 1) + v(3, 3)) >> 1}));
+                                                     (v(3, 1) + v(3, 3)) >> 1}));
     // Inside: G from the four edge neighbours, B from the four diagonals.
     EXPECT_EQ(rendered(0, 2, 2),
               (std::array<int, 3>{v(2, 2), (v(1, 2) + v(3, 2) + v(2, 1) + v(2, 3)) >> 2,
@@ -190,13 +192,13 @@ TEST_F(NeighbourRules, RedSitesOnTheEdgesOfRggb) {
 TEST_F(NeighbourRules, BlueSitesTakeRedFromTheDiagonals) {
     // bggr puts blue at even columns of even rows. First column, not a corner: R = (UR + DR) >> 1.
     EXPECT_EQ(rendered(17, 0, 2), (std::array<int, 3>{(v(1, 1) + v(1, 3)) >> 1,
-                                                       (v(0, 1) + v(0, 3) + v(1, 2)) / 3, v(0, 2)}));
+                                                      (v(0, 1) + v(0, 3) + v(1, 2)) / 3, v(0, 2)}));
     // Corners: R is the one diagonal there is.
     EXPECT_EQ(rendered(17, 0, 0), (std::array<int, 3>{v(1, 1), (v(0, 1) + v(1, 0)) >> 1, v(0, 0)}));
     EXPECT_EQ(rendered(17, 4, 4), (std::array<int, 3>{v(3, 3), (v(4, 3) + v(3, 4)) >> 1, v(4, 4)}));
     // Top edge and inside.
     EXPECT_EQ(rendered(17, 2, 0), (std::array<int, 3>{(v(1, 1) + v(3, 1)) >> 1,
-                                                       (v(2, 1) + v(1, 0) + v(3, 0)) / 3, v(2, 0)}));
+                                                      (v(2, 1) + v(1, 0) + v(3, 0)) / 3, v(2, 0)}));
     EXPECT_EQ(rendered(17, 2, 2),
               (std::array<int, 3>{(v(1, 1) + v(3, 1) + v(1, 3) + v(3, 3)) >> 2,
                                   (v(1, 2) + v(3, 2) + v(2, 1) + v(2, 3)) >> 2, v(2, 2)}));
@@ -209,8 +211,7 @@ TEST_F(NeighbourRules, GreenSitesTakeTheirRowAndColumn) {
               (std::array<int, 3>{(v(0, 2) + v(2, 2)) >> 1, v(1, 2), (v(1, 1) + v(1, 3)) >> 1}));
     EXPECT_EQ(rendered(0, 1, 4), (std::array<int, 3>{(v(0, 4) + v(2, 4)) >> 1, v(1, 4), v(1, 3)}));
     // (0, 1) is green on a blue row: R down the column, B across the row.
-    EXPECT_EQ(rendered(0, 0, 1),
-              (std::array<int, 3>{(v(0, 0) + v(0, 2)) >> 1, v(0, 1), v(1, 1)}));
+    EXPECT_EQ(rendered(0, 0, 1), (std::array<int, 3>{(v(0, 0) + v(0, 2)) >> 1, v(0, 1), v(1, 1)}));
     EXPECT_EQ(rendered(0, 4, 3), (std::array<int, 3>{(v(4, 2) + v(4, 4)) >> 1, v(4, 3), v(3, 3)}));
     // grbg: (0, 0) is green on a red row, in the first column: R = Rt, B = D.
     EXPECT_EQ(rendered(16, 0, 0), (std::array<int, 3>{v(1, 0), v(0, 0), v(0, 1)}));
@@ -224,13 +225,15 @@ TEST(DemosaicTest, UnknownCodeGivesZeroChannels) {
     ImagePtr image = syntheticImage(8, 4, 4, std::vector<uint8_t>(16, 120));
     // Points -256 and 256: channel value 0 renders as 128, so the zeros are visible.
     const auto out = renderBytes(image, 2, false, -256, 256);
-    for (uint8_t b : out) EXPECT_EQ(b, 128);
+    for (uint8_t b : out)
+        EXPECT_EQ(b, 128);
 }
 
 TEST(DemosaicTest, FramesTooSmallToDemosaicRenderAsRaw) {
     for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 6}, std::pair{6, 1}}) {
         std::vector<uint8_t> px(size_t(w * h));
-        for (size_t i = 0; i < px.size(); ++i) px[i] = uint8_t(40 * i);
+        for (size_t i = 0; i < px.size(); ++i)
+            px[i] = uint8_t(40 * i);
         px[0] = 255;
         ImagePtr image = syntheticImage(8, w, h, px);
         const auto out = renderBytes(image, 0, true, 0, 255);

@@ -46,7 +46,8 @@ PlainCounts plainCounts(const std::vector<uint8_t>& px, int64_t bpp, int64_t w, 
                         c.bins[v >> shift] += 1;
                     }
                 } else {
-                    for (int i = 0; i < 4; ++i) c.total4[i] += uint64_t(p[i] >> shift);
+                    for (int i = 0; i < 4; ++i)
+                        c.total4[i] += uint64_t(p[i] >> shift);
                     const int64_t m = (p[0] + p[1] + p[2] + p[3]) >> 2;
                     c.min = std::min(c.min, m);
                     c.max = std::max(c.max, m);
@@ -85,11 +86,11 @@ TEST_P(SamplingTest, MatchesThePlainWalkForEveryStepAndPattern) {
         ASSERT_TRUE(image && image->originalImageRep);
         for (int64_t hs : {1, 2, 3, 4, 7}) {
             for (int64_t debayer : {255, 0, 17}) {
-                SCOPED_TRACE(testing::Message() << "step " << hs << " pattern " << debayer
-                                                << " format " << format);
+                SCOPED_TRACE(testing::Message()
+                             << "step " << hs << " pattern " << debayer << " format " << format);
                 HistogramCounts fast;
-                const bool ok = countHistogram(*image->originalImageRep, w, h, bpp, debayer, hs,
-                                               fast);
+                const bool ok =
+                    countHistogram(*image->originalImageRep, w, h, bpp, debayer, hs, fast);
                 const PlainCounts plain = plainCounts(px, bpp, w, h, debayer, hs, format);
                 const bool grey = bpp == 8 || bpp == 16;
                 ASSERT_EQ(ok, !(grey && h < 2));
@@ -98,8 +99,10 @@ TEST_P(SamplingTest, MatchesThePlainWalkForEveryStepAndPattern) {
                 EXPECT_EQ(fast.sum, plain.sum);
                 EXPECT_EQ(fast.min, plain.min);
                 EXPECT_EQ(fast.max, plain.max);
-                for (int i = 0; i < 4; ++i) EXPECT_EQ(fast.total4[size_t(i)], plain.total4[i]);
-                for (int b = 0; b < 256; ++b) ASSERT_EQ(fast.bins[size_t(b)], plain.bins[b]) << b;
+                for (int i = 0; i < 4; ++i)
+                    EXPECT_EQ(fast.total4[size_t(i)], plain.total4[i]);
+                for (int b = 0; b < 256; ++b)
+                    ASSERT_EQ(fast.bins[size_t(b)], plain.bins[b]) << b;
                 EXPECT_EQ(fast.colour, !grey);
             }
         }
@@ -144,7 +147,8 @@ PlainStatistics plainStatistics(const PlainCounts& c, bool sixteen) {
     s.white = -1;
     for (int b = 255; b >= 0; --b) {
         uint64_t above = 0;
-        for (int i = b; i < 256; ++i) above += c.bins[i];
+        for (int i = b; i < 256; ++i)
+            above += c.bins[i];
         if (above > tw) {
             s.white = b;
             break;
@@ -169,12 +173,13 @@ TEST(HistogramTest, StatisticsFollowTheBinsForEveryLayout) {
     for (int bpp : {8, 16, 24, 32, 48})
         for (auto [w, h] : {std::pair{64, 48}, std::pair{101, 77}, std::pair{640, 480}})
             for (int64_t debayer : {255, 16}) {
-                SCOPED_TRACE(testing::Message() << bpp << " bits " << w << "x" << h << " pattern "
-                                                << debayer);
+                SCOPED_TRACE(testing::Message()
+                             << bpp << " bits " << w << "x" << h << " pattern " << debayer);
                 // A skewed distribution so the quartiles and points fall apart.
                 std::mt19937 rng(uint32_t(bpp + w));
                 std::vector<uint8_t> px = randomPixels(bpp, w, h, uint32_t(w + bpp));
-                for (auto& b : px) b = uint8_t((b * (rng() % 256)) >> 8);
+                for (auto& b : px)
+                    b = uint8_t((b * (rng() % 256)) >> 8);
                 ImagePtr image = syntheticImage(bpp, w, h, px);
                 image->_debayer = debayer;
                 ASSERT_FALSE(image->histogram().isNull());
@@ -199,25 +204,29 @@ TEST(HistogramTest, SixteenBitFrameOnTheSamplingGrid) {
     const int64_t w = 64, h = 48;  // multiples of 8: every sampled cell is whole
     std::vector<uint16_t> samples(size_t(w * h));
     std::mt19937 rng(7);
-    for (auto& s : samples) s = uint16_t(rng());
+    for (auto& s : samples)
+        s = uint16_t(rng());
     const auto px = bytesOf16(samples);
 
     HistogramCounts raw;
     ImagePtr image = syntheticImage(16, w, h, px);
     ASSERT_TRUE(countHistogram(*image->originalImageRep, w, h, 16, 255, 4, raw));
     uint64_t total = 0;
-    for (uint64_t b : raw.bins) total += b;
+    for (uint64_t b : raw.bins)
+        total += b;
     EXPECT_EQ(total, uint64_t(w * h / 16));
 
     ASSERT_FALSE(image->histogram().isNull());
-    for (int64_t q : {image->q1, image->median, image->q3}) EXPECT_EQ(q % 256, 0) << q;
+    for (int64_t q : {image->q1, image->median, image->q3})
+        EXPECT_EQ(q % 256, 0) << q;
     EXPECT_LE(image->autoWhitePoint, 65280);
 
     // With a pattern the bins still add up to n, and min/max are cell means.
     HistogramCounts cells;
     ASSERT_TRUE(countHistogram(*image->originalImageRep, w, h, 16, 0, 4, cells));
     total = 0;
-    for (uint64_t b : cells.bins) total += b;
+    for (uint64_t b : cells.bins)
+        total += b;
     EXPECT_EQ(total, uint64_t(w * h / 16));
     int64_t lo = 65535, hi = 0;
     for (int64_t cy = 0; cy < h / 2; cy += 4)
@@ -239,7 +248,8 @@ TEST(HistogramTest, SixteenBitFrameOnTheSamplingGrid) {
     EXPECT_GT(once[0], 0u);
     image->cachedHistogram = QImage();
     image->histogram();
-    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(image->total4[i], 2 * once[i]);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(image->total4[i], 2 * once[i]);
 }
 
 TEST(HistogramTest, FlatFrameWidensItsPoints) {
@@ -335,7 +345,8 @@ TEST(HistogramTest, PictureHeightsAreLogarithmic) {
     for (int cy = 0; cy < 32; cy += 4)
         for (int cx = 0; cx < 32; cx += 4)
             for (int dy = 0; dy < 2; ++dy)
-                for (int dx = 0; dx < 2; ++dx) px[size_t((2 * cy + dy) * 64 + 2 * cx + dx)] = uint8_t(next++);
+                for (int dx = 0; dx < 2; ++dx)
+                    px[size_t((2 * cy + dy) * 64 + 2 * cx + dx)] = uint8_t(next++);
     ImagePtr image = syntheticImage(8, 64, 64, px);
     const QImage picture = image->histogram();
     ASSERT_EQ(picture.size(), QSize(256, 128));

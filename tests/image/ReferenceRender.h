@@ -80,7 +80,8 @@ inline void demosaicPixel(const Source& s, int64_t code, int64_t x, int64_t y, i
     int64_t R = 0, G = 0, B = 0;
     // G and the opposite colour at a red or blue site.
     auto site = [&](int64_t& g, int64_t& other) {
-        if (col == Inner && row == Inner) g = (L() + Rt() + U() + D()) >> 2, other = (UL() + UR() + DL() + DR()) >> 2;
+        if (col == Inner && row == Inner)
+            g = (L() + Rt() + U() + D()) >> 2, other = (UL() + UR() + DL() + DR()) >> 2;
         if (col == Inner && row == First) g = (L() + Rt() + D()) / 3, other = (DL() + DR()) >> 1;
         if (col == Inner && row == Last) g = (L() + Rt() + U()) / 3, other = (UL() + UR()) >> 1;
         if (col == First && row == First) g = (D() + Rt()) >> 1, other = DR();
@@ -128,7 +129,8 @@ inline std::vector<uint8_t> render(const Source& s, const Settings& k) {
                 rgb[0] = int64_t(float(rgb[0]) / k.redCoef);
                 rgb[2] = int64_t(float(rgb[2]) / k.blueCoef);
             }
-            for (int c = 0; c < 3; ++c) o[c] = stretch(rgb[c], k.black, k.white);
+            for (int c = 0; c < 3; ++c)
+                o[c] = stretch(rgb[c], k.black, k.white);
         } else if (grey) {
             const int64_t v = s.sample(p);
             const int64_t saturated = s.bitsPerPixel == 8 ? 255 : 65535;
@@ -140,9 +142,11 @@ inline std::vector<uint8_t> render(const Source& s, const Settings& k) {
             }
         } else if (s.bitsPerPixel == 32) {
             const int64_t a = s.bitmapFormat & 1;
-            for (int c = 0; c < 3; ++c) o[c] = stretch(s.sample(4 * p + a + c), k.black, k.white);
+            for (int c = 0; c < 3; ++c)
+                o[c] = stretch(s.sample(4 * p + a + c), k.black, k.white);
         } else {
-            for (int c = 0; c < 3; ++c) o[c] = stretch(s.sample(3 * p + c), k.black, k.white);
+            for (int c = 0; c < 3; ++c)
+                o[c] = stretch(s.sample(3 * p + c), k.black, k.white);
         }
     }
     return out;

@@ -16,7 +16,7 @@
 namespace {
 
 class HighlightSetting {
-public:
+  public:
     explicit HighlightSetting(bool on) { userDefaults().setObject("highlightOverexposure", on); }
     ~HighlightSetting() { userDefaults().removeObject("highlightOverexposure"); }
 };
@@ -96,7 +96,8 @@ TEST(StretchTest, PointsClampAndCollapse) {
     EXPECT_EQ(at(out, 2)[0], 255);  // above the white point
     for (auto [black, white] : {std::pair{100, 100}, std::pair{150, 50}}) {
         out = render(*image, 255, false, black, white);
-        for (size_t p = 0; p < 3; ++p) EXPECT_EQ(at(out, p), (std::array<int, 3>{0, 0, 0}));
+        for (size_t p = 0; p < 3; ++p)
+            EXPECT_EQ(at(out, p), (std::array<int, 3>{0, 0, 0}));
         EXPECT_EQ(at(out, 3), (std::array<int, 3>{255, 0, 0}));  // still saturated
     }
     // Colour layouts have no highlight: equal points make everything black.
@@ -151,7 +152,8 @@ TEST(RenderCacheTest, UnsupportedWidthGivesBlack) {
     ASSERT_TRUE(image);
     const QImage picture = image->renderedImage();
     ASSERT_EQ(picture.size(), QSize(3, 2));
-    for (uint8_t b : pictureBytes(picture)) EXPECT_EQ(b, 0);
+    for (uint8_t b : pictureBytes(picture))
+        EXPECT_EQ(b, 0);
 }
 
 TEST(RenderCacheTest, BitmapSmallerThanItsSizeIsRefused) {
@@ -195,9 +197,9 @@ TEST_P(ReferenceTest, EveryByteMatches) {
                     {full / 5, full / 5 + 37},
                     {-full, 2 * full}};
                 for (auto [black, white] : points) {
-                    SCOPED_TRACE(testing::Message() << "pattern " << code << " awb " << awb
-                                                    << " highlight " << highlight << " points "
-                                                    << black << ".." << white);
+                    SCOPED_TRACE(testing::Message()
+                                 << "pattern " << code << " awb " << awb << " highlight "
+                                 << highlight << " points " << black << ".." << white);
                     const auto out = render(*image, code, awb, black, white);
                     ASSERT_EQ(out, expected(*image, code, awb, black, white, highlight));
                 }
@@ -225,11 +227,11 @@ TEST(ReferenceTest, RealFiles) {
             for (const ImagePtr& image : images) {
                 if (!image->originalImageRep) continue;
                 const bool grey = image->bitsPerPixel <= 16;
-                for (int64_t code : grey ? std::vector<int64_t>{255, 0, 1, 16, 17}
-                                         : std::vector<int64_t>{255})
+                for (int64_t code :
+                     grey ? std::vector<int64_t>{255, 0, 1, 16, 17} : std::vector<int64_t>{255})
                     for (bool awb : {false, true}) {
-                        SCOPED_TRACE(testing::Message() << name.toStdString() << " pattern "
-                                                        << code << " awb " << awb);
+                        SCOPED_TRACE(testing::Message() << name.toStdString() << " pattern " << code
+                                                        << " awb " << awb);
                         image->_debayer = code;
                         image->cachedHistogram = QImage();
                         image->histogram();

@@ -15,7 +15,8 @@ inline QByteArray rawBlob(const char type[4], uint32_t width, uint32_t height,
                           const std::vector<uint8_t>& pixels) {
     QByteArray blob(type, 4);
     for (uint32_t v : {width, height})
-        for (int i = 0; i < 4; ++i) blob.append(char((v >> (8 * i)) & 0xff));
+        for (int i = 0; i < 4; ++i)
+            blob.append(char((v >> (8 * i)) & 0xff));
     blob.append(reinterpret_cast<const char*>(pixels.data()), qsizetype(pixels.size()));
     return blob;
 }
@@ -60,8 +61,10 @@ inline std::vector<uint8_t> randomPixels(int64_t bitsPerPixel, int64_t width, in
     std::mt19937 rng(seed);
     const size_t bytes = size_t(width * height * bitsPerPixel / 8);
     std::vector<uint8_t> pixels(bytes);
-    for (auto& b : pixels) b = uint8_t(rng());
+    for (auto& b : pixels)
+        b = uint8_t(rng());
     // Every 37th byte saturated, so 16-bit samples hit 65535 now and then.
-    for (size_t i = 0; i + 1 < bytes; i += 37) pixels[i] = pixels[i + 1] = 255;
+    for (size_t i = 0; i + 1 < bytes; i += 37)
+        pixels[i] = pixels[i + 1] = 255;
     return pixels;
 }

@@ -34,7 +34,7 @@ ToolRun runTool(const QStringList& args, const QString& configHome = {}) {
 }
 
 class RenderToolTest : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     QString write(const QString& name, const QByteArray& bytes) {
         const QString path = dir.filePath(name);
@@ -76,8 +76,8 @@ TEST_F(RenderToolTest, WritesWhatTheReferenceComputes) {
             ASSERT_TRUE(file.startsWith(header));
             const auto expected = reference::render(source, k);
             ASSERT_EQ(file.size(), header.size() + qsizetype(expected.size()));
-            EXPECT_EQ(0, std::memcmp(file.constData() + header.size(), expected.data(),
-                                     expected.size()));
+            EXPECT_EQ(
+                0, std::memcmp(file.constData() + header.size(), expected.data(), expected.size()));
         } else {
             EXPECT_TRUE(file.startsWith("\x89PNG"));
             EXPECT_EQ(rgbBytes(QImage(out)), reference::render(source, k));
@@ -109,21 +109,21 @@ TEST_F(RenderToolTest, PatternWhiteBalanceAndHighlight) {
             px[size_t(y * w + x)] = (x % 2 == 0 && y % 2 == 0) ? 200 : (x % 2 && y % 2) ? 50 : 100;
     const QString blob = write("bayer.raw", rawBlob("RAW1", w, h, px));
     const QString out = dir.filePath("bayer.png");
-    ASSERT_EQ(runTool({"render", blob, out, "--pattern", "rggb", "--awb", "--black", "0",
-                       "--white", "255"})
+    ASSERT_EQ(runTool({"render", blob, out, "--pattern", "rggb", "--awb", "--black", "0", "--white",
+                       "255"})
                   .code,
               0);
     const QImage picture(out);
     for (int y = 1; y < h - 1; ++y)
-        for (int x = 1; x < w - 1; ++x) EXPECT_EQ(picture.pixel(x, y), qRgb(100, 100, 100));
+        for (int x = 1; x < w - 1; ++x)
+            EXPECT_EQ(picture.pixel(x, y), qRgb(100, 100, 100));
 
     // A saturated pixel: red by default, white with --no-highlight; the setting is left alone.
     const QString hot = write("hot.raw", rawBlob("RAW1", 2, 2, {255, 10, 20, 30}));
     ASSERT_EQ(runTool({"render", hot, out, "--black", "0", "--white", "255"}).code, 0);
     EXPECT_EQ(QImage(out).pixel(0, 0), qRgb(255, 0, 0));
-    ASSERT_EQ(runTool({"render", hot, out, "--black", "0", "--white", "255", "--no-highlight"})
-                  .code,
-              0);
+    ASSERT_EQ(
+        runTool({"render", hot, out, "--black", "0", "--white", "255", "--no-highlight"}).code, 0);
     EXPECT_EQ(QImage(out).pixel(0, 0), qRgb(255, 255, 255));
     const QByteArray settings =
         readFileBytes(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Quasel/Quasel.conf");
@@ -142,13 +142,13 @@ TEST_F(RenderToolTest, ExtensionsAndFailures) {
     EXPECT_EQ(runTool({"render", multi}).code, 2);
     EXPECT_EQ(runTool({"render", multi, out, "--pattern", "rgbg"}).code, 2);
     EXPECT_EQ(runTool({"render", multi, out, "--black", "dark"}).code, 2);
-    EXPECT_EQ(runTool({"render", multi, dir.filePath("no/such/dir/x.png"), "--extension", "0"})
-                  .code,
-              1);
+    EXPECT_EQ(
+        runTool({"render", multi, dir.filePath("no/such/dir/x.png"), "--extension", "0"}).code, 1);
 }
 
 TEST_F(RenderToolTest, InfoPrintsTheStatistics) {
-    const QString flat = write("flat.raw", rawBlob("RAW1", 64, 64, std::vector<uint8_t>(64 * 64, 100)));
+    const QString flat =
+        write("flat.raw", rawBlob("RAW1", 64, 64, std::vector<uint8_t>(64 * 64, 100)));
     QJsonObject o = info({flat});
     EXPECT_EQ(o["min"].toInteger(), 100);
     EXPECT_EQ(o["max"].toInteger(), 100);
@@ -184,17 +184,22 @@ TEST_F(RenderToolTest, InfoPrintsTheStatistics) {
 TEST_F(RenderToolTest, SamplingStepComesFromTheSettings) {
     // A 4 x 4 frame: step 4 samples one cell (n = 1), step 1 all four, step 2 one cell (n = 4).
     std::vector<uint8_t> px(16);
-    for (size_t i = 0; i < 16; ++i) px[i] = uint8_t(10 * (i + 1));
+    for (size_t i = 0; i < 16; ++i)
+        px[i] = uint8_t(10 * (i + 1));
     const QString frame = write("small.raw", rawBlob("RAW1", 4, 4, px));
     const int64_t firstCell = px[0] + px[1] + px[4] + px[5];
     int64_t all = 0;
-    for (uint8_t v : px) all += v;
+    for (uint8_t v : px)
+        all += v;
     struct Case {
         const char* stored;
         int64_t average;
     };
-    const Case cases[] = {{nullptr, firstCell / 1}, {"0", all / 16}, {"1", all / 16},
-                          {"-2", firstCell / 4}, {"2", firstCell / 4}};
+    const Case cases[] = {{nullptr, firstCell / 1},
+                          {"0", all / 16},
+                          {"1", all / 16},
+                          {"-2", firstCell / 4},
+                          {"2", firstCell / 4}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored ? c.stored : "absent");
         QTemporaryDir home;

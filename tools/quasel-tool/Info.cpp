@@ -62,7 +62,8 @@ static void addStatistics(Image& image, QJsonObject& o) {
     o["autoWhitePoint"] = qint64(image.autoWhitePoint);
     o["isColour"] = image.isColour;
     QJsonArray total4;
-    for (uint64_t t : image.total4) total4.append(qint64(t));
+    for (uint64_t t : image.total4)
+        total4.append(qint64(t));
     o["total4"] = total4;
 }
 
@@ -93,7 +94,8 @@ QJsonObject describeImage(Image& image) {
     }
     addStatistics(image, o);
     QJsonArray children;
-    for (const ImagePtr& child : image.extensions) children.append(describeImage(*child));
+    for (const ImagePtr& child : image.extensions)
+        children.append(describeImage(*child));
     o["extensions"] = children;
     return o;
 }
@@ -106,16 +108,18 @@ static void printText(const QJsonObject& o, const QString& indent) {
             printOut(indent + "metadata:\n");
             for (const QJsonValue& row : v.toArray()) {
                 QStringList cells;
-                for (const QJsonValue& c : row.toArray()) cells << c.toString();
+                for (const QJsonValue& c : row.toArray())
+                    cells << c.toString();
                 printOut(indent + "  " + cells.join(" | ") + "\n");
             }
             continue;
         }
-        QString text = v.isObject() || v.isArray()
-                           ? QString::fromUtf8(QJsonDocument(v.isObject() ? QJsonDocument(v.toObject())
-                                                                          : QJsonDocument(v.toArray()))
-                                                   .toJson(QJsonDocument::Compact))
-                           : v.toVariant().toString();
+        QString text =
+            v.isObject() || v.isArray()
+                ? QString::fromUtf8(QJsonDocument(v.isObject() ? QJsonDocument(v.toObject())
+                                                               : QJsonDocument(v.toArray()))
+                                        .toJson(QJsonDocument::Compact))
+                : v.toVariant().toString();
         if (v.isNull()) text = "-";
         if (v.isBool()) text = v.toBool() ? "yes" : "no";
         printOut(indent + it.key() + ": " + text + "\n");
@@ -162,7 +166,8 @@ int runInfo(const QStringList& args) {
             im.cachedHistogram = QImage();
         };
         setPattern(*image);
-        for (const ImagePtr& child : image->extensions) setPattern(*child);
+        for (const ImagePtr& child : image->extensions)
+            setPattern(*child);
     }
     const QJsonObject o = describeImage(*image);
     if (json)

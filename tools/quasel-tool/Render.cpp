@@ -50,7 +50,7 @@ static bool writePicture(const QImage& picture, const QString& path) {
 // Sets a user default for the duration of one command and puts the old value back after it,
 // so the tool never changes the user's settings.
 class TemporaryDefault {
-public:
+  public:
     TemporaryDefault(const QString& key, const QVariant& value)
         : key_(key), old_(userDefaults().objectForKey(key)) {
         userDefaults().setObject(key_, value);
@@ -64,7 +64,7 @@ public:
     TemporaryDefault(const TemporaryDefault&) = delete;
     TemporaryDefault& operator=(const TemporaryDefault&) = delete;
 
-private:
+  private:
     QString key_;
     QVariant old_;
 };
