@@ -20,9 +20,15 @@ bool pixelBytesAllowed(unsigned __int128 bytes, qsizetype fileSize) {
 
 // One open memory file; closed on scope exit.
 class MemFile {
-public:
-    explicit MemFile(const QByteArray& bytes)
-        : address_(const_cast<char*>(bytes.constData())), size_(size_t(bytes.size())) {
+  public:
+    explicit MemFile(const QByteArray& bytes) {
+        // CFITSIO reads whole 2880-byte records and would read past the end of a file cut
+        // short; such a file is read from a zero-padded copy. Whole files are read in place.
+        const qsizetype rem = bytes.size() % 2880;
+        if (rem != 0) padded_ = bytes + QByteArray(2880 - rem, '\0');
+        const QByteArray& source = rem != 0 ? padded_ : bytes;
+        address_ = const_cast<char*>(source.constData());
+        size_ = size_t(source.size());
         fits_open_memfile(&fptr_, "", READONLY, &address_, &size_, 0, nullptr, &status);
         if (status != 0) fptr_ = nullptr;
     }
@@ -35,11 +41,13 @@ public:
         }
     }
     fitsfile* get() const { return fptr_; }
+    size_t size() const { return size_; }
     int status = 0;  // CFITSIO status of the last call
 
-private:
-    void* address_;            // CFITSIO keeps the address of this pointer while open
-    size_t size_;              // and of this size
+  private:
+    QByteArray padded_;  // zero-padded copy of a file that is not whole records
+    void* address_;      // CFITSIO keeps the address of this pointer while open
+    size_t size_;        // and of this size
     fitsfile* fptr_ = nullptr;
 };
 
@@ -54,8 +62,8 @@ void readPlane(fitsfile* f, int type, long plane, LONGLONG npix, void* out) {
 // Scales double samples (one or more planes, interleaved into `out` with `channels` words per
 // pixel) into 0..65535. NaN and infinite samples take no part in the range; NaN and -inf give
 // 0, +inf 65535, so no sample leaves the 16-bit range whatever the data.
-void scaleToSixteenBits(const std::vector<std::vector<double>>& planes, int64_t npix,
-                        int channels, uint16_t* out) {
+void scaleToSixteenBits(const std::vector<std::vector<double>>& planes, int64_t npix, int channels,
+                        uint16_t* out) {
     double lo = DBL_MAX, hi = 0.0;
     for (const auto& plane : planes)
         for (double v : plane) {
@@ -96,6 +104,11 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
     int keyCount = 0;
     fits_get_hdrspace(f, &keyCount, nullptr, &status);
     if (status != 0) return nullptr;
+    // CFITSIO's memory driver does not check reads against the buffer's end: an HDU whose
+    // data the header places beyond the end of the file is refused before anything reads it.
+    LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
+    fits_get_hduaddrll(f, &headStart, &dataStart, &dataEnd, &status);
+    if (status != 0 || dataEnd < 0 || size_t(dataEnd) > file.size()) return nullptr;
 
     rep->metadata.append({"key", "value", "comment"});
     for (int n = 1; n <= keyCount; ++n) {
@@ -115,8 +128,8 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
         if (status != 0) return nullptr;
         const int64_t width = naxes[0], height = naxes[1];
         if (naxis == 0) {
-            if (!rep->describe(nullptr, 1, 1, 8, 1, false, false, ColorSpace::CalibratedWhite, 0,
-                               1, 8, 0, true))
+            if (!rep->describe(nullptr, 1, 1, 8, 1, false, false, ColorSpace::CalibratedWhite, 0, 1,
+                               8, 0, true))
                 return nullptr;
         } else if (naxis == 2 || naxis == 3) {
             if (width <= 0 || height <= 0) return nullptr;
@@ -141,11 +154,13 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
                             readPlane(f, type, c + 1, npix, plane.data());
                             if (bytesPerSample == 1) {
                                 uint8_t* out = rep->buffer.data();
-                                for (int64_t i = 0; i < npix; ++i) out[i * 3 + c] = plane[i];
+                                for (int64_t i = 0; i < npix; ++i)
+                                    out[i * 3 + c] = plane[i];
                             } else {
                                 auto* out = reinterpret_cast<uint16_t*>(rep->buffer.data());
                                 auto* in = reinterpret_cast<const uint16_t*>(plane.data());
-                                for (int64_t i = 0; i < npix; ++i) out[i * 3 + c] = in[i];
+                                for (int64_t i = 0; i < npix; ++i)
+                                    out[i * 3 + c] = in[i];
                             }
                         }
                     }
@@ -173,8 +188,8 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
             return nullptr;
         }
     } else {
-        if (!rep->describe(nullptr, 1, 1, 8, 1, false, false, ColorSpace::CalibratedWhite, 0, 1,
-                           8, 0, true))
+        if (!rep->describe(nullptr, 1, 1, 8, 1, false, false, ColorSpace::CalibratedWhite, 0, 1, 8,
+                           0, true))
             return nullptr;
         int ncols = 0;
         LONGLONG nrows = 0;
@@ -204,7 +219,8 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
             fits_get_col_display_width(f, c, &width, &s);
             s = 0;
             fits_get_eqcoltypell(f, c, &typecode, &repeat, &w, &s);
-            LONGLONG need = std::max<LONGLONG>({80, LONGLONG(width), w, typecode == TSTRING ? repeat : 0});
+            LONGLONG need =
+                std::max<LONGLONG>({80, LONGLONG(width), w, typecode == TSTRING ? repeat : 0});
             need = std::min<LONGLONG>(need, 1 << 20);
             buffers[c - 1].assign(size_t(need) + 2, 0);
         }
@@ -243,7 +259,9 @@ bool FITSImageRep::canInitWithData(const QByteArray& data) {
     return hasPrefixBytes(data, "SIMPLE", 6);
 }
 
-ImageRepPtr FITSImageRep::initWithData(const QByteArray& data) { return initWithData(data, 1); }
+ImageRepPtr FITSImageRep::initWithData(const QByteArray& data) {
+    return initWithData(data, 1);
+}
 
 ImageRepList FITSImageRep::imageRepsWithData(const QByteArray& data) {
     ImageRepPtr rep = initWithData(data);

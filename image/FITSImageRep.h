@@ -16,14 +16,14 @@
 #include <vector>
 
 class FITSImageRep : public BitmapImageRep {
-public:
+  public:
     QByteArray data;                       // the file's bytes, read in place by CFITSIO
     StringTable metadata;                  // "key", "value", "comment" title row, then keywords
     std::optional<StringTable> tabledata;  // a table HDU's column names, then its rows
     int64_t bufferSize = 0;                // bytes of pixel memory; 0 when the HDU has none
     std::vector<uint8_t> buffer;           // the pixel memory the bitmap describes
     std::vector<std::shared_ptr<FITSImageRep>> extensions;  // HDUs 2 onward (HDU 1 only)
-    std::optional<QString> name;           // value text of the "EXTNAME" keyword
+    std::optional<QString> name;                            // value text of the "EXTNAME" keyword
 
     // Reads HDU `hdu` (1-based) of `bytes`. Returns nullptr when the bytes cannot be opened,
     // the HDU cannot be reached, or an image HDU has NAXIS 1 or more than 3.

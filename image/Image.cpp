@@ -2,6 +2,7 @@
 #include "Image.h"
 
 #include "FITSImageRep.h"
+#include "XISFImageRep.h"
 
 #include <cstdlib>
 
@@ -56,6 +57,8 @@ ImagePtr Image::create(const QByteArray& bytes, const QString& givenFormat) {
             image->extensions.push_back(createForExtension(*image, ext));
         return image;
     }
+    if (auto xisf = std::dynamic_pointer_cast<XISFImageRep>(bitmap))
+        image->metadata = xisf->metadata;
     return image;
 }
 

@@ -47,55 +47,55 @@ struct PSFResult {
 
 // A pixel read out by `valueAt`.
 struct PixelValue {
-    bool isColour;                  // true: `rgb` holds the samples; false: `grey` does
-    int64_t grey;                   // grey sample (8 or 16 bits)
-    std::array<int64_t, 3> rgb;     // colour samples (8 or 16 bits each)
-    int64_t level;                  // 8-bit intensity of the pixel
+    bool isColour;               // true: `rgb` holds the samples; false: `grey` does
+    int64_t grey;                // grey sample (8 or 16 bits)
+    std::array<int64_t, 3> rgb;  // colour samples (8 or 16 bits each)
+    int64_t level;               // 8-bit intensity of the pixel
 };
 
 class Image;
 using ImagePtr = std::shared_ptr<Image>;
 
 class Image {
-public:
-    int64_t autoBlackPoint = 0;      // black point found by the histogram
-    int64_t autoWhitePoint = 65535;  // white point found by the histogram
-    int64_t bitsPerPixel = 0;        // bits per pixel of the chosen bitmap
-    int64_t width = 0;               // pixels across
-    int64_t height = 0;              // pixels down
-    int64_t min = 65535;             // smallest sample
-    int64_t max = 0;                 // largest sample
-    int64_t average = 0;             // mean sample
-    int64_t median = 0;              // median sample
-    int64_t q1 = 0;                  // first quartile
-    int64_t q3 = 0;                  // third quartile
-    QByteArray data;                 // the whole file as read; a child shares its parent's
+  public:
+    int64_t autoBlackPoint = 0;              // black point found by the histogram
+    int64_t autoWhitePoint = 65535;          // white point found by the histogram
+    int64_t bitsPerPixel = 0;                // bits per pixel of the chosen bitmap
+    int64_t width = 0;                       // pixels across
+    int64_t height = 0;                      // pixels down
+    int64_t min = 65535;                     // smallest sample
+    int64_t max = 0;                         // largest sample
+    int64_t average = 0;                     // mean sample
+    int64_t median = 0;                      // median sample
+    int64_t q1 = 0;                          // first quartile
+    int64_t q3 = 0;                          // third quartile
+    QByteArray data;                         // the whole file as read; a child shares its parent's
     std::shared_ptr<DecodedImage> original;  // the decoded image; a child never has one
-    QImage cachedHistogram;          // histogram picture cache; null when absent
-    std::vector<ImagePtr> extensions;  // one child per further FITS HDU, in HDU order
-    std::optional<QString> name;     // value text of the HDU's "EXTNAME" (children only)
-    std::optional<StringTable> tabledata;  // cells of a FITS table HDU (children only)
-    bool isColour = false;           // bitmap carries colour samples
-    QString format;                  // file extension with its leading dot, lower-cased
-    std::optional<QVariantMap> properties;  // image properties of the file; nothing reads them
-    std::optional<StringTable> metadata;    // header keywords of a FITS HDU or XISF header
-    int64_t size = 0;                // width x height
-    int64_t step = 3;                // constant; nothing reads it
+    QImage cachedHistogram;                  // histogram picture cache; null when absent
+    std::vector<ImagePtr> extensions;        // one child per further FITS HDU, in HDU order
+    std::optional<QString> name;             // value text of the HDU's "EXTNAME" (children only)
+    std::optional<StringTable> tabledata;    // cells of a FITS table HDU (children only)
+    bool isColour = false;                   // bitmap carries colour samples
+    QString format;                          // file extension with its leading dot, lower-cased
+    std::optional<QVariantMap> properties;   // image properties of the file; nothing reads them
+    std::optional<StringTable> metadata;     // header keywords of a FITS HDU or XISF header
+    int64_t size = 0;                        // width x height
+    int64_t step = 3;                        // constant; nothing reads it
     std::shared_ptr<BitmapImageRep> originalImageRep;  // the bitmap; null means no picture
-    QImage cached;                   // rendered 8-bit picture cache; null when absent
+    QImage cached;  // rendered 8-bit picture cache; null when absent
     std::shared_ptr<BitmapImageRep> cachedImageRep;  // bitmap of the rendered picture
-    uint8_t** cachedPlanes = nullptr;  // one plane pointer handed to the output bitmap
-    uint8_t* cachedBitmapData = nullptr;  // 8-bit RGB render output, size x 3 bytes
-    int64_t stackCount = 1;          // always 1; nothing reads it
-    int64_t _debayer = DebayerRaw;   // DebayerPattern in use; 255 = raw
-    bool _awb = false;               // automatic white balance on
+    uint8_t** cachedPlanes = nullptr;               // one plane pointer handed to the output bitmap
+    uint8_t* cachedBitmapData = nullptr;            // 8-bit RGB render output, size x 3 bytes
+    int64_t stackCount = 1;                         // always 1; nothing reads it
+    int64_t _debayer = DebayerRaw;                  // DebayerPattern in use; 255 = raw
+    bool _awb = false;                              // automatic white balance on
     std::array<uint64_t, 4> total4 = {0, 0, 0, 0};  // sums of the four 2 x 2 CFA positions
-    float redCoef = 1.0f;            // red white-balance coefficient
-    float blueCoef = 1.0f;           // blue white-balance coefficient
-    int64_t _blackPoint = 0;         // stretch black point in use
-    int64_t _whitePoint = 65535;     // stretch white point in use
-    _cl_mem* metalBitmapData = nullptr;        // GPU copy of the source pixels
-    _cl_mem* metalCachedBitmapData = nullptr;  // GPU buffer receiving the 8-bit output
+    float redCoef = 1.0f;                           // red white-balance coefficient
+    float blueCoef = 1.0f;                          // blue white-balance coefficient
+    int64_t _blackPoint = 0;                        // stretch black point in use
+    int64_t _whitePoint = 65535;                    // stretch white point in use
+    _cl_mem* metalBitmapData = nullptr;             // GPU copy of the source pixels
+    _cl_mem* metalCachedBitmapData = nullptr;       // GPU buffer receiving the 8-bit output
 
     // Builds an Image from a whole file's bytes and its extension (".fits", ".nef", ...).
     // Never fails: bytes that nothing decodes give an Image without picture.
@@ -131,7 +131,7 @@ public:
     // True when the Image has a picture to show.
     bool hasPicture() const { return originalImageRep != nullptr; }
 
-private:
+  private:
     Image();
 };
 

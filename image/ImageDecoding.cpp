@@ -2,6 +2,7 @@
 
 #include "FITSImageRep.h"
 #include "RawImageRep.h"
+#include "XISFImageRep.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -21,14 +22,15 @@ std::vector<ImageRepClass>& registry() {
 }
 
 // Copies a QImage (already in the chosen format) into packed rows of `rowBytes` each.
-std::shared_ptr<OwnedBitmapImageRep> packRows(const QImage& image, int64_t rowBytes,
-                                              int64_t bps, int64_t spp, bool alpha,
-                                              ColorSpace space, int64_t format, int64_t bpp) {
+std::shared_ptr<OwnedBitmapImageRep> packRows(const QImage& image, int64_t rowBytes, int64_t bps,
+                                              int64_t spp, bool alpha, ColorSpace space,
+                                              int64_t format, int64_t bpp) {
     auto rep = std::make_shared<OwnedBitmapImageRep>();
     const int64_t w = image.width(), h = image.height();
     rep->pixels.resize(size_t(rowBytes * h));
     for (int64_t y = 0; y < h; ++y)
-        std::memcpy(rep->pixels.data() + y * rowBytes, image.constScanLine(int(y)), size_t(rowBytes));
+        std::memcpy(rep->pixels.data() + y * rowBytes, image.constScanLine(int(y)),
+                    size_t(rowBytes));
     uint8_t* planes[1] = {rep->pixels.data()};
     if (!rep->describe(planes, w, h, bps, spp, alpha, false, space, format, rowBytes, bpp,
                        rep->pixels.size()))
@@ -82,10 +84,10 @@ std::shared_ptr<OwnedBitmapImageRep> bitmapFromQImage(const QImage& image) {
     const int64_t w = image.width();
     if (image.format() == QImage::Format_Grayscale16)
         return packRows(image, w * 2, 16, 1, false, ColorSpace::CalibratedWhite, 0, 16);
-    const bool paletteGrey = (image.format() == QImage::Format_Indexed8 ||
-                              image.format() == QImage::Format_Mono ||
-                              image.format() == QImage::Format_MonoLSB) &&
-                             image.isGrayscale() && !image.hasAlphaChannel();
+    const bool paletteGrey =
+        (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono ||
+         image.format() == QImage::Format_MonoLSB) &&
+        image.isGrayscale() && !image.hasAlphaChannel();
     if (image.format() == QImage::Format_Grayscale8 || paletteGrey)
         return packRows(image.convertToFormat(QImage::Format_Grayscale8), w, 8, 1, false,
                         ColorSpace::CalibratedWhite, 0, 8);
@@ -99,7 +101,8 @@ std::shared_ptr<OwnedBitmapImageRep> bitmapFromQImage(const QImage& image) {
 
 std::optional<QVariantMap> textKeys(QImageReader& reader) {
     QVariantMap map;
-    for (const QString& key : reader.textKeys()) map.insert(key, reader.text(key));
+    for (const QString& key : reader.textKeys())
+        map.insert(key, reader.text(key));
     if (map.isEmpty()) return std::nullopt;
     return map;
 }
@@ -137,6 +140,7 @@ std::vector<ImageRepClass> registeredImageRepClasses() {
 void registerImageReaders() {
     registerImageRepClass(RawImageRep::imageRepClass());
     registerImageRepClass(FITSImageRep::imageRepClass());
+    registerImageRepClass(XISFImageRep::imageRepClass());
 }
 
 std::shared_ptr<DecodedImage> DecodedImage::initWithData(const QByteArray& data) {
@@ -155,6 +159,8 @@ std::shared_ptr<DecodedImage> DecodedImage::initWithCameraRaw(const QByteArray& 
     if (data.isEmpty()) return nullptr;
     try {
         auto raw = std::make_unique<LibRaw>();
+        // A broken file is an ordinary outcome here: keep LibRaw's messages off stderr.
+        raw->set_dataerror_handler([](void*, const char*, int) {}, nullptr);
         if (raw->open_buffer(const_cast<char*>(data.constData()), size_t(data.size())) !=
             LIBRAW_SUCCESS)
             return nullptr;
@@ -193,6 +199,7 @@ std::optional<QVariantMap> imageSourceProperties(const QByteArray& data) {
     if (!reader.canRead()) return std::nullopt;
     QVariantMap map;
     map.insert("format", QString::fromLatin1(reader.format()));
-    for (const QString& key : reader.textKeys()) map.insert(key, reader.text(key));
+    for (const QString& key : reader.textKeys())
+        map.insert(key, reader.text(key));
     return map;
 }

@@ -32,8 +32,8 @@ std::vector<ImageRepClass> registeredImageRepClasses();
 
 // A decoded image: what the platform's decoders made of some bytes.
 class DecodedImage {
-public:
-    ImageRepList representations;  // in order; the first bitmap is the picture
+  public:
+    ImageRepList representations;     // in order; the first bitmap is the picture
     std::optional<QVariantMap> exif;  // properties the decoder reported, if any
 
     // Decodes bytes through the registered readers, then Qt's own formats. Returns nullptr

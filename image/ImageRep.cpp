@@ -7,17 +7,16 @@ bool hasPrefixBytes(const QByteArray& data, const char* signature, size_t length
     return std::memcmp(data.constData(), signature, length) == 0;
 }
 
-bool BitmapImageRep::describe(uint8_t* const* planes, int64_t width, int64_t height,
-                              int64_t bps, int64_t spp, bool alpha, bool planar,
-                              ColorSpace space, int64_t format, int64_t rowBytes,
-                              int64_t bpp, size_t available, bool ownMemory) {
+bool BitmapImageRep::describe(uint8_t* const* planes, int64_t width, int64_t height, int64_t bps,
+                              int64_t spp, bool alpha, bool planar, ColorSpace space,
+                              int64_t format, int64_t rowBytes, int64_t bpp, size_t available,
+                              bool ownMemory) {
     if (width <= 0 || height <= 0 || width > (1 << 24) || height > (1 << 24)) return false;
     if (bps != 8 && bps != 16) return false;
     if (spp < 1 || spp > 4) return false;
     if (alpha && spp < 2) return false;
     const int64_t samplesInPlane = planar ? 1 : spp;
-    if (bpp != bps * samplesInPlane && !(bpp > bps * samplesInPlane && bpp % 8 == 0))
-        return false;
+    if (bpp != bps * samplesInPlane && !(bpp > bps * samplesInPlane && bpp % 8 == 0)) return false;
     const int64_t packed = (width * bpp + 7) / 8;
     if (rowBytes < packed) return false;
     const int64_t nplanes = planar ? spp : 1;
@@ -29,7 +28,8 @@ bool BitmapImageRep::describe(uint8_t* const* planes, int64_t width, int64_t hei
     if (planes == nullptr || planes[0] == nullptr) {
         if (!ownMemory) return false;
         ownPixels_.assign(size_t(span) * size_t(nplanes), 0);
-        for (int64_t i = 0; i < nplanes; ++i) chosen[i] = ownPixels_.data() + i * size_t(span);
+        for (int64_t i = 0; i < nplanes; ++i)
+            chosen[i] = ownPixels_.data() + i * size_t(span);
     } else {
         if (span > available) return false;
         for (int64_t i = 0; i < nplanes; ++i) {

@@ -29,12 +29,12 @@ enum BitmapFormatBits : int64_t {
 
 // Any decoded representation. Only bitmap representations carry pixels.
 class ImageRep {
-public:
+  public:
     virtual ~ImageRep() = default;
 };
 
 class BitmapImageRep : public ImageRep {
-public:
+  public:
     int64_t pixelsWide = 0;       // pixels across
     int64_t pixelsHigh = 0;       // pixels down
     int64_t bitsPerSample = 0;    // bits of one sample (8 or 16 here)
@@ -59,14 +59,14 @@ public:
     // which case the representation allocates zeroed pixel memory of its own.
     bool describe(uint8_t* const* planes, int64_t width, int64_t height, int64_t bitsPerSample,
                   int64_t samplesPerPixel, bool hasAlpha, bool isPlanar, ColorSpace colorSpace,
-                  int64_t bitmapFormat, int64_t bytesPerRow, int64_t bitsPerPixel,
-                  size_t available, bool ownMemory = false);
+                  int64_t bitmapFormat, int64_t bytesPerRow, int64_t bitsPerPixel, size_t available,
+                  bool ownMemory = false);
 
     // Bytes a bitmap of this description spans in one plane (rows x bytesPerRow).
     size_t planeBytes() const { return size_t(bytesPerRow) * size_t(pixelsHigh); }
 
-private:
-    uint8_t* planes_[5] = {};       // plane pointers; plane 0 is bitmapData
+  private:
+    uint8_t* planes_[5] = {};         // plane pointers; plane 0 is bitmapData
     std::vector<uint8_t> ownPixels_;  // pixel memory when the bitmap allocated its own
 };
 
@@ -80,6 +80,6 @@ bool hasPrefixBytes(const QByteArray& data, const char* signature, size_t length
 // A bitmap over pixel memory that the representation owns outright: the ordinary picture
 // formats and camera RAW decode into one of these.
 class OwnedBitmapImageRep : public BitmapImageRep {
-public:
+  public:
     std::vector<uint8_t> pixels;  // the packed rows described by the bitmap
 };

@@ -41,7 +41,9 @@ bool RawImageRep::canInitWithData(const QByteArray& data) {
     return hasPrefixBytes(data, "RAW", 3);
 }
 
-ImageRepPtr RawImageRep::initWithData(const QByteArray& data) { return initWithBytes(data); }
+ImageRepPtr RawImageRep::initWithData(const QByteArray& data) {
+    return initWithBytes(data);
+}
 
 ImageRepList RawImageRep::imageRepsWithData(const QByteArray& data) {
     ImageRepPtr rep = initWithData(data);

@@ -9,7 +9,7 @@
 #include "ImageRep.h"
 
 class RawImageRep : public BitmapImageRep {
-public:
+  public:
     QByteArray data;  // the blob's bytes; the bitmap points into them
 
     // The representation of a blob, or nullptr when the type is unknown or the bytes are short.

@@ -99,6 +99,12 @@ const Bundle& mainBundle() {
 }
 
 // The system colours of the platform the viewer was designed on.
-QColor greenColor() { return QColor(52, 199, 89); }
-QColor blueColor() { return QColor(0, 122, 255); }
-QColor redColor() { return QColor(255, 59, 48); }
+QColor greenColor() {
+    return QColor(52, 199, 89);
+}
+QColor blueColor() {
+    return QColor(0, 122, 255);
+}
+QColor redColor() {
+    return QColor(255, 59, 48);
+}

@@ -10,14 +10,14 @@
 #include <QVariantList>
 
 #include <cstdint>
-#include <mutex>
 #include <memory>
+#include <mutex>
 
 class QSettings;
 
 // The user-defaults store. Safe to use from any thread.
 class UserDefaults {
-public:
+  public:
     // The stored array under `key`, or `def` when absent or not an array.
     QVariantList defaultsArray(const QString& key, const QVariantList& def) const;
     // The stored value's Boolean reading, or `def` when absent or unreadable.
@@ -36,16 +36,16 @@ public:
     UserDefaults();
     ~UserDefaults();
 
-private:
-    mutable std::mutex mutex_;           // QSettings objects are not shared across threads
-    std::unique_ptr<QSettings> store_;   // the persistent store
+  private:
+    mutable std::mutex mutex_;          // QSettings objects are not shared across threads
+    std::unique_ptr<QSettings> store_;  // the persistent store
 };
 
 // The application's information: what the bundle's information dictionary holds.
 struct Bundle {
-    QString name;         // "Quasel"
-    QString version;      // version text
-    QString buildNumber;  // "CFBundleVersion": the build number compiled into the program
+    QString name;           // "Quasel"
+    QString version;        // version text
+    QString buildNumber;    // "CFBundleVersion": the build number compiled into the program
     QString updateBaseUrl;  // base address of the download site; empty when there is none
 };
 

@@ -2,8 +2,8 @@
 // "comment") and the cells of FITS tables.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
-#include <QList>
 
 using StringTable = QList<QStringList>;

@@ -20,7 +20,7 @@ inline QByteArray readFileBytes(const QString& path) {
 }
 
 // Skips the current test when the sample file is missing.
-#define REQUIRE_TEST_FILE(path)                                               \
-    do {                                                                      \
+#define REQUIRE_TEST_FILE(path)                                                               \
+    do {                                                                                      \
         if (!QFile::exists(path)) GTEST_SKIP() << "sample missing: " << (path).toStdString(); \
     } while (0)

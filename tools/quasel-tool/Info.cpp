@@ -94,7 +94,8 @@ QJsonObject describeImage(Image& image) {
     }
     addStatistics(image, o);
     QJsonArray children;
-    for (const ImagePtr& child : image.extensions) children.append(describeImage(*child));
+    for (const ImagePtr& child : image.extensions)
+        children.append(describeImage(*child));
     o["extensions"] = children;
     return o;
 }
@@ -107,16 +108,18 @@ static void printText(const QJsonObject& o, const QString& indent) {
             printOut(indent + "metadata:\n");
             for (const QJsonValue& row : v.toArray()) {
                 QStringList cells;
-                for (const QJsonValue& c : row.toArray()) cells << c.toString();
+                for (const QJsonValue& c : row.toArray())
+                    cells << c.toString();
                 printOut(indent + "  " + cells.join(" | ") + "\n");
             }
             continue;
         }
-        QString text = v.isObject() || v.isArray()
-                           ? QString::fromUtf8(QJsonDocument(v.isObject() ? QJsonDocument(v.toObject())
-                                                                          : QJsonDocument(v.toArray()))
-                                                   .toJson(QJsonDocument::Compact))
-                           : v.toVariant().toString();
+        QString text =
+            v.isObject() || v.isArray()
+                ? QString::fromUtf8(QJsonDocument(v.isObject() ? QJsonDocument(v.toObject())
+                                                               : QJsonDocument(v.toArray()))
+                                        .toJson(QJsonDocument::Compact))
+                : v.toVariant().toString();
         if (v.isNull()) text = "-";
         if (v.isBool()) text = v.toBool() ? "yes" : "no";
         printOut(indent + it.key() + ": " + text + "\n");

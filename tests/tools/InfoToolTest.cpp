@@ -1,0 +1,78 @@
+// quasel-tool info: the JSON keys and values a developer relies on.
+#include "TestData.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <fitsio.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QJsonObject runInfo(const QString& file) {
+    QProcess p;
+    p.start(QUASEL_TOOL_PATH, {"info", file, "--json"});
+    EXPECT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+}  // namespace
+
+TEST(InfoTool, PrintsTheImageFieldsAsJson) {
+    const QString path = testDataPath("fits/ngc1316o.fit");
+    REQUIRE_TEST_FILE(path);
+    QJsonObject o = runInfo(path);
+    for (const char* key : {"format", "hasPicture", "width", "height", "size", "bitsPerPixel",
+                            "bitsPerSample", "samplesPerPixel", "bytesPerRow", "bitmapFormat",
+                            "pixelsSha256", "name", "metadata", "tabledata", "extensions"})
+        EXPECT_TRUE(o.contains(key)) << key;
+    EXPECT_EQ(o["format"].toString(), ".fit");
+    EXPECT_TRUE(o["hasPicture"].toBool());
+    EXPECT_EQ(o["width"].toInt(), 440);
+    EXPECT_EQ(o["height"].toInt(), 300);
+    EXPECT_EQ(o["bytesPerRow"].toInt(), 880);
+    EXPECT_TRUE(o["name"].isNull());
+    EXPECT_TRUE(o["tabledata"].isNull());
+    EXPECT_EQ(o["metadata"].toArray().first().toArray().first().toString(), "key");
+
+    // The digest equals SHA-256 of the samples CFITSIO reads, in native unsigned 16-bit words.
+    fitsfile* f = nullptr;
+    int status = 0;
+    fits_open_file(&f, path.toLocal8Bit().constData(), READONLY, &status);
+    std::vector<uint16_t> pixels(440 * 300);
+    long first[2] = {1, 1};
+    fits_read_pix(f, TUSHORT, first, LONGLONG(pixels.size()), nullptr, pixels.data(), nullptr,
+                  &status);
+    status = 0;
+    fits_close_file(f, &status);
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArrayView(reinterpret_cast<const char*>(pixels.data()), qsizetype(pixels.size() * 2)),
+        QCryptographicHash::Sha256);
+    EXPECT_EQ(o["pixelsSha256"].toString(), QString::fromLatin1(digest.toHex()));
+}
+
+TEST(InfoTool, DescribesChildrenAndTables) {
+    const QString path = testDataPath("fits/rate.fit");
+    REQUIRE_TEST_FILE(path);
+    QJsonObject o = runInfo(path);
+    EXPECT_FALSE(o["hasPicture"].toBool());
+    EXPECT_TRUE(o["pixelsSha256"].isNull());
+    const QJsonArray children = o["extensions"].toArray();
+    ASSERT_EQ(children.size(), 1);
+    const QJsonObject table = children[0].toObject()["tabledata"].toObject();
+    EXPECT_EQ(table["rows"].toInt(), 5372);
+    EXPECT_EQ(table["head"].toArray().size(), 3);
+    EXPECT_EQ(children[0].toObject()["name"].toString().trimmed(), "'RATE    '");
+}
+
+TEST(InfoTool, UnreadableFileFails) {
+    QProcess p;
+    p.start(QUASEL_TOOL_PATH, {"info", "/nonexistent/file.fits", "--json"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_NE(p.exitCode(), 0);
+}
