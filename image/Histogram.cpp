@@ -111,7 +111,7 @@ void countInBands(int64_t items, int64_t minItems, HistogramCounts& counts, Coun
     if (bands.size() == 1)
         run(bands[0]);
     else
-        QtConcurrent::blockingMap(bands, run);
+        QtConcurrent::blockingMap(bandPool(), bands, run);
     for (const Band& band : bands)
         merge(counts, band.part);
 }

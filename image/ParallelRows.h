@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
@@ -28,16 +29,22 @@ inline std::vector<std::pair<int64_t, int64_t>> rowBands(int64_t rows, int64_t m
     return bands;
 }
 
-// Runs work(first, end) over every band; returns when all have finished. The calling thread
-// takes part, so this cannot starve even when called from a thread of the global pool.
+// The threads that run bands: a pool of their own, one thread per core. The viewer calls the
+// kernels from a thread of the global pool; waiting there for bands queued on that same pool
+// would never end once every global thread waits. Band work never waits for anything, so
+// this pool always drains.
+QThreadPool* bandPool();
+
+// Runs work(first, end) over every band; returns when all have finished.
 template <typename Work>
 void parallelRows(const std::vector<std::pair<int64_t, int64_t>>& bands, Work&& work) {
     if (bands.size() == 1) {
         work(bands[0].first, bands[0].second);
         return;
     }
-    QtConcurrent::blockingMap(
-        bands, [&](const std::pair<int64_t, int64_t>& band) { work(band.first, band.second); });
+    QtConcurrent::blockingMap(bandPool(), bands, [&](const std::pair<int64_t, int64_t>& band) {
+        work(band.first, band.second);
+    });
 }
 
 // Runs work(first, end) over the rows 0..rows, split into bands of at least minRows rows.

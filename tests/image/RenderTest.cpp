@@ -1,5 +1,6 @@
 // Rendering to the 8-bit picture: the stretch's edge cases, the caches, and the fast render
 // compared byte for byte with the plain reference loop on synthetic and real frames.
+#include "Dispatch.h"
 #include "Image.h"
 #include "ReferenceRender.h"
 #include "Settings.h"
@@ -7,6 +8,7 @@
 #include "TestData.h"
 
 #include <QDir>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -245,6 +247,24 @@ TEST(ReferenceTest, RealFiles) {
     }
     if (rendered == 0) GTEST_SKIP() << "no sample files";
     EXPECT_GE(rendered, 20);
+}
+
+}  // namespace
+
+namespace {
+
+// The viewer renders on a thread of the global pool; the render's own bands must not wait
+// for pool threads that are all taken.
+TEST(RenderThreadsTest, RendersFromAPoolThreadWhenThePoolIsFull) {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int saved = pool->maxThreadCount();
+    pool->setMaxThreadCount(1);
+    const auto px = randomPixels(16, 641, 479, 9);
+    ImagePtr image = syntheticImage(16, 641, 479, px);
+    std::vector<uint8_t> out;
+    runOnGlobalSync([&] { out = render(*image, 0, true, 100, 60000); });
+    pool->setMaxThreadCount(saved);
+    EXPECT_EQ(out, expected(*image, 0, true, 100, 60000, true));
 }
 
 }  // namespace
