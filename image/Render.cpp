@@ -121,11 +121,11 @@ QImage Image::renderedImage() {
 
     const uint8_t* src = rep->bitmapData();
     const int64_t black = _blackPoint, white = _whitePoint;
-    bool viaGpu = false;
+    bool copyToPicture = false;  // the output is in cachedBitmapData only
     switch (bitsPerPixel) {
         case 8:
         case 16: {
-            if ((viaGpu = stretchWithMetal())) break;
+            if ((copyToPicture = stretchWithMetal())) break;
             const int bytes = int(bitsPerPixel / 8);
             if (_debayer != DebayerRaw && width >= 2 && height >= 2) {
                 updateWhiteBalance();
@@ -142,24 +142,24 @@ QImage Image::renderedImage() {
             break;
         }
         case 24:
-            if ((viaGpu = stretchWithMetal())) break;
+            if ((copyToPicture = stretchWithMetal())) break;
             renderColour<uint8_t>(src, width, height, 3, 0, black, white, targets);
             break;
         case 48:
-            if ((viaGpu = stretchWithMetal())) break;
+            if ((copyToPicture = stretchWithMetal())) break;
             renderColour<uint16_t>(src, width, height, 3, 0, black, white, targets);
             break;
         case 32:
-            if ((viaGpu = stretchWithMetal())) break;
+            if ((copyToPicture = stretchWithMetal())) break;
             renderColour<uint8_t>(src, width, height, 4, rep->bitmapFormat & BitmapFormatAlphaFirst,
                                   black, white, targets);
             break;
         default:  // no conversion for this pixel width: a black picture
             std::memset(cachedBitmapData, 0, outputBytes);
-            viaGpu = true;  // copy the (black) output below
+            copyToPicture = true;
             break;
     }
-    if (viaGpu)  // the output is already in cachedBitmapData: copy it to the picture
+    if (copyToPicture)
         for (int64_t y = 0; y < height; ++y)
             std::memcpy(picture.scanLine(int(y)), cachedBitmapData + size_t(y) * size_t(width) * 3,
                         size_t(width) * 3);
