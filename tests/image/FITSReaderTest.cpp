@@ -1,6 +1,6 @@
 // The FITS reader against files written by CFITSIO in the test and against real samples.
 #include "FITSImageRep.h"
-#include "FitsWriter.h"
+#include "FitsFiles.h"
 #include "Image.h"
 #include "TestData.h"
 
@@ -23,18 +23,8 @@ const uint16_t* words(const BitmapImageRep& rep) {
 
 // Pixels of HDU `hdu` of a file read straight through CFITSIO as unsigned 16-bit values.
 std::vector<uint16_t> cfitsioPixels16(const QString& path, int hdu, long* w, long* h) {
-    fitsfile* f = nullptr;
-    int status = 0, type = 0, bitpix = 0, naxis = 0;
-    long axes[3] = {1, 1, 1};
-    fits_open_file(&f, path.toLocal8Bit().constData(), READONLY, &status);
-    fits_movabs_hdu(f, hdu, &type, &status);
-    fits_get_img_param(f, 3, &bitpix, &naxis, axes, &status);
-    std::vector<uint16_t> pixels(size_t(axes[0] * axes[1]));
-    long first[3] = {1, 1, 1};
-    fits_read_pix(f, TUSHORT, first, LONGLONG(pixels.size()), nullptr, pixels.data(), nullptr,
-                  &status);
-    int s = 0;
-    fits_close_file(f, &s);
+    long axes[3];
+    std::vector<uint16_t> pixels = readFitsPixels<uint16_t>(path, TUSHORT, axes, hdu);
     *w = axes[0];
     *h = axes[1];
     return pixels;

@@ -1,5 +1,5 @@
 // Loading whole files: every sample, ordinary picture formats, and bytes that lie.
-#include "FitsWriter.h"
+#include "FitsFiles.h"
 #include "Image.h"
 #include "TestData.h"
 

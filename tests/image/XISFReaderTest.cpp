@@ -1,5 +1,6 @@
 // The XISF reader: sample files compared with their FITS sources read through CFITSIO, files
 // built here for every bitmap layout and conversion, and files it must refuse.
+#include "FitsFiles.h"
 #include "Image.h"
 #include "ImageDecoding.h"
 #include "TestData.h"
@@ -78,27 +79,6 @@ int sampleAt(const BitmapImageRep& rep, int64_t x, int64_t y, int64_t c) {
 bool pointsIntoFile(const XISFImageRep& rep) {
     const auto* begin = reinterpret_cast<const uint8_t*>(rep.data.constData());
     return rep.bitmapData() >= begin && rep.bitmapData() < begin + rep.data.size();
-}
-
-// All samples of one FITS image read through CFITSIO as `type` (TINT, TFLOAT, ...), in the
-// file's array order; empty when CFITSIO cannot read it.
-template <typename T>
-std::vector<T> readFitsPixels(const QString& path, int type, long* naxes) {
-    fitsfile* f = nullptr;
-    int status = 0;
-    fits_open_file(&f, path.toLocal8Bit().constData(), READONLY, &status);
-    int naxis = 0;
-    naxes[0] = naxes[1] = naxes[2] = 1;
-    fits_get_img_dim(f, &naxis, &status);
-    fits_get_img_size(f, 3, naxes, &status);
-    std::vector<T> pixels(size_t(naxes[0] * naxes[1] * naxes[2]));
-    long first[3] = {1, 1, 1};
-    fits_read_pix(f, type, first, LONGLONG(pixels.size()), nullptr, pixels.data(), nullptr,
-                  &status);
-    int closeStatus = 0;
-    if (f) fits_close_file(f, &closeStatus);
-    if (status != 0) return {};
-    return pixels;
 }
 
 class XISFReaderTest : public ::testing::Test {

@@ -1,4 +1,5 @@
 // quasel-tool info: the JSON keys and values a developer relies on.
+#include "FitsFiles.h"
 #include "TestData.h"
 
 #include <QCryptographicHash>
@@ -6,8 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-
-#include <fitsio.h>
 
 #include <gtest/gtest.h>
 
@@ -41,15 +40,9 @@ TEST(InfoTool, PrintsTheImageFieldsAsJson) {
     EXPECT_EQ(o["metadata"].toArray().first().toArray().first().toString(), "key");
 
     // The digest equals SHA-256 of the samples CFITSIO reads, in native unsigned 16-bit words.
-    fitsfile* f = nullptr;
-    int status = 0;
-    fits_open_file(&f, path.toLocal8Bit().constData(), READONLY, &status);
-    std::vector<uint16_t> pixels(440 * 300);
-    long first[2] = {1, 1};
-    fits_read_pix(f, TUSHORT, first, LONGLONG(pixels.size()), nullptr, pixels.data(), nullptr,
-                  &status);
-    status = 0;
-    fits_close_file(f, &status);
+    long axes[3];
+    const std::vector<uint16_t> pixels = readFitsPixels<uint16_t>(path, TUSHORT, axes);
+    ASSERT_EQ(pixels.size(), 440u * 300u);
     const QByteArray digest = QCryptographicHash::hash(
         QByteArrayView(reinterpret_cast<const char*>(pixels.data()), qsizetype(pixels.size() * 2)),
         QCryptographicHash::Sha256);

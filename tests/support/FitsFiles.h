@@ -1,5 +1,5 @@
-// Builds small FITS files through CFITSIO for tests, so expected pixels and keywords come from
-// an independent writer rather than from the reader under test.
+// Builds and reads FITS files through CFITSIO for tests, so expected pixels and keywords come
+// from an independent implementation rather than from the reader under test.
 #pragma once
 
 #include <QByteArray>
@@ -36,4 +36,26 @@ void addImage(fitsfile* f, int* status, int bitpix, std::vector<long> axes, int 
               std::vector<T> pixels) {
     fits_create_img(f, bitpix, int(axes.size()), axes.data(), status);
     if (!pixels.empty()) fits_write_img(f, type, 1, LONGLONG(pixels.size()), pixels.data(), status);
+}
+
+// All samples of HDU `hdu` (1-based) of a FITS file read through CFITSIO as `type` (TUSHORT,
+// TINT, TFLOAT, ...), in the file's array order; `naxes` receives up to three axis lengths.
+// Empty when CFITSIO cannot read it.
+template <typename T>
+std::vector<T> readFitsPixels(const QString& path, int type, long* naxes, int hdu = 1) {
+    fitsfile* f = nullptr;
+    int status = 0, hduType = 0, naxis = 0;
+    fits_open_file(&f, path.toLocal8Bit().constData(), READONLY, &status);
+    fits_movabs_hdu(f, hdu, &hduType, &status);
+    naxes[0] = naxes[1] = naxes[2] = 1;
+    fits_get_img_dim(f, &naxis, &status);
+    fits_get_img_size(f, 3, naxes, &status);
+    std::vector<T> pixels(size_t(naxes[0] * naxes[1] * naxes[2]));
+    long first[3] = {1, 1, 1};
+    fits_read_pix(f, type, first, LONGLONG(pixels.size()), nullptr, pixels.data(), nullptr,
+                  &status);
+    int closeStatus = 0;
+    if (f) fits_close_file(f, &closeStatus);
+    if (status != 0) return {};
+    return pixels;
 }

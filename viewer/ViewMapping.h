@@ -1,0 +1,94 @@
+// Coordinates of the marker view: turning, mirroring and zooming between the picture and the
+// view, and the layout of the corner mosaic.
+//
+// Both spaces count y upward from the bottom edge, as the image model does:
+// - view coordinates: points of the marker view, origin at its bottom-left corner;
+// - picture coordinates: pixels of the unturned, unmirrored picture, origin at its
+//   bottom-left corner.
+// The shown picture is the picture mirrored first (about its own centre) and then turned
+// counter-clockwise by whole quarter turns; every function here follows that order, so a
+// point and the picture pixel under it always agree. Only the widget converts to Qt's
+// downward y (toYDown / toYUp).
+#pragma once
+
+#include <QPointF>
+#include <QRectF>
+#include <QSizeF>
+
+#include <array>
+
+// Everything that places the picture in the view.
+struct ViewOrientation {
+    double scale = 1.0;             // picture pixels per view point (the window's zoom)
+    int quarterTurns = 0;           // counter-clockwise quarter turns: 0, 1 (90), 2 (180), 3 (-90)
+    bool flipHorizontally = false;  // picture mirrored left to right before turning
+    bool flipVertically = false;    // picture mirrored top to bottom before turning
+    QSizeF viewSize;                // the view's frame, points
+};
+
+// Largest width or height a view may take (Qt's widget size limit).
+inline constexpr double kMaxViewExtent = 16777215.0;
+
+// Quarter turns for an angle in degrees: 90 -> 1, -90 -> 3, 180 or -180 -> 2, every other
+// multiple of 90 likewise; an angle that is not a whole number of quarter turns (or is not a
+// number) gives 0, so picture and marks stay unturned together.
+int quarterTurnsForAngle(double angle);
+
+// The scale to divide by: `scale` when it is finite and above zero, otherwise 1, so a view
+// given no zoom yet still has a finite size.
+double effectiveScale(double scale);
+
+// Size of the picture after `quarterTurns` quarter turns (width and height swap for odd turns).
+QSizeF turnedSize(QSizeF pictureSize, int quarterTurns);
+
+// The view frame for a shown (already turned) picture of `shownSize` at `scale`: the shown
+// size divided by the effective scale, each side kept within 0..kMaxViewExtent.
+QSizeF viewSizeFor(QSizeF shownSize, double scale);
+
+// Size of the unturned picture, in picture pixels, that the orientation's view shows.
+QSizeF pictureSizeOf(const ViewOrientation& orientation);
+
+// A picture point to the view point drawn over it.
+QPointF viewFromPicture(QPointF picturePoint, const ViewOrientation& orientation);
+// A view point to the picture point under it (the inverse of viewFromPicture).
+QPointF pictureFromView(QPointF viewPoint, const ViewOrientation& orientation);
+// A picture rectangle to the view rectangle covering it (origin bottom-left, non-negative size).
+QRectF viewFromPicture(const QRectF& pictureRect, const ViewOrientation& orientation);
+// A view rectangle to the picture rectangle under it (origin bottom-left, non-negative size).
+QRectF pictureFromView(const QRectF& viewRect, const ViewOrientation& orientation);
+
+// Between upward and downward y inside a space `height` high (the same formula both ways).
+inline QPointF toYDown(QPointF p, double height) {
+    return {p.x(), height - p.y()};
+}
+inline QPointF toYUp(QPointF p, double height) {
+    return {p.x(), height - p.y()};
+}
+inline QRectF toYDown(const QRectF& r, double height) {
+    return {r.x(), height - r.y() - r.height(), r.width(), r.height()};
+}
+inline QRectF toYUp(const QRectF& r, double height) {
+    return {r.x(), height - r.y() - r.height(), r.width(), r.height()};
+}
+
+// One tile of the corner mosaic: a tileSize block copied unscaled from `source` (a point of
+// the shown picture) to `destination` (a point of the mosaic); both bottom-left corners, y up.
+struct MosaicTile {
+    QPointF source;       // bottom-left corner in the shown picture
+    QPointF destination;  // bottom-left corner in the mosaic
+};
+
+// The 3 x 3 mosaic of a picture's corners, edge midpoints and centre, 10-point gaps between.
+struct CornerMosaicLayout {
+    QSizeF tileSize;                  // width and height of every tile, never negative
+    std::array<MosaicTile, 9> tiles;  // bottom row left to right, then middle row, then top row
+};
+
+// True when corner inspection shows the mosaic: the view is narrower and lower than the shown
+// picture. Otherwise the plain picture is shown.
+bool showsCornerMosaic(QSizeF viewSize, QSizeF shownSize);
+
+// The mosaic layout for a view of `viewSize` over a shown picture of `shownSize`. Tiles are
+// (side - 20) / 3 across, held at zero for views under 20 points and at most the picture's
+// side, so every source block lies inside the picture.
+CornerMosaicLayout cornerMosaicLayout(QSizeF viewSize, QSizeF shownSize);
