@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <optional>
+
 // Each command takes the arguments after its name and returns the process exit code.
 int runInfo(const QStringList& args);
 int runRender(const QStringList& args);
@@ -16,6 +19,9 @@ int runProbe(const QStringList& args);
 ImagePtr loadImageFile(const QString& path, QString* error);
 // The fields of an Image (and of its children) as one JSON object.
 QJsonObject describeImage(Image& image);
+// A pattern given by name (raw, rggb, gbrg, grbg, bggr) or by its numeric code; nothing when
+// the text is neither.
+std::optional<int64_t> parsePattern(const QString& text);
 // Writes text to standard output / standard error.
 void printOut(const QString& text);
 void printErr(const QString& text);

@@ -49,6 +49,24 @@ static QJsonValue pixelsSha256(const Image& image) {
     return QString::fromLatin1(hash.result().toHex());
 }
 
+// Runs `histogram` (a no-op when its picture is cached) and adds the statistics it made.
+static void addStatistics(Image& image, QJsonObject& o) {
+    image.histogram();
+    o["min"] = qint64(image.min);
+    o["max"] = qint64(image.max);
+    o["average"] = qint64(image.average);
+    o["median"] = qint64(image.median);
+    o["q1"] = qint64(image.q1);
+    o["q3"] = qint64(image.q3);
+    o["autoBlackPoint"] = qint64(image.autoBlackPoint);
+    o["autoWhitePoint"] = qint64(image.autoWhitePoint);
+    o["isColour"] = image.isColour;
+    QJsonArray total4;
+    for (uint64_t t : image.total4)
+        total4.append(qint64(t));
+    o["total4"] = total4;
+}
+
 QJsonObject describeImage(Image& image) {
     QJsonObject o;
     o["format"] = image.format;
@@ -74,6 +92,7 @@ QJsonObject describeImage(Image& image) {
     } else {
         o["tabledata"] = QJsonValue::Null;
     }
+    addStatistics(image, o);
     QJsonArray children;
     for (const ImagePtr& child : image.extensions)
         children.append(describeImage(*child));
@@ -115,14 +134,23 @@ static void printText(const QJsonObject& o, const QString& indent) {
 int runInfo(const QStringList& args) {
     QString path;
     bool json = false;
-    for (const QString& a : args) {
-        if (a == "--json")
+    std::optional<int64_t> pattern;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == "--json") {
             json = true;
-        else if (path.isEmpty())
+        } else if (a == "--pattern") {
+            pattern = i + 1 < args.size() ? parsePattern(args[++i]) : std::nullopt;
+            if (!pattern) {
+                printErr("info: --pattern takes raw, rggb, gbrg, grbg, bggr or a code\n");
+                return 2;
+            }
+        } else if (path.isEmpty()) {
             path = a;
+        }
     }
     if (path.isEmpty()) {
-        printErr("usage: quasel-tool info FILE [--json]\n");
+        printErr("usage: quasel-tool info FILE [--json] [--pattern CODE]\n");
         return 2;
     }
     QString error;
@@ -130,6 +158,16 @@ int runInfo(const QStringList& args) {
     if (!image) {
         printErr(error + "\n");
         return 1;
+    }
+    if (pattern) {
+        // As the viewer does for a new pattern: the histogram is computed again with it.
+        auto setPattern = [&](Image& im) {
+            im._debayer = *pattern;
+            im.cachedHistogram = QImage();
+        };
+        setPattern(*image);
+        for (const ImagePtr& child : image->extensions)
+            setPattern(*child);
     }
     const QJsonObject o = describeImage(*image);
     if (json)

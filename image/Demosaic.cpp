@@ -1,0 +1,270 @@
+// Demosaicing and white balance of colour-filter (Bayer) frames.
+//
+// Input: packed grey rows of 8- or 16-bit samples whose top-left 2 x 2 cell has the layout
+// named by a `DebayerPattern` code (bit 4: column of the red site, bit 0: its row). Output:
+// packed 8-bit RGB rows. Each pixel keeps its own colour and takes the other two by bilinear
+// interpolation from its neighbours: a green site takes red and blue from its two horizontal
+// or vertical neighbours, a red or blue site takes green from its four edge neighbours and the
+// opposite colour from its four diagonal ones. At the frame's edges only the neighbours that
+// exist are averaged (4 -> >> 2, 3 -> / 3, 2 -> >> 1, 1 -> itself), all in unsigned integers.
+// Red and blue are then divided by the white-balance coefficients (32-bit float, truncated)
+// and every channel is stretched. Frames of fewer than 2 columns or rows come out grey; a code
+// outside the four layouts gives channel values 0 everywhere.
+//
+// Speed: the white balance and the stretch of every possible channel value are tabulated once
+// per frame (three tables of 256 or 65,536 bytes), so a pixel costs a few integer additions
+// and three lookups. Inner pixels of inner rows take a loop specialised for the row's two
+// phases; the first and last row and column take the general neighbour rule. Bands of rows
+// run on the cores; every output row depends on the source alone.
+#include "Demosaic.h"
+
+#include "Image.h"
+#include "Samples.h"
+#include "Stretch.h"
+
+#include <bit>
+#include <cstring>
+
+void Image::updateWhiteBalance() {
+    const uint64_t t0 = total4[0], t1 = total4[1], t2 = total4[2], t3 = total4[3];
+    const bool knownPattern = _debayer == DebayerRGGB || _debayer == DebayerGBRG ||
+                              _debayer == DebayerGRBG || _debayer == DebayerBGGR;
+    if (!_awb || t0 == 0 || t1 < 2 || t2 == 0 || t3 == 0 || !knownPattern) {
+        redCoef = blueCoef = 0.0f;
+        return;
+    }
+    // Numerators and denominators are each converted to float before the division.
+    const float greens12 = float(t1 + t2), greens03 = float(t0 + t3);
+    switch (_debayer) {
+        case DebayerRGGB:
+            redCoef = float(2 * t0) / greens12;
+            blueCoef = float(2 * t3) / greens12;
+            break;
+        case DebayerGBRG:
+            redCoef = float(2 * t2) / greens03;
+            blueCoef = float(2 * t1) / greens03;
+            break;
+        case DebayerGRBG:
+            redCoef = float(2 * t1) / greens03;
+            blueCoef = float(2 * t2) / greens03;
+            break;
+        default:  // DebayerBGGR
+            redCoef = float(2 * t3) / greens12;
+            blueCoef = float(2 * t0) / greens12;
+            break;
+    }
+}
+
+namespace {
+
+// Phases: which colour a pixel's filter passes, and on which kind of row it sits.
+constexpr int RedSite = 0, GreenOnBlueRow = 1, GreenOnRedRow = 16, BlueSite = 17;
+
+bool isKnownPattern(int64_t code) {
+    return code == DebayerRGGB || code == DebayerGBRG || code == DebayerGRBG || code == DebayerBGGR;
+}
+
+// The three lookup tables of one frame: channel value -> output byte.
+struct ChannelTables {
+    const uint8_t* red;
+    const uint8_t* green;
+    const uint8_t* blue;
+};
+
+inline void put(uint8_t* out, const ChannelTables& t, uint32_t r, uint32_t g, uint32_t b) {
+    out[0] = t.red[r];
+    out[1] = t.green[g];
+    out[2] = t.blue[b];
+}
+
+// Writes the pixel as 4 bytes; the fourth belongs to the next pixel, which must be written
+// afterwards (one store instead of three).
+inline void put4(uint8_t* out, const ChannelTables& t, uint32_t r, uint32_t g, uint32_t b) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const uint32_t word =
+            uint32_t(t.red[r]) | uint32_t(t.green[g]) << 8 | uint32_t(t.blue[b]) << 16;
+        std::memcpy(out, &word, 4);
+    } else {
+        put(out, t, r, g, b);
+    }
+}
+
+// Any pixel, with the neighbour rule for frame edges (width and height at least 2).
+template <typename T>
+void edgePixel(const uint8_t* src, int64_t w, int64_t h, int64_t x, int64_t y, int64_t code,
+               uint8_t* out, const ChannelTables& t) {
+    auto s = [&](int64_t xx, int64_t yy) -> uint32_t {
+        return loadSample<T>(src, size_t(yy) * size_t(w) + size_t(xx));
+    };
+    const bool hasL = x > 0, hasR = x<w - 1, hasU = y> 0, hasD = y < h - 1;
+    const uint32_t c = s(x, y);
+    auto horizontal = [&]() -> uint32_t {
+        if (hasL && hasR) return (s(x - 1, y) + s(x + 1, y)) >> 1;
+        return hasR ? s(x + 1, y) : s(x - 1, y);
+    };
+    auto vertical = [&]() -> uint32_t {
+        if (hasU && hasD) return (s(x, y - 1) + s(x, y + 1)) >> 1;
+        return hasD ? s(x, y + 1) : s(x, y - 1);
+    };
+    auto cross = [&]() -> uint32_t {
+        uint32_t sum = 0, count = 0;
+        if (hasL) sum += s(x - 1, y), ++count;
+        if (hasR) sum += s(x + 1, y), ++count;
+        if (hasU) sum += s(x, y - 1), ++count;
+        if (hasD) sum += s(x, y + 1), ++count;
+        return count == 4 ? sum >> 2 : count == 3 ? sum / 3 : sum >> 1;
+    };
+    auto diagonal = [&]() -> uint32_t {
+        uint32_t sum = 0, count = 0;
+        if (hasU && hasL) sum += s(x - 1, y - 1), ++count;
+        if (hasU && hasR) sum += s(x + 1, y - 1), ++count;
+        if (hasD && hasL) sum += s(x - 1, y + 1), ++count;
+        if (hasD && hasR) sum += s(x + 1, y + 1), ++count;
+        return count == 4 ? sum >> 2 : count == 2 ? sum >> 1 : sum;
+    };
+    const int64_t phase = code ^ (((x & 1) << 4) | (y & 1));
+    switch (phase) {
+        case RedSite:
+            put(out, t, c, cross(), diagonal());
+            break;
+        case BlueSite:
+            put(out, t, diagonal(), cross(), c);
+            break;
+        case GreenOnRedRow:
+            put(out, t, horizontal(), c, vertical());
+            break;
+        case GreenOnBlueRow:
+            put(out, t, vertical(), c, horizontal());
+            break;
+        default:
+            put(out, t, 0, 0, 0);
+            break;
+    }
+}
+
+// An inner pixel of phase P: all eight neighbours exist.
+template <typename T, int P>
+inline void innerPixel(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t x,
+                       uint8_t* out, ChannelTables t) {
+    const size_t i = size_t(x);
+    const uint32_t c = loadSample<T>(row, i);
+    if constexpr (P == RedSite || P == BlueSite) {
+        const uint32_t cross = (uint32_t(loadSample<T>(row, i - 1)) + loadSample<T>(row, i + 1) +
+                                loadSample<T>(up, i) + loadSample<T>(down, i)) >>
+                               2;
+        const uint32_t diagonal = (uint32_t(loadSample<T>(up, i - 1)) + loadSample<T>(up, i + 1) +
+                                   loadSample<T>(down, i - 1) + loadSample<T>(down, i + 1)) >>
+                                  2;
+        if constexpr (P == RedSite)
+            put4(out, t, c, cross, diagonal);
+        else
+            put4(out, t, diagonal, cross, c);
+    } else {
+        const uint32_t horizontal =
+            (uint32_t(loadSample<T>(row, i - 1)) + loadSample<T>(row, i + 1)) >> 1;
+        const uint32_t vertical = (uint32_t(loadSample<T>(up, i)) + loadSample<T>(down, i)) >> 1;
+        if constexpr (P == GreenOnRedRow)
+            put4(out, t, horizontal, c, vertical);
+        else
+            put4(out, t, vertical, c, horizontal);
+    }
+}
+
+// Columns 1 .. w-2 of an inner row whose even columns have phase PE. Column w-1 must be
+// written afterwards (the last pixel's 4-byte store reaches into it). The tables come by
+// value so that the output stores cannot force them to be read again.
+template <typename T, int PE>
+void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t w, uint8_t* out,
+              ChannelTables t) {
+    constexpr int PO = PE ^ 16;  // phase of the odd columns
+    int64_t x = 1;
+    for (; x + 1 <= w - 2; x += 2) {
+        innerPixel<T, PO>(up, row, down, x, out + 3 * x, t);
+        innerPixel<T, PE>(up, row, down, x + 1, out + 3 * (x + 1), t);
+    }
+    if (x <= w - 2) innerPixel<T, PO>(up, row, down, x, out + 3 * x, t);
+}
+
+// Rows [y0, y1) into `out` (row y0 first).
+template <typename T>
+void demosaicRows(const uint8_t* src, int64_t w, int64_t h, int64_t code, int64_t y0, int64_t y1,
+                  const ChannelTables& t, uint8_t* out) {
+    const size_t rowBytes = size_t(w) * sizeof(T);
+    for (int64_t y = y0; y < y1; ++y, out += 3 * w) {
+        if (y == 0 || y == h - 1) {
+            for (int64_t x = 0; x < w; ++x)
+                edgePixel<T>(src, w, h, x, y, code, out + 3 * x, t);
+            continue;
+        }
+        const uint8_t* row = src + size_t(y) * rowBytes;
+        edgePixel<T>(src, w, h, 0, y, code, out, t);
+        switch (code ^ (y & 1)) {  // phase of the even columns
+            case RedSite:
+                innerRow<T, RedSite>(row - rowBytes, row, row + rowBytes, w, out, t);
+                break;
+            case GreenOnBlueRow:
+                innerRow<T, GreenOnBlueRow>(row - rowBytes, row, row + rowBytes, w, out, t);
+                break;
+            case GreenOnRedRow:
+                innerRow<T, GreenOnRedRow>(row - rowBytes, row, row + rowBytes, w, out, t);
+                break;
+            default:
+                innerRow<T, BlueSite>(row - rowBytes, row, row + rowBytes, w, out, t);
+                break;
+        }
+        edgePixel<T>(src, w, h, w - 1, y, code, out + 3 * (w - 1), t);
+    }
+}
+
+template <typename T>
+void demosaicTyped(const uint8_t* src, int64_t w, int64_t h, int64_t code, int64_t black,
+                   int64_t white, float redCoef, float blueCoef, const RowTargets& targets) {
+    if (w <= 0 || h <= 0) return;
+    const bool balance = redCoef > 0 && blueCoef > 0;
+    const StretchTable green(sampleMax<T>(), black, white);
+    const StretchTable red(sampleMax<T>(), black, white, balance ? redCoef : 0.0f);
+    const StretchTable blue(sampleMax<T>(), black, white, balance ? blueCoef : 0.0f);
+    const ChannelTables t{red.data(), green.data(), blue.data()};
+
+    const bool grey = w < 2 || h < 2;
+    const bool known = isKnownPattern(code);
+    produceRows(w, h, targets, [&](int64_t y0, int64_t y1, uint8_t* out) {
+        if (grey || !known) {
+            // Grey: the sample itself, unbalanced, in all three channels. An unknown code:
+            // channel values 0.
+            const size_t first = size_t(y0) * size_t(w), end = size_t(y1) * size_t(w);
+            for (size_t p = first; p < end; ++p) {
+                const uint8_t g = t.green[grey ? loadSample<T>(src, p) : 0];
+                uint8_t* o = out + 3 * (p - first);
+                o[0] = o[1] = o[2] = g;
+            }
+        } else {
+            demosaicRows<T>(src, w, h, code, y0, y1, t, out);
+        }
+    });
+}
+
+}  // namespace
+
+void demosaicFrame(const uint8_t* source, int bytesPerSample, int64_t width, int64_t height,
+                   int64_t pattern, int64_t blackPoint, int64_t whitePoint, float redCoef,
+                   float blueCoef, const RowTargets& targets) {
+    if (bytesPerSample == 2)
+        demosaicTyped<uint16_t>(source, width, height, pattern, blackPoint, whitePoint, redCoef,
+                                blueCoef, targets);
+    else
+        demosaicTyped<uint8_t>(source, width, height, pattern, blackPoint, whitePoint, redCoef,
+                               blueCoef, targets);
+}
+
+void Image::demosaic8(const uint8_t* source, uint8_t* output, int64_t w, int64_t h) {
+    updateWhiteBalance();
+    demosaicFrame(source, 1, w, h, _debayer, _blackPoint, _whitePoint, redCoef, blueCoef,
+                  RowTargets{output});
+}
+
+void Image::demosaic16(const uint16_t* source, uint8_t* output, int64_t w, int64_t h) {
+    updateWhiteBalance();
+    demosaicFrame(reinterpret_cast<const uint8_t*>(source), 2, w, h, _debayer, _blackPoint,
+                  _whitePoint, redCoef, blueCoef, RowTargets{output});
+}

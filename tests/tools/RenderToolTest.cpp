@@ -1,0 +1,216 @@
+// quasel-tool render and the statistics of quasel-tool info, run as separate processes.
+#include "../image/ReferenceRender.h"
+#include "../image/SyntheticImage.h"
+#include "TestData.h"
+
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ToolRun {
+    int code;
+    QByteArray out, err;
+};
+
+ToolRun runTool(const QStringList& args, const QString& configHome = {}) {
+    QProcess process;
+    if (!configHome.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", configHome);
+        process.setProcessEnvironment(env);
+    }
+    process.start(QUASEL_TOOL_PATH, args);
+    if (!process.waitForFinished(60000)) return {-1, {}, {}};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+class RenderToolTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    QString write(const QString& name, const QByteArray& bytes) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+    static std::vector<uint8_t> rgbBytes(const QImage& picture) {
+        const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+        std::vector<uint8_t> out;
+        for (int y = 0; y < rgb.height(); ++y)
+            out.insert(out.end(), rgb.constScanLine(y), rgb.constScanLine(y) + 3 * rgb.width());
+        return out;
+    }
+    QJsonObject info(const QStringList& args, const QString& configHome = {}) {
+        const ToolRun r = runTool(QStringList{"info"} + args + QStringList{"--json"}, configHome);
+        EXPECT_EQ(r.code, 0) << r.err.toStdString();
+        return QJsonDocument::fromJson(r.out).object();
+    }
+};
+
+TEST_F(RenderToolTest, WritesWhatTheReferenceComputes) {
+    const int64_t w = 37, h = 23;
+    const auto px = randomPixels(16, w, h, 11);
+    const QString blob = write("frame.raw", rawBlob("RAW2", w, h, px));
+    reference::Source source{px.data(), 16, w, h, 0};
+
+    // Given points, PNG and PPM.
+    for (QString name : {"out.png", "out.ppm"}) {
+        const QString out = dir.filePath(name);
+        const ToolRun r = runTool({"render", blob, out, "--black", "1000", "--white", "50000"});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        reference::Settings k;
+        k.black = 1000, k.white = 50000;
+        const QByteArray file = readFileBytes(out);
+        if (name.endsWith(".ppm")) {
+            const QByteArray header = QString("P6\n%1 %2\n255\n").arg(w).arg(h).toLatin1();
+            ASSERT_TRUE(file.startsWith(header));
+            const auto expected = reference::render(source, k);
+            ASSERT_EQ(file.size(), header.size() + qsizetype(expected.size()));
+            EXPECT_EQ(
+                0, std::memcmp(file.constData() + header.size(), expected.data(), expected.size()));
+        } else {
+            EXPECT_TRUE(file.startsWith("\x89PNG"));
+            EXPECT_EQ(rgbBytes(QImage(out)), reference::render(source, k));
+        }
+    }
+
+    // Automatic points, as info reports them.
+    const QJsonObject stats = info({blob});
+    const QString out = dir.filePath("auto.png");
+    ASSERT_EQ(runTool({"render", blob, out}).code, 0);
+    reference::Settings k;
+    k.black = stats["autoBlackPoint"].toInteger();
+    k.white = stats["autoWhitePoint"].toInteger();
+    EXPECT_EQ(rgbBytes(QImage(out)), reference::render(source, k));
+
+    // JPEG: the same size, lossy.
+    const QString jpeg = dir.filePath("out.jpg");
+    ASSERT_EQ(runTool({"render", blob, jpeg}).code, 0);
+    EXPECT_TRUE(readFileBytes(jpeg).startsWith("\xff\xd8"));
+    EXPECT_EQ(QImage(jpeg).size(), QSize(w, h));
+}
+
+TEST_F(RenderToolTest, PatternWhiteBalanceAndHighlight) {
+    // rggb sites of 200 / 100 / 50 with white balance: grey 100 inside.
+    const int64_t w = 8, h = 6;
+    std::vector<uint8_t> px(size_t(w * h));
+    for (int64_t y = 0; y < h; ++y)
+        for (int64_t x = 0; x < w; ++x)
+            px[size_t(y * w + x)] = (x % 2 == 0 && y % 2 == 0) ? 200 : (x % 2 && y % 2) ? 50 : 100;
+    const QString blob = write("bayer.raw", rawBlob("RAW1", w, h, px));
+    const QString out = dir.filePath("bayer.png");
+    ASSERT_EQ(runTool({"render", blob, out, "--pattern", "rggb", "--awb", "--black", "0", "--white",
+                       "255"})
+                  .code,
+              0);
+    const QImage picture(out);
+    for (int y = 1; y < h - 1; ++y)
+        for (int x = 1; x < w - 1; ++x)
+            EXPECT_EQ(picture.pixel(x, y), qRgb(100, 100, 100));
+
+    // A saturated pixel: red by default, white with --no-highlight; the setting is left alone.
+    const QString hot = write("hot.raw", rawBlob("RAW1", 2, 2, {255, 10, 20, 30}));
+    ASSERT_EQ(runTool({"render", hot, out, "--black", "0", "--white", "255"}).code, 0);
+    EXPECT_EQ(QImage(out).pixel(0, 0), qRgb(255, 0, 0));
+    ASSERT_EQ(
+        runTool({"render", hot, out, "--black", "0", "--white", "255", "--no-highlight"}).code, 0);
+    EXPECT_EQ(QImage(out).pixel(0, 0), qRgb(255, 255, 255));
+    const QByteArray settings =
+        readFileBytes(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Quasel/Quasel.conf");
+    EXPECT_FALSE(settings.contains("highlightOverexposure"));
+}
+
+TEST_F(RenderToolTest, ExtensionsAndFailures) {
+    const QString multi = testDataPath("fits/multi.fits");
+    REQUIRE_TEST_FILE(multi);
+    const QString out = dir.filePath("ext.png");
+    ASSERT_EQ(runTool({"render", multi, out, "--extension", "1"}).code, 0);
+    EXPECT_EQ(QImage(out).size(), QSize(132, 288));
+    EXPECT_EQ(runTool({"render", multi, out, "--extension", "3"}).code, 1);
+    EXPECT_EQ(runTool({"render", multi, out}).code, 1);  // the primary HDU has no pixels
+    EXPECT_EQ(runTool({"render", dir.filePath("missing.fits"), out}).code, 1);
+    EXPECT_EQ(runTool({"render", multi}).code, 2);
+    EXPECT_EQ(runTool({"render", multi, out, "--pattern", "rgbg"}).code, 2);
+    EXPECT_EQ(runTool({"render", multi, out, "--black", "dark"}).code, 2);
+    EXPECT_EQ(
+        runTool({"render", multi, dir.filePath("no/such/dir/x.png"), "--extension", "0"}).code, 1);
+}
+
+TEST_F(RenderToolTest, InfoPrintsTheStatistics) {
+    const QString flat =
+        write("flat.raw", rawBlob("RAW1", 64, 64, std::vector<uint8_t>(64 * 64, 100)));
+    QJsonObject o = info({flat});
+    EXPECT_EQ(o["min"].toInteger(), 100);
+    EXPECT_EQ(o["max"].toInteger(), 100);
+    EXPECT_EQ(o["average"].toInteger(), 100);
+    EXPECT_EQ(o["median"].toInteger(), 100);
+    EXPECT_EQ(o["q1"].toInteger(), 100);
+    EXPECT_EQ(o["q3"].toInteger(), 100);
+    EXPECT_EQ(o["autoBlackPoint"].toInteger(), 98);
+    EXPECT_EQ(o["autoWhitePoint"].toInteger(), 102);
+    EXPECT_EQ(o["isColour"].toBool(), false);
+    EXPECT_EQ(o["total4"].toArray(), (QJsonArray{0, 0, 0, 0}));
+
+    // With a pattern: the sums of the sampled cells (64 cells of four 100s, step 4).
+    o = info({flat, "--pattern", "rggb"});
+    EXPECT_EQ(o["total4"].toArray(), (QJsonArray{6400, 6400, 6400, 6400}));
+    EXPECT_EQ(info({flat, "--pattern", "0"})["total4"], o["total4"]);
+
+    // Text output names the keys too.
+    const ToolRun text = runTool({"info", flat});
+    for (const char* key : {"min: 100", "autoWhitePoint: 102", "isColour: no", "total4: "})
+        EXPECT_TRUE(text.out.contains(key)) << key;
+
+    // Children carry their own statistics.
+    const QString multi = testDataPath("fits/multi.fits");
+    if (QFile::exists(multi)) {
+        o = info({multi});
+        const QJsonArray children = o["extensions"].toArray();
+        ASSERT_EQ(children.size(), 3);
+        EXPECT_GT(children[0].toObject()["max"].toInteger(), 0);
+    }
+}
+
+TEST_F(RenderToolTest, SamplingStepComesFromTheSettings) {
+    // A 4 x 4 frame: step 4 samples one cell (n = 1), step 1 all four, step 2 one cell (n = 4).
+    std::vector<uint8_t> px(16);
+    for (size_t i = 0; i < 16; ++i)
+        px[i] = uint8_t(10 * (i + 1));
+    const QString frame = write("small.raw", rawBlob("RAW1", 4, 4, px));
+    const int64_t firstCell = px[0] + px[1] + px[4] + px[5];
+    int64_t all = 0;
+    for (uint8_t v : px)
+        all += v;
+    struct Case {
+        const char* stored;
+        int64_t average;
+    };
+    const Case cases[] = {{nullptr, firstCell / 1},
+                          {"0", all / 16},
+                          {"1", all / 16},
+                          {"-2", firstCell / 4},
+                          {"2", firstCell / 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "absent");
+        QTemporaryDir home;
+        if (c.stored) {
+            QDir(home.path()).mkpath("Quasel");
+            QFile conf(home.filePath("Quasel/Quasel.conf"));
+            ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+            conf.write(QByteArray("[General]\nhistogramSample=") + c.stored + "\n");
+        }
+        EXPECT_EQ(info({frame}, home.path())["average"].toInteger(), c.average);
+    }
+}
+
+}  // namespace
