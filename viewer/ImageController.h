@@ -22,6 +22,7 @@
 #include "BaseController.h"
 #include "ClickableViewDelegate.h"
 #include "Image.h"
+#include "StarHistory.h"
 
 #include <QObject>
 #include <QPointF>
@@ -33,7 +34,6 @@
 #include <deque>
 #include <functional>
 #include <optional>
-#include <vector>
 
 class CenteringView;
 class ClickableView;
@@ -116,17 +116,14 @@ class ImageController : public QObject, public BaseController, public ClickableV
     QPointer<QLineEdit> focusErrorUnitField;  //
     QPointer<QLineEdit> cfzField;             //
 
-    std::vector<QPointF> driftHistory;    // star positions over successive frames
-    std::vector<double> fwhmHistory;      // FWHM measurements, oldest first
-    std::vector<double> hfdHistory;       // HFD measurements
-    std::vector<int64_t> peakHistory;     // peak measurements
-    ImagePtr current;                     // the image shown; set through setCurrentImage
-    double zoom = 1.0;                    // image pixels per view point
-    int rotation = 0;                     // degrees: 0, -90 (clockwise) or +90
-    bool flipHorizontally = false;        // mirror the view left to right
-    bool flipVertically = false;          // mirror the view top to bottom
-    bool zoomToFit = true;                // the zoom follows the scroll view's size
-    bool automaticStretch = true;         // stretch points come from the histogram
+    StarHistory history;            // the selected star's measurements and positions (star probe)
+    ImagePtr current;               // the image shown; set through setCurrentImage
+    double zoom = 1.0;              // image pixels per view point
+    int rotation = 0;               // degrees: 0, -90 (clockwise) or +90
+    bool flipHorizontally = false;  // mirror the view left to right
+    bool flipVertically = false;    // mirror the view top to bottom
+    bool zoomToFit = true;          // the zoom follows the scroll view's size
+    bool automaticStretch = true;   // stretch points come from the histogram
     std::optional<QPointF> selectedStar;  // selected star, image pixels
     bool enableMarkers = true;            // gates star and rectangle selection
     bool _awb = false;                    // white balance wanted

@@ -94,7 +94,7 @@ void ImageController::loadImageSheet() {
 void ImageController::loadImageFromPanel(bool ok, const QString& path) {
     if (!ok || path.isEmpty()) return;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
         presentFailure(QStringLiteral("Failed to load image from "), path);
         return;
     }
