@@ -54,8 +54,8 @@ TEST_F(ColourControlsTest, APatternTakesEffectATenthOfASecondAfterTheClick) {
     EXPECT_EQ(c->_debayer, DebayerRGGB);
     EXPECT_EQ(c->current->_debayer, DebayerRGGB);
     EXPECT_TRUE(c->rggbButton->isChecked());
-    for (QAbstractButton* b : {c->rawButton.data(), c->grbgButton.data(), c->gbrgButton.data(),
-                               c->bggrButton.data()})
+    for (QAbstractButton* b :
+         {c->rawButton.data(), c->grbgButton.data(), c->gbrgButton.data(), c->bggrButton.data()})
         EXPECT_FALSE(b->isChecked());
     EXPECT_TRUE(c->awbButton->isEnabled());
     EXPECT_EQ(userDefaults().defaultsInteger("debayer", -1), DebayerRGGB);

@@ -50,8 +50,8 @@ TEST_F(ImageControllerTest, WithoutSettingsAutomaticStretchIsOnPatternRawWhiteBa
     EXPECT_FALSE(c->awbButton->isChecked());
     EXPECT_EQ(c->_debayer, DebayerRaw);
     EXPECT_TRUE(c->rawButton->isChecked());
-    for (QAbstractButton* b : {c->rggbButton.data(), c->grbgButton.data(), c->gbrgButton.data(),
-                               c->bggrButton.data()}) {
+    for (QAbstractButton* b :
+         {c->rggbButton.data(), c->grbgButton.data(), c->gbrgButton.data(), c->bggrButton.data()}) {
         EXPECT_FALSE(b->isChecked());
         EXPECT_TRUE(b->isEnabled());
     }
@@ -101,8 +101,9 @@ TEST_F(ImageControllerTest, RangesSwitchBetweenSixteenAndEightBitImages) {
 
     // ...become 16 and 160 on an 8-bit image, with steps of 1.
     c->setCurrentImage(uniform8(64, 48, 100));
-    for (auto [slider, stepper] : {std::pair{c->blackPointSlider.data(), c->blackPointStepper.data()},
-                                   std::pair{c->whitePointSlider.data(), c->whitePointStepper.data()}}) {
+    for (auto [slider, stepper] :
+         {std::pair{c->blackPointSlider.data(), c->blackPointStepper.data()},
+          std::pair{c->whitePointSlider.data(), c->whitePointStepper.data()}}) {
         const Range r = rangeOf(slider, stepper);
         EXPECT_EQ(r.sliderMax, 255);
         EXPECT_EQ(r.stepperMax, 255);
@@ -213,9 +214,9 @@ TEST_F(ImageControllerTest, AnImageWithoutPictureClearsThePictureAndTheStatistic
 
     c->setCurrentImage(imageOf("not a picture at all"));
     EXPECT_TRUE(c->clickableView->image().isNull());
-    for (QLineEdit* f : {c->frameSizeField.data(), c->minField.data(), c->maxField.data(),
-                         c->averageField.data(), c->medianField.data(), c->q1Field.data(),
-                         c->q3Field.data()})
+    for (QLineEdit* f :
+         {c->frameSizeField.data(), c->minField.data(), c->maxField.data(), c->averageField.data(),
+          c->medianField.data(), c->q1Field.data(), c->q3Field.data()})
         EXPECT_EQ(f->text(), "--") << f->objectName().toStdString();
     EXPECT_TRUE(c->histogramImageView->image().isNull());
 }
