@@ -122,12 +122,28 @@ QImage ClickableView::turnedPicture() {
         turnedFlipH_ == flipHorizontally && turnedFlipV_ == flipVertically)
         return turned_;
     // One conversion to the painter's native format here saves one per paint.
-    QImage t = originalImage_.convertToFormat(originalImage_.hasAlphaChannel()
-                                                  ? QImage::Format_ARGB32_Premultiplied
-                                                  : QImage::Format_RGB32);
-    if (flipHorizontally || flipVertically) t = t.mirrored(flipHorizontally, flipVertically);
-    // Qt turns clockwise for positive angles (y down); a quarter turn here is counter-clockwise.
-    if (turns != 0) t = t.transformed(QTransform().rotate(-90.0 * turns));
+    const QImage::Format native = originalImage_.hasAlphaChannel()
+                                      ? QImage::Format_ARGB32_Premultiplied
+                                      : QImage::Format_RGB32;
+    displayed_ = QImage();  // may share turned_'s memory
+    QImage t;
+    if (turns == 0 && !flipHorizontally && !flipVertically &&
+        turned_.size() == originalImage_.size() && turned_.format() == native &&
+        turned_.isDetached()) {
+        // A new rendering of the same frame: converted into the previous one's memory, which
+        // spares faulting in a fresh picture's worth of pages at every re-render.
+        QPainter painter(&turned_);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, originalImage_);
+        painter.end();
+        t = turned_;
+    } else {
+        t = originalImage_.convertToFormat(native);
+        if (flipHorizontally || flipVertically) t = t.mirrored(flipHorizontally, flipVertically);
+        // Qt turns clockwise for positive angles (y down); a quarter turn here is
+        // counter-clockwise.
+        if (turns != 0) t = t.transformed(QTransform().rotate(-90.0 * turns));
+    }
     turned_ = t;
     turnedKey_ = originalImage_.cacheKey();
     turnedTurns_ = turns;
@@ -139,8 +155,9 @@ QImage ClickableView::turnedPicture() {
 void ClickableView::setImage(const QImage& picture) {
     originalImage_ = picture;
     if (picture.isNull()) {
+        // turned_ stays, as memory for the next picture of the same size; it is never shown
+        // for another picture (its key names the picture it was made from).
         displayed_ = QImage();
-        turned_ = QImage();
         update();
         return;
     }

@@ -96,6 +96,7 @@ void ImageController::applyDebayer() {
     if (histogramImageView) histogramImageView->setImage(histogram);
     applyStretchPoints(image);
 
+    releaseShownPicture();
     const QImage picture = image.renderedImage();
     if (picture.isNull()) return;
     if (clickableView) clickableView->setImage(picture);
@@ -125,6 +126,7 @@ void ImageController::applyWhiteBalance() {
     defaults.synchronize();
 
     // The coefficients come from the rendering; the histogram stays as it is.
+    releaseShownPicture();
     const QImage picture = image.renderedImage();
     if (picture.isNull()) return;
     if (clickableView) clickableView->setImage(picture);

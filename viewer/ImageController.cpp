@@ -115,6 +115,7 @@ void ImageController::showImage(Image& image) {
     // After the histogram, which leaves its own full-scale points in the image.
     applyStretchPoints(image);
 
+    releaseShownPicture();
     runOnGlobalSync([&image] { image.renderedImage(); });
     const QImage picture = image.renderedImage();
     if (picture.isNull()) {
@@ -159,6 +160,10 @@ void ImageController::clearStatistics() {
 void ImageController::clearPicture() {
     if (clickableView) clickableView->setImage(QImage());
     clearStatistics();
+}
+
+void ImageController::releaseShownPicture() {
+    if (clickableView) clickableView->setImage(QImage());
 }
 
 void ImageController::repaint() {

@@ -223,6 +223,9 @@ class ImageController : public QObject, public BaseController, public ClickableV
     void clearStatistics();
     // The window forgets the picture: an empty marker view, "--" statistics.
     void clearPicture();
+    // The marker view lets go of its picture just before a render, so that the render can
+    // reuse the picture's memory instead of faulting in a fresh one.
+    void releaseShownPicture();
 
     // Stretch helpers (StretchControls.cpp).
     void setStretchControlRanges(const Image& image);

@@ -106,6 +106,7 @@ void ImageController::applyStretchPoints(Image& image) {
 
 void ImageController::rerender() {
     if (!current) return;
+    releaseShownPicture();
     if (clickableView) clickableView->setImage(current->renderedImage());
     drawStarDetail();
 }

@@ -327,6 +327,30 @@ TEST(ClickableViewPicture, ZoomChangesKeepTheTurnedPicture) {
     EXPECT_NE(view.displayedPicture().cacheKey(), turned);
 }
 
+TEST(ClickableViewPicture, ANewRenderingOfTheSameSizeReplacesTheShownOne) {
+    ClickableView view;
+    view.scale = 1;
+    view.setImage(filled(8, 6, Qt::black));
+    view.setImage(QImage());  // the window lets go before a render
+    view.setImage(numberedPicture(8, 6));
+    for (int x : {0, 7})
+        for (int yUp : {0, 5})
+            EXPECT_EQ(view.displayedPicture().pixel(x, 5 - yUp), numberedColour(x, yUp));
+    EXPECT_EQ(grabbed(view).pixel(7, 0), numberedColour(7, 5));
+
+    // A copy of the shown picture held elsewhere keeps its pixels.
+    const QImage kept = view.displayedPicture();
+    view.setImage(filled(8, 6, Qt::white));
+    EXPECT_EQ(view.displayedPicture().pixelColor(3, 3), QColor(Qt::white));
+    EXPECT_EQ(kept.pixel(7, 0), numberedColour(7, 5));
+
+    // Mirroring still works on a picture made in place.
+    view.setImage(numberedPicture(8, 6));
+    view.flipHorizontally = true;
+    view.setImage(view.image());
+    EXPECT_EQ(view.displayedPicture().pixel(0, 5), numberedColour(7, 0));
+}
+
 TEST(ClickableViewPicture, NoPictureKeepsTheFrameAndDrawsNoMarks) {
     auto view = viewOf(200, 100, 1);
     view->pointMarker = QPointF(50, 50);
