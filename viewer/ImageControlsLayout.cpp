@@ -171,9 +171,8 @@ void ImageControlsLayout::build(QWidget* panel, ImageController* c) {
 
     auto* histogram = new ImageView();
     histogram->setObjectName("histogramImageView");
-    histogram->setMinimumSize(128, 64);
-    histogram->setMaximumHeight(128);
-    histogram->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    histogram->setMinimumWidth(128);
+    histogram->setFixedHeight(100);  // the 256 x 128 picture at the panel's width
     c->histogramImageView = histogram;
     column->addWidget(histogram);
 

@@ -19,7 +19,7 @@ void ImageView::paintEvent(QPaintEvent*) {
     if (image_.isNull() || width() <= 0 || height() <= 0) return;
     const QSizeF natural = image_.deviceIndependentSize();
     if (natural.isEmpty()) return;
-    const double k = std::min({1.0, width() / natural.width(), height() / natural.height()});
+    const double k = std::min(width() / natural.width(), height() / natural.height());
     const QSizeF shown = natural * k;
     const QRectF target(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2),
                         shown);

@@ -1,5 +1,5 @@
-// A passive picture view: shows a QImage scaled down proportionally to fit and centred, never
-// enlarged beyond its own size. The image window shows its histogram in one.
+// A passive picture view: shows a QImage scaled proportionally to fill the view as far as it
+// can, centred. The image window shows its histogram in one.
 #pragma once
 
 #include <QImage>

@@ -4,8 +4,6 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-#include <cmath>
-
 namespace {
 
 void panelGlyph(QPainter& p, ToolbarGlyph glyph) {
@@ -43,37 +41,40 @@ void magnifier(QPainter& p, bool plus) {
     if (plus) p.drawLine(QPointF(10, 5.5), QPointF(10, 10.5));
 }
 
-// An arc around the middle with an arrow head at its end; `clockwise` picks the direction.
+// Three quarters of a circle from the top, ending at the side the turn moves up through, with
+// an arrow head pointing up there.
 void rotation(QPainter& p, bool clockwise) {
-    const QRectF circle(6, 3, 12, 12);
+    const QRectF circle(6, 4, 12, 12);
     QPainterPath arc;
-    // Qt's angles run counter-clockwise from 3 o'clock; the arc leaves a gap at the top.
-    const double start = clockwise ? 120 : 60;
-    const double span = clockwise ? -300 : 300;
-    arc.arcMoveTo(circle, start);
-    arc.arcTo(circle, start, span);
+    // Qt's angles run counter-clockwise on screen, from 3 o'clock.
+    arc.arcMoveTo(circle, 90);
+    arc.arcTo(circle, 90, clockwise ? -270 : 270);
     p.drawPath(arc);
-    const QPointF tip = arc.currentPosition();
-    const double side = clockwise ? -1 : 1;
-    QPainterPath head;
-    head.moveTo(tip + QPointF(side * 3.5, -1.5));
-    head.lineTo(tip);
-    head.lineTo(tip + QPointF(side * 0.5, -4));
-    p.drawPath(head);
+    const QPointF end = arc.currentPosition();
+    p.setBrush(Qt::black);
+    p.drawPolygon(QPolygonF({end + QPointF(-3, 0), end + QPointF(3, 0), end + QPointF(0, -4)}));
 }
 
+// Two triangles mirrored about a dotted line: upright for a left-right mirror, level for a
+// top-bottom one.
 void flip(QPainter& p, bool horizontally) {
-    QTransform t;
-    if (!horizontally) t = QTransform(0, 1, 1, 0, 3, -3);  // the same shape turned on its side
-    p.setTransform(t, true);
-    QPolygonF left({QPointF(10, 3), QPointF(10, 15), QPointF(3, 15)});
-    QPolygonF right({QPointF(14, 3), QPointF(14, 15), QPointF(21, 15)});
+    QPolygonF filled, outlined;
+    QLineF axis;
+    if (horizontally) {
+        filled = QPolygonF({QPointF(10, 3), QPointF(10, 15), QPointF(3, 9)});
+        outlined = QPolygonF({QPointF(14, 3), QPointF(14, 15), QPointF(21, 9)});
+        axis = QLineF(12, 1, 12, 17);
+    } else {
+        filled = QPolygonF({QPointF(6, 7.5), QPointF(18, 7.5), QPointF(12, 1.5)});
+        outlined = QPolygonF({QPointF(6, 10.5), QPointF(18, 10.5), QPointF(12, 16.5)});
+        axis = QLineF(2, 9, 22, 9);
+    }
     p.setBrush(Qt::black);
-    p.drawPolygon(left);
+    p.drawPolygon(filled);
     p.setBrush(Qt::NoBrush);
-    p.drawPolygon(right);
+    p.drawPolygon(outlined);
     p.setPen(QPen(Qt::black, 1, Qt::DotLine));
-    p.drawLine(QPointF(12, 1), QPointF(12, 17));
+    p.drawLine(axis);
 }
 
 }  // namespace

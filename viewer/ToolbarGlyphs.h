@@ -15,8 +15,8 @@ enum class ToolbarGlyph {
     ActualSize,        // "1:1"
     RotateCCW,         // arc with its arrow turning left
     RotateCW,          // arc with its arrow turning right
-    FlipHorizontally,  // two triangles mirrored about an upright line
-    FlipVertically,    // two triangles mirrored about a level line
+    FlipHorizontally,  // two triangles pointing apart across an upright line
+    FlipVertically,    // two triangles pointing apart across a level line
     InspectCorners,    // 3 x 3 grid of tiles
     Load,              // folder
     Save,              // arrow down into a tray
