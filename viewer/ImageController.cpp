@@ -55,7 +55,10 @@ ImageController::~ImageController() {
 
 void ImageController::awakeFromNib() {
     // The scroll view follows the window's size; each of its resizes may refit the picture.
-    if (scrollView) scrollView->installEventFilter(this);
+    if (scrollView) {
+        resizeSource_ = scrollView;
+        scrollView->installEventFilter(this);
+    }
 
     UserDefaults& defaults = userDefaults();
     automaticStretch = defaults.defaultsBool("automaticStretch", true);
@@ -175,7 +178,9 @@ void ImageController::windowDidResize() {
 }
 
 bool ImageController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == scrollView.data() && event->type() == QEvent::Resize) windowDidResize();
+    // Compared as plain objects: a view in the middle of its destruction is no CenteringView
+    // any more.
+    if (event->type() == QEvent::Resize && watched == resizeSource_) windowDidResize();
     return QObject::eventFilter(watched, event);
 }
 

@@ -255,4 +255,5 @@ class ImageController : public QObject, public BaseController, public ClickableV
     void presentFailure(const QString& text, const QString& path);
 
     std::deque<std::function<void()>> later_;  // tasks waiting for their 0.1 s to pass
+    QPointer<QObject> resizeSource_;           // the scroll view whose resizes refit
 };
