@@ -79,7 +79,7 @@ class ImageController : public QObject, public BaseController, public ClickableV
     QPointer<QLineEdit> q3Field;             // third quartile (optional)
     QPointer<QLineEdit> averageField;        // mean
     QPointer<ImageView> histogramImageView;  // histogram picture
-    QPointer<QLineEdit> blackPointField;
+    QPointer<QLineEdit> blackPointField;     // stretch points: field, slider and stepper each
     QPointer<QLineEdit> whitePointField;
     QPointer<QSlider> whitePointSlider;
     QPointer<QSlider> blackPointSlider;
@@ -90,31 +90,37 @@ class ImageController : public QObject, public BaseController, public ClickableV
     QPointer<QAbstractButton> zoomToFitButton;   // on while the zoom follows the window
     QPointer<QAbstractButton> actualSizeButton;  // on at one image pixel per point
     QPointer<QAbstractButton> zoomOutButton;
-    QPointer<QAbstractButton> inspectCornersButton;    // two-state, optional
-    QPointer<QAbstractButton> flipHorizontallyButton;  // two-state, optional
-    QPointer<QAbstractButton> flipVerticallyButton;    // two-state, optional
-    QPointer<QAbstractButton> rotateCWButton;          // two-state, optional
-    QPointer<QAbstractButton> rotateCCWButton;         // two-state, optional
-    QPointer<QAbstractButton> rawButton;               // pattern radios: 255, 0, 16, 1, 17;
-    QPointer<QAbstractButton> rggbButton;              // used only when all five and awbButton
-    QPointer<QAbstractButton> grbgButton;              // are connected
+    // Two-state and optional: orientation and corner inspection.
+    QPointer<QAbstractButton> inspectCornersButton;
+    QPointer<QAbstractButton> flipHorizontallyButton;
+    QPointer<QAbstractButton> flipVerticallyButton;
+    QPointer<QAbstractButton> rotateCWButton;
+    QPointer<QAbstractButton> rotateCCWButton;
+    // The pattern group, used only when all six are connected: the radios of the codes 255, 0,
+    // 16, 1 and 17, and the two-state white-balance button.
+    QPointer<QAbstractButton> rawButton;
+    QPointer<QAbstractButton> rggbButton;
+    QPointer<QAbstractButton> grbgButton;
     QPointer<QAbstractButton> gbrgButton;
     QPointer<QAbstractButton> bggrButton;
-    QPointer<QAbstractButton> awbButton;      // two-state, white balance
-    QPointer<ImageView> detailImageView;      // star detail (star probe)
-    QPointer<ImageView> psfImageView;         // measurement history graph (star probe)
-    QPointer<QLineEdit> fwhmField;            // star measurement (star probe)
-    QPointer<QLineEdit> hfdField;             //
-    QPointer<QLineEdit> peakField;            //
-    QPointer<QWidget> driftPanel;             // drift graph panel (star tracking)
-    QPointer<ImageView> driftImageView;       //
-    QPointer<QLineEdit> driftAXField;         //
-    QPointer<QLineEdit> driftBXField;         //
-    QPointer<QWidget> bahtinovPanel;          // focus-mask panel
-    QPointer<ImageView> bahtinovImageView;    //
-    QPointer<QLineEdit> focusErrorField;      //
-    QPointer<QLineEdit> focusErrorUnitField;  //
-    QPointer<QLineEdit> cfzField;             //
+    QPointer<QAbstractButton> awbButton;
+    // Star probe: detail, measurement history graph and the measurement fields.
+    QPointer<ImageView> detailImageView;
+    QPointer<ImageView> psfImageView;
+    QPointer<QLineEdit> fwhmField;
+    QPointer<QLineEdit> hfdField;
+    QPointer<QLineEdit> peakField;
+    // Star tracking: the drift panel with its graph and rate fields.
+    QPointer<QWidget> driftPanel;
+    QPointer<ImageView> driftImageView;
+    QPointer<QLineEdit> driftAXField;
+    QPointer<QLineEdit> driftBXField;
+    // The focus-mask panel and what it holds.
+    QPointer<QWidget> bahtinovPanel;
+    QPointer<ImageView> bahtinovImageView;
+    QPointer<QLineEdit> focusErrorField;
+    QPointer<QLineEdit> focusErrorUnitField;
+    QPointer<QLineEdit> cfzField;
 
     StarHistory history;            // the selected star's measurements and positions (star probe)
     ImagePtr current;               // the image shown; set through setCurrentImage
