@@ -11,7 +11,10 @@
 //   ColourControls.cpp    colour-filter pattern and white balance
 //   ZoomControls.cpp      zoom, quarter turns, flips and corner inspection
 //   ImageFileActions.cpp  loading another file into the window, JPEG export
-//   StarProbe.cpp         the marker view's delegate calls and the star selection
+//   StarProbe.cpp         the marker view's delegate calls: star selection and measurement,
+//                         history graph and detail, rectangle, pixel readout
+//   DriftControls.cpp     following the star across frames, the drift graph, guide lines and
+//                         the two tool panels
 //
 // Outlets are weak and connected by the "Image" layout (ImageLayout); the optional ones (flip,
 // rotate and inspect buttons, pattern group, probe fields and views) may stay unconnected.
@@ -44,6 +47,7 @@ class QLineEdit;
 class QSlider;
 class QWidget;
 class Stepper;
+class ToolPanel;
 
 // What a file panel is asked to show.
 struct FilePanelRequest {
@@ -111,12 +115,12 @@ class ImageController : public QObject, public BaseController, public ClickableV
     QPointer<QLineEdit> hfdField;
     QPointer<QLineEdit> peakField;
     // Star tracking: the drift panel with its graph and rate fields.
-    QPointer<QWidget> driftPanel;
+    QPointer<ToolPanel> driftPanel;
     QPointer<ImageView> driftImageView;
     QPointer<QLineEdit> driftAXField;
     QPointer<QLineEdit> driftBXField;
     // The focus-mask panel and what it holds.
-    QPointer<QWidget> bahtinovPanel;
+    QPointer<ToolPanel> bahtinovPanel;
     QPointer<ImageView> bahtinovImageView;
     QPointer<QLineEdit> focusErrorField;
     QPointer<QLineEdit> focusErrorUnitField;
@@ -179,11 +183,34 @@ class ImageController : public QObject, public BaseController, public ClickableV
     void saveImageSheet();
     void saveImageFromPanel(bool ok, const QString& path);
 
-    // Star probe (StarProbe.cpp): measurement, detail, selection and tracking.
+    // Star probe (StarProbe.cpp). Points and rectangles are the marker view's (view points).
+    // Selects the star nearest to `viewPoint`, measures it and draws its detail; beside any
+    // star the selection is cleared. The histories start afresh.
+    void selectStar(QPointF viewPoint);
+    // Forgets the selected star: no marks, "--" in the measurement fields, no detail.
     void clearStarSelection();
+    // Measures the selected star into the fields, the histories and the history graph.
     void measureStar();
+    // Draws the magnified detail of the selected star, or clears it without one.
     void drawStarDetail();
+    // Marks the image rectangle under `viewRect` and shows its corner and size.
+    void selectRectangle(QRectF viewRect);
+    // Shows the value of the pixel under `viewPoint`.
+    void showPixelValue(QPointF viewPoint);
+    // The picture point (image pixels, y up) under a view point, for the zoom, turn and flips
+    // the marker view shows.
+    QPointF pictureFromView(QPointF viewPoint) const;
+    QRectF pictureFromView(QRectF viewRect) const;
+
+    // Star tracking, drift graph, guide lines and tool panels (DriftControls.cpp).
+    // Finds the selected star again on the frame just shown and records its position.
     void trackSelectedStar();
+    // Draws the drift graph of the recorded positions and the X and Y drift rates.
+    void drawDrift();
+    // Stores the selected star's position under the two keys, or removes them without one.
+    void storeGuideLines(const QString& xKey, const QString& yKey);
+    // Brings `panel` to the front; it hides while the application is inactive per "hidePanels".
+    void showPanel(ToolPanel* panel);
 
     // ClickableViewDelegate (StarProbe.cpp).
     void selectedWithPoint(QPointF point) override;
@@ -215,6 +242,10 @@ class ImageController : public QObject, public BaseController, public ClickableV
     void rotateCCWAction();
     void loadAction();
     void saveAction();
+    void setGuideLines1();
+    void setGuideLines2();
+    void showDrift();
+    void showBahtinov();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -260,6 +291,8 @@ class ImageController : public QObject, public BaseController, public ClickableV
     // Shows the failure alert with `text` and `path`.
     void presentFailure(const QString& text, const QString& path);
 
+    // The measurement the FWHM, HFD and peak fields show; none while they show "--".
+    std::optional<PSFResult> shownMeasurement_;
     std::deque<std::function<void()>> later_;  // tasks waiting for their 0.1 s to pass
     QPointer<QObject> resizeSource_;           // the scroll view whose resizes refit
 };

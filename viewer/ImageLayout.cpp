@@ -7,6 +7,7 @@
 #include "Document.h"
 #include "ImageController.h"
 #include "ImageControlsLayout.h"
+#include "ImageProbeLayout.h"
 #include "ImageToolbarLayout.h"
 #include "LeftPanel.h"
 #include "PanelWindow.h"
@@ -91,6 +92,7 @@ void ImageLayout::build(Document* owner) {
     QObject::connect(miniButton, &QAbstractButton::clicked, window, &PanelWindow::miniViewAction);
 
     ImageControlsLayout::build(left, controller);
+    ImageProbeLayout::build(right, bottom, window, controller);
 
     controller->window = window;
     controller->scrollView = scrollView;

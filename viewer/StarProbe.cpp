@@ -1,25 +1,140 @@
-// ImageController: the star probe. The marker view reports clicks, drags, moves and exits here;
-// the window asks for a measurement and the star detail after every re-render and follows the
-// selected star onto every new frame of the same size.
+// ImageController: the star probe. The marker view reports clicks, drags, moves and exits here.
+// A click selects the nearest star, refines it to its centroid, measures its FWHM, HFD and
+// peak into the fields and the histories and draws the history graph and the star's detail;
+// a drag marks a rectangle; a move reads out the pixel under the pointer. The window measures
+// and draws the detail again after every re-render.
 //
-// The probe itself (selection, measurement, histories, detail and drift graphs) is not wired
-// in yet: these are the places it plugs into, and they do nothing for now.
+// The histories hold what was measured: a measurement that fails appends nothing, and the
+// fields then show "--" rather than the numbers of an earlier measurement.
 #include "ImageController.h"
 
-void ImageController::clearStarSelection() {}
+#include "ClickableView.h"
+#include "HistoryGraph.h"
+#include "ImageView.h"
+#include "ProbeTexts.h"
+#include "StarDetail.h"
+#include "ViewMapping.h"
 
-void ImageController::measureStar() {}
+#include <QLineEdit>
 
-void ImageController::drawStarDetail() {}
+namespace {
 
-void ImageController::trackSelectedStar() {}
+void setText(QLineEdit* field, const QString& text) {
+    if (field) field->setText(text);
+}
 
-void ImageController::selectedWithPoint(QPointF) {}
+}  // namespace
 
-void ImageController::draggedWithRect(QRectF, bool) {}
+QPointF ImageController::pictureFromView(QPointF viewPoint) const {
+    if (clickableView) return ::pictureFromView(viewPoint, clickableView->orientation());
+    return viewPoint * effectiveScale(zoom);
+}
 
-void ImageController::deselected() {}
+QRectF ImageController::pictureFromView(QRectF viewRect) const {
+    if (clickableView) return ::pictureFromView(viewRect, clickableView->orientation());
+    const double z = effectiveScale(zoom);
+    return {viewRect.topLeft() * z, viewRect.size() * z};
+}
 
-void ImageController::movedWithPoint(QPointF) {}
+void ImageController::selectStar(QPointF viewPoint) {
+    if (!current || !enableMarkers) return;
+    history.clear();
+    const QPointF p = pictureFromView(viewPoint);
+    selectedStar = current->selectionAt(p.x(), p.y());
+    if (selectedStar) {
+        if (clickableView) {
+            clickableView->pointMarker = selectedStar;
+            clickableView->frameMarker.reset();
+        }
+        measureStar();
+        drawStarDetail();
+    } else {
+        clearStarSelection();
+    }
+    if (clickableView) clickableView->update();
+}
 
-void ImageController::exited() {}
+void ImageController::clearStarSelection() {
+    if (clickableView) {
+        clickableView->pointMarker.reset();
+        clickableView->frameMarker.reset();
+    }
+    selectedStar.reset();
+    shownMeasurement_.reset();
+    for (QLineEdit* field : {fwhmField.data(), hfdField.data(), peakField.data()})
+        setText(field, ProbeTexts::noValueText);
+    if (detailImageView) detailImageView->setImage(QImage());
+}
+
+void ImageController::measureStar() {
+    if (!current || !selectedStar) return;
+    if (!fwhmField || !hfdField) return;
+
+    const std::optional<PSFResult> measured = current->psfAt(selectedStar->x(), selectedStar->y());
+    shownMeasurement_ = measured;
+    if (measured) {
+        const ProbeTexts::MeasurementTexts texts = ProbeTexts::measurementTexts(*measured);
+        fwhmField->setText(texts.fwhm);
+        hfdField->setText(texts.hfd);
+        setText(peakField, texts.peak);
+    } else {
+        // Nothing measured here: no numbers of an earlier measurement stand for this one.
+        for (QLineEdit* field : {fwhmField.data(), hfdField.data(), peakField.data()})
+            setText(field, ProbeTexts::noValueText);
+    }
+
+    if (!psfImageView || !peakField) return;
+    if (measured) history.appendMeasurement(*measured);
+    psfImageView->setImage(drawHistoryGraph(history));
+}
+
+void ImageController::drawStarDetail() {
+    if (!detailImageView) return;
+    if (!current || !selectedStar) {
+        detailImageView->setImage(QImage());
+        return;
+    }
+    const QImage detail = ::drawStarDetail(*current, *selectedStar, shownMeasurement_);
+    if (detail.isNull()) return;
+    detailImageView->setImage(detail);
+}
+
+void ImageController::selectRectangle(QRectF viewRect) {
+    if (!current || !enableMarkers) return;
+    history.clear();
+    const QRectF r = pictureFromView(viewRect);
+    if (clickableView) {
+        clickableView->frameMarker = r;
+        clickableView->pointMarker.reset();
+    }
+    setText(selectedPixelField, ProbeTexts::rectangleText(r));
+    if (clickableView) clickableView->update();
+}
+
+void ImageController::showPixelValue(QPointF viewPoint) {
+    if (!current) return;
+    const QPointF p = pictureFromView(viewPoint);
+    const std::optional<PixelValue> value = current->valueAt(p.x(), p.y());
+    if (value) setText(selectedPixelField, ProbeTexts::pixelValueText(p, *value));
+}
+
+void ImageController::selectedWithPoint(QPointF point) {
+    selectStar(point);
+}
+
+void ImageController::draggedWithRect(QRectF rect, bool) {
+    selectRectangle(rect);
+}
+
+void ImageController::deselected() {
+    clearStarSelection();
+    if (clickableView) clickableView->update();
+}
+
+void ImageController::movedWithPoint(QPointF point) {
+    showPixelValue(point);
+}
+
+void ImageController::exited() {
+    setText(selectedPixelField, ProbeTexts::noValueText);
+}

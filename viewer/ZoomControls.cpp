@@ -82,8 +82,7 @@ QPointF ImageController::zoomCentre() const {
     if (!scrollView || !clickableView) return {};
     // The middle of the visible area, as the image point under it (turns and flips undone).
     const QPointF middle = scrollView->boundsRect().center();
-    return pictureFromView(toYUp(middle, clickableView->frameSize().height()),
-                           clickableView->orientation());
+    return pictureFromView(toYUp(middle, clickableView->frameSize().height()));
 }
 
 void ImageController::scrollToCentre(QPointF centre) {
