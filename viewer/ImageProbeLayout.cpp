@@ -49,9 +49,10 @@ void buildRightPanel(QWidget* panel, ImageController* c) {
     column->setContentsMargins(2, 6, 2, 6);
     column->setSpacing(6);
 
-    // At its own size, so each image pixel stays a sharp 20-point square.
+    // At its own size and unfiltered, so each image pixel stays a sharp 20-point square.
     c->detailImageView =
         graphView("detailImageView", QSize(StarDetail::size, StarDetail::size), true);
+    c->detailImageView->smoothScaling = false;
     column->addWidget(c->detailImageView, 0, Qt::AlignHCenter);
 
     auto* form = new QFormLayout();
@@ -114,7 +115,7 @@ void buildBottomPanel(QWidget* panel, ImageController* c) {
 
 // The drift graph with its X and Y rates below it.
 ToolPanel* driftPanel(QWidget* window, ImageController* c) {
-    auto* panel = new ToolPanel(window);
+    auto* panel = new ToolPanel(window, QPointF(0.5, 0.82));
     panel->setObjectName("driftPanel");
     panel->setWindowTitle(QStringLiteral("Drift"));
     auto* column = new QVBoxLayout(panel);
@@ -139,12 +140,12 @@ ToolPanel* driftPanel(QWidget* window, ImageController* c) {
 // The focus-mask panel: a picture and the focus error with its unit and the critical focus
 // zone. Nothing fills them yet.
 ToolPanel* bahtinovPanel(QWidget* window, ImageController* c) {
-    auto* panel = new ToolPanel(window);
+    auto* panel = new ToolPanel(window, QPointF(0.8, 0.45));
     panel->setObjectName("bahtinovPanel");
     panel->setWindowTitle(QStringLiteral("Focus Mask"));
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(8, 8, 8, 8);
-    c->bahtinovImageView = graphView("bahtinovImageView", QSize(240, 240), true);
+    c->bahtinovImageView = graphView("bahtinovImageView", QSize(200, 200), true);
     column->addWidget(c->bahtinovImageView);
     auto* form = new QFormLayout();
     auto* error = new QHBoxLayout();

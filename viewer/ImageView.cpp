@@ -24,6 +24,6 @@ void ImageView::paintEvent(QPaintEvent*) {
     const QRectF target(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2),
                         shown);
     QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, smoothScaling);
     painter.drawImage(target, image_);
 }

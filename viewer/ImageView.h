@@ -11,6 +11,9 @@ class ImageView : public QWidget {
   public:
     explicit ImageView(QWidget* parent = nullptr);
 
+    // Whether a scaled picture is filtered; off keeps magnified pixels sharp squares.
+    bool smoothScaling = true;
+
     // The picture shown; null when there is none.
     QImage image() const { return image_; }
     // Shows `image` (a null image clears the view).

@@ -2,8 +2,11 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QScreen>
 
-ToolPanel::ToolPanel(QWidget* parent) : QWidget(parent, Qt::Tool) {
+#include <algorithm>
+
+ToolPanel::ToolPanel(QWidget* parent, QPointF anchor) : QWidget(parent, Qt::Tool), anchor_(anchor) {
     // Hiding on deactivation is this class's decision, on every platform alike.
     setAttribute(Qt::WA_MacAlwaysShowToolWindow);
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
@@ -17,6 +20,22 @@ void ToolPanel::setHidesOnDeactivate(bool hides) {
 
 void ToolPanel::makeKeyAndOrderFront() {
     hiddenForDeactivation_ = false;
+    if (!placed_ && parentWidget()) {
+        placed_ = true;
+        adjustSize();
+        const QRect owner = parentWidget()->window()->frameGeometry();
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(owner.topLeft() + QPoint(int(owner.width() * anchor_.x()),
+                                                  int(owner.height() * anchor_.y())));
+        if (const QScreen* screen = parentWidget()->screen()) {
+            const QRect area = screen->availableGeometry();
+            frame.moveLeft(std::clamp(frame.left(), area.left(),
+                                      std::max(area.left(), area.right() - frame.width())));
+            frame.moveTop(std::clamp(frame.top(), area.top(),
+                                     std::max(area.top(), area.bottom() - frame.height())));
+        }
+        move(frame.topLeft());
+    }
     show();
     raise();
     activateWindow();
