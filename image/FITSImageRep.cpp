@@ -264,9 +264,7 @@ ImageRepPtr FITSImageRep::initWithData(const QByteArray& data) {
 }
 
 ImageRepList FITSImageRep::imageRepsWithData(const QByteArray& data) {
-    ImageRepPtr rep = initWithData(data);
-    if (!rep) return {};
-    return {rep};
+    return imageRepListOf(initWithData(data));
 }
 
 const ImageRepClass& FITSImageRep::imageRepClass() {

@@ -23,6 +23,12 @@ struct ImageRepClass {
     ImageRepPtr (*initWithData)(const QByteArray& data);   // the representation, or nullptr
 };
 
+// The list answer of the representation protocol: the one representation, or an empty list.
+inline ImageRepList imageRepListOf(ImageRepPtr rep) {
+    if (!rep) return {};
+    return {std::move(rep)};
+}
+
 // Appends `cls` to the registry unless a class of the same name is there already.
 void registerImageRepClass(const ImageRepClass& cls);
 // Registers the raw frame blob, FITS and XISF readers, in that order (idempotent).

@@ -46,9 +46,7 @@ ImageRepPtr RawImageRep::initWithData(const QByteArray& data) {
 }
 
 ImageRepList RawImageRep::imageRepsWithData(const QByteArray& data) {
-    ImageRepPtr rep = initWithData(data);
-    if (!rep) return {};
-    return {rep};
+    return imageRepListOf(initWithData(data));
 }
 
 const ImageRepClass& RawImageRep::imageRepClass() {

@@ -10,7 +10,17 @@ UserDefaults::~UserDefaults() = default;
 
 QVariant UserDefaults::objectForKey(const QString& key) const {
     std::lock_guard<std::mutex> lock(mutex_);
+    auto it = volatile_.constFind(key);
+    if (it != volatile_.constEnd()) return *it;
     return store_->value(key);
+}
+
+void UserDefaults::setVolatileObject(const QString& key, const QVariant& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (value.isValid())
+        volatile_.insert(key, value);
+    else
+        volatile_.remove(key);
 }
 
 void UserDefaults::setObject(const QString& key, const QVariant& value) {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
+#include <QVariantMap>
 
 #include <cstdint>
 #include <memory>
@@ -30,6 +31,9 @@ class UserDefaults {
     // The stored value, or an invalid QVariant when absent.
     QVariant objectForKey(const QString& key) const;
     void setObject(const QString& key, const QVariant& value);
+    // Sets a value for this process only, in front of the stored ones and never written to
+    // the store (the platform's argument domain); an invalid value removes it.
+    void setVolatileObject(const QString& key, const QVariant& value);
     void removeObject(const QString& key);
     void synchronize();
 
@@ -39,6 +43,7 @@ class UserDefaults {
   private:
     mutable std::mutex mutex_;          // QSettings objects are not shared across threads
     std::unique_ptr<QSettings> store_;  // the persistent store
+    QVariantMap volatile_;              // values of this process only, consulted first
 };
 
 // The application's information: what the bundle's information dictionary holds.

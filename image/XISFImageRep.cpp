@@ -182,9 +182,7 @@ ImageRepPtr XISFImageRep::initWithData(const QByteArray& data) {
 }
 
 ImageRepList XISFImageRep::imageRepsWithData(const QByteArray& data) {
-    ImageRepPtr rep = initWithData(data);
-    if (!rep) return {};
-    return {rep};
+    return imageRepListOf(initWithData(data));
 }
 
 const ImageRepClass& XISFImageRep::imageRepClass() {

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -49,6 +50,19 @@ TEST(UserDefaults, ReadingsOfStoredValues) {
     EXPECT_EQ(d.defaultsInteger("testList", 9), 9);
     for (const char* k : {"testNumber", "testText", "testList"})
         d.removeObject(k);
+}
+
+TEST(UserDefaults, VolatileValuesShadowTheStoreWithoutWritingIt) {
+    UserDefaults& d = userDefaults();
+    d.setObject("testShadow", true);
+    d.setVolatileObject("testShadow", false);
+    EXPECT_FALSE(d.defaultsBool("testShadow", true));
+    d.synchronize();
+    QSettings store("Quasel", "Quasel");
+    EXPECT_TRUE(store.value("testShadow").toBool());  // the stored value is untouched
+    d.setVolatileObject("testShadow", QVariant());
+    EXPECT_TRUE(d.defaultsBool("testShadow", false));
+    d.removeObject("testShadow");
 }
 
 TEST(Dispatch, GlobalSyncRunsElsewhereAndWaits) {

@@ -47,28 +47,6 @@ static bool writePicture(const QImage& picture, const QString& path) {
     return writer.write(picture);
 }
 
-// Sets a user default for the duration of one command and puts the old value back after it,
-// so the tool never changes the user's settings.
-class TemporaryDefault {
-  public:
-    TemporaryDefault(const QString& key, const QVariant& value)
-        : key_(key), old_(userDefaults().objectForKey(key)) {
-        userDefaults().setObject(key_, value);
-    }
-    ~TemporaryDefault() {
-        if (old_.isValid())
-            userDefaults().setObject(key_, old_);
-        else
-            userDefaults().removeObject(key_);
-    }
-    TemporaryDefault(const TemporaryDefault&) = delete;
-    TemporaryDefault& operator=(const TemporaryDefault&) = delete;
-
-  private:
-    QString key_;
-    QVariant old_;
-};
-
 static std::optional<int64_t> parseInteger(const QString& text) {
     bool ok = false;
     const qlonglong v = text.toLongLong(&ok);
@@ -135,13 +113,9 @@ int runRender(const QStringList& args) {
     image->_blackPoint = black.value_or(image->autoBlackPoint);
     image->_whitePoint = white.value_or(image->autoWhitePoint);
 
-    QImage picture;
-    if (userDefaults().defaultsBool("highlightOverexposure", true) == highlight) {
-        picture = image->renderedImage();
-    } else {
-        TemporaryDefault highlightSetting("highlightOverexposure", highlight);
-        picture = image->renderedImage();
-    }
+    // Only for this run: the user's stored settings are never touched.
+    if (!highlight) userDefaults().setVolatileObject("highlightOverexposure", false);
+    const QImage picture = image->renderedImage();
     if (picture.isNull()) {
         printErr("render: " + paths[0] + " has no picture to render\n");
         return 1;
