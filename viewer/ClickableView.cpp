@@ -258,7 +258,8 @@ void ClickableView::drawMarkers(QPainter& painter) const {
         stroke(painter, diagonalCross(widgetPoint(entry.second), m * 0.4, 3), redColor());
     }
 
-    // Guide crosses run through the centre of their picture pixel, placed like every mark.
+    // Guide crosses run through the stored star position (a picture point, like the point
+    // marker's), placed like every mark.
     const struct {
         const char* xKey;
         const char* yKey;
@@ -268,8 +269,7 @@ void ClickableView::drawMarkers(QPainter& painter) const {
         const double gx = defaults.defaultsDouble(guide.xKey, -1);
         const double gy = defaults.defaultsDouble(guide.yKey, -1);
         if (!(gx >= 0 && gy >= 0)) continue;
-        stroke(painter, fullCross(widgetPoint(QPointF(gx + 0.5, gy + 0.5)), frame_, 5),
-               guide.colour);
+        stroke(painter, fullCross(widgetPoint(QPointF(gx, gy)), frame_, 5), guide.colour);
     }
 
     if (frameMarker) {

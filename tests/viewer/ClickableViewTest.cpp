@@ -459,18 +459,18 @@ TEST(ClickableViewMarks, SecondaryMarkersAreLabelledAboveRight) {
 TEST(ClickableViewMarks, GuideCrossesNeedBothCoordinates) {
     SettingsGuard settings;
     auto view = viewOf(200, 100, 1);
-    settings.set("guideX1", 10.0);
+    settings.set("guideX1", 10.5);
     EXPECT_TRUE(boxOf(grabbed(*view), blueColor()).isEmpty());
 
-    // Through the centre of picture pixel (10, 0): (10.5, 0.5) y up, a full-height line at x
-    // 10.5 and a line along the bottom edge.
-    settings.set("guideY1", 0.0);
+    // A star stored at (10.5, 0.5), the centre of picture pixel (10, 0): a full-height line at
+    // x 10.5 and a line along the bottom edge.
+    settings.set("guideY1", 0.5);
     QImage shot = grabbed(*view);
     EXPECT_TRUE(colourNear(shot, 10, 50, blueColor()));
     EXPECT_TRUE(colourNear(shot, 100, 99, blueColor()));
 
-    // Pixel (10, 9): lines at y up 9.5 (widget 90.5) with a gap of 5 around the point.
-    settings.set("guideY1", 9.0);
+    // At (10.5, 9.5): lines at y up 9.5 (widget 90.5) with a gap of 5 around the point.
+    settings.set("guideY1", 9.5);
     shot = grabbed(*view);
     const QRect box = boxOf(shot, blueColor());
     expectBox(box, 0, 0, 199, 99);
@@ -479,8 +479,8 @@ TEST(ClickableViewMarks, GuideCrossesNeedBothCoordinates) {
     EXPECT_FALSE(colourNear(shot, 10, 90, blueColor(), 3));
 
     // The second cross in red.
-    settings.set("guideX2", 100.0);
-    settings.set("guideY2", 50.0);
+    settings.set("guideX2", 100.5);
+    settings.set("guideY2", 50.5);
     shot = grabbed(*view);
     EXPECT_TRUE(colourNear(shot, 100, 20, redColor()));
     EXPECT_TRUE(colourNear(shot, 20, 49, redColor()));
@@ -488,8 +488,8 @@ TEST(ClickableViewMarks, GuideCrossesNeedBothCoordinates) {
 
 TEST(ClickableViewMarks, GuideCrossesFollowTheTurn) {
     SettingsGuard settings;
-    settings.set("guideX1", 10.0);
-    settings.set("guideY1", 9.0);
+    settings.set("guideX1", 10.5);
+    settings.set("guideY1", 9.5);
     // 200 x 100 turned 90: a 100 x 200 view; (10.5, 9.5) is drawn at (90.5, 10.5) y up, widget
     // (90.5, 189.5), where the point marker of that pixel goes too.
     auto view = viewOf(200, 100, 1, 90);

@@ -183,9 +183,10 @@ TEST_F(DriftControlsTest, GuideLinesStoreTheSelectedStarAndAreRemovedWithoutOne)
     EXPECT_DOUBLE_EQ(userDefaults().defaultsDouble("guideY1", -1), star.y());
     EXPECT_FALSE(userDefaults().objectForKey("guideX2").isValid());
 
-    // The marker view draws the first cross in blue through the stored point.
+    // The marker view draws the first cross in blue through the stored point, where the star's
+    // own point marker stands.
     const QImage shot = grabbed(c->clickableView);
-    const QPointF cross = widgetPointOf(c->clickableView, star + QPointF(0.5, 0.5));
+    const QPointF cross = widgetPointOf(c->clickableView, star);
     EXPECT_TRUE(colourNear(shot, QPointF(2, cross.y()), blueColor()));
 
     c->setGuideLines2();
