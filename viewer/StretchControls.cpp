@@ -121,10 +121,7 @@ void ImageController::toggleAutomaticStretch() {
     automaticStretch = !automaticStretch;
     if (automaticStretchButton) automaticStretchButton->setChecked(automaticStretch);
     if (automaticStretch) {
-        image._blackPoint = image.autoBlackPoint;
-        showStretchPoint(image._blackPoint, blackPointField, blackPointSlider, blackPointStepper);
-        image._whitePoint = image.autoWhitePoint;
-        showStretchPoint(image._whitePoint, whitePointField, whitePointSlider, whitePointStepper);
+        applyStretchPoints(image);  // the automatic points, shown by their controls
     } else {
         // Full range: 0 up to the top of the white-point slider (255 or 65280).
         image._blackPoint = 0;
