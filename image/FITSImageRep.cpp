@@ -25,10 +25,9 @@ class MemFile {
         // CFITSIO reads whole 2880-byte records and would read past the end of a file cut
         // short; such a file is read from a zero-padded copy. Whole files are read in place.
         const qsizetype rem = bytes.size() % 2880;
-        if (rem != 0) padded_ = bytes + QByteArray(2880 - rem, '\0');
-        const QByteArray& source = rem != 0 ? padded_ : bytes;
-        address_ = const_cast<char*>(source.constData());
-        size_ = size_t(source.size());
+        source_ = rem != 0 ? bytes + QByteArray(2880 - rem, '\0') : bytes;
+        address_ = const_cast<char*>(source_.constData());
+        size_ = size_t(source_.size());
         fits_open_memfile(&fptr_, "", READONLY, &address_, &size_, 0, nullptr, &status);
         if (status != 0) fptr_ = nullptr;
     }
@@ -42,10 +41,12 @@ class MemFile {
     }
     fitsfile* get() const { return fptr_; }
     size_t size() const { return size_; }
+    // The bytes CFITSIO reads: the file itself, or its padded copy (shared, not copied again).
+    const QByteArray& source() const { return source_; }
     int status = 0;  // CFITSIO status of the last call
 
   private:
-    QByteArray padded_;  // zero-padded copy of a file that is not whole records
+    QByteArray source_;  // the file, or a zero-padded copy of one that is not whole records
     void* address_;      // CFITSIO keeps the address of this pointer while open
     size_t size_;        // and of this size
     fitsfile* fptr_ = nullptr;
@@ -139,7 +140,13 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
             const int bytesPerSample = bitpix == 8 ? 1 : 2;
             const unsigned __int128 total =
                 (unsigned __int128)width * height * channels * bytesPerSample;
-            if (!pixelBytesAllowed(total, bytes.size())) return nullptr;
+            // The double path also holds every plane as doubles while it scales them.
+            const unsigned __int128 scratch =
+                bitpix == 8 || bitpix == 16 ? 0
+                                            : (unsigned __int128)width * height * planesPresent * 8;
+            if (!pixelBytesAllowed(total, bytes.size()) ||
+                !pixelBytesAllowed(scratch, bytes.size()))
+                return nullptr;
             const int64_t npix = width * height;
             try {
                 rep->buffer.assign(size_t(total), 0);
@@ -211,26 +218,44 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
         table.append(names);
         status = 0;
 
-        // Size each column's text buffer from its display width, so wide cells never overrun.
-        std::vector<std::vector<char>> buffers(size_t(std::max(ncols, 0)));
+        // Each cell is read into a buffer sized from its column: the display width, the string
+        // width, and for variable-length strings the length of that very cell, so no cell can
+        // overrun it. A cell wider than kMaxCell bytes is shown as "*" rather than read.
+        constexpr LONGLONG kMaxCell = 1 << 20;
+        struct Column {
+            LONGLONG width;       // bytes every cell of the column may need
+            bool variableString;  // cells carry their own length in the heap
+        };
+        std::vector<Column> columns(size_t(std::max(ncols, 0)));
         for (int c = 1; c <= ncols; ++c) {
-            int width = 0, s = 0, typecode = 0;
+            int display = 0, s = 0, typecode = 0;
             LONGLONG repeat = 0, w = 0;
-            fits_get_col_display_width(f, c, &width, &s);
+            fits_get_col_display_width(f, c, &display, &s);
             s = 0;
             fits_get_eqcoltypell(f, c, &typecode, &repeat, &w, &s);
-            LONGLONG need =
-                std::max<LONGLONG>({80, LONGLONG(width), w, typecode == TSTRING ? repeat : 0});
-            need = std::min<LONGLONG>(need, 1 << 20);
-            buffers[c - 1].assign(size_t(need) + 2, 0);
+            columns[c - 1] = {
+                std::max<LONGLONG>({80, LONGLONG(display), w, typecode == TSTRING ? repeat : 0}),
+                typecode == -TSTRING};
         }
+        std::vector<char> cell;
         char nulstr[] = "*";
         for (LONGLONG r = 1; r <= nrows; ++r) {
             QStringList row;
             row.reserve(ncols);
             for (int c = 1; c <= ncols; ++c) {
-                std::vector<char>& cell = buffers[c - 1];
-                std::fill(cell.begin(), cell.end(), 0);
+                LONGLONG need = columns[c - 1].width;
+                if (columns[c - 1].variableString) {
+                    LONGLONG length = 0, offset = 0;
+                    int s = 0;
+                    fits_read_descriptll(f, c, r, &length, &offset, &s);
+                    if (s != 0 || length < 0) length = kMaxCell + 1;
+                    need = std::max(need, length);
+                }
+                if (need > kMaxCell) {
+                    row.append(QStringLiteral("*"));
+                    continue;
+                }
+                cell.assign(size_t(need) + 2, 0);
                 char* cells[1] = {cell.data()};
                 int s = 0, anynul = 0;  // CFITSIO writes the null flag even when not asked
                 fits_read_col_str(f, c, r, 1, 1, nulstr, cells, &anynul, &s);
@@ -245,10 +270,11 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
     int hduCount = 0;
     int s = 0;
     fits_get_num_hdus(f, &hduCount, &s);
+    const QByteArray source = file.source();  // padded at most once for all the HDUs
     file.close();
     if (hdu == 1 && hduCount >= 2) {
         for (int k = 2; k <= hduCount; ++k) {
-            auto ext = initWithData(bytes, k);
+            auto ext = initWithData(source, k);
             if (ext) rep->extensions.push_back(ext);
         }
     }

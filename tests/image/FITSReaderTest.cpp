@@ -211,6 +211,30 @@ TEST_F(FITSReaderTest, PrimaryWithoutDataThenImageAndTable) {
     EXPECT_EQ(t[2][2], "b");
 }
 
+TEST_F(FITSReaderTest, VariableLengthStringCellsAreReadWhole) {
+    // The column's display width says nothing about a variable-length cell: each carries its
+    // own length, here far beyond any fixed buffer.
+    const std::string longText(5000, 'A');
+    QByteArray bytes = writeFits([&](fitsfile* f, int* st) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, st);
+        char* names[] = {const_cast<char*>("TEXT")};
+        char* forms[] = {const_cast<char*>("1PA(5000)")};
+        fits_create_tbl(f, BINARY_TBL, 2, 1, names, forms, nullptr, "VAR", st);
+        char* first[] = {const_cast<char*>(longText.c_str())};
+        char* second[] = {const_cast<char*>("short")};
+        fits_write_col_str(f, 1, 1, 1, 1, first, st);
+        fits_write_col_str(f, 1, 2, 1, 1, second, st);
+    });
+    ASSERT_FALSE(bytes.isEmpty());
+    ImagePtr image = Image::create(bytes, ".fits");
+    ASSERT_EQ(image->extensions.size(), 1u);
+    ASSERT_TRUE(image->extensions[0]->tabledata);
+    const StringTable& t = *image->extensions[0]->tabledata;
+    ASSERT_EQ(t.size(), 3);
+    EXPECT_EQ(t[1][0], QString::fromStdString(longText));
+    EXPECT_EQ(t[2][0], "short");
+}
+
 TEST_F(FITSReaderTest, TableWithoutRowsHasNamesOnly) {
     QByteArray bytes = writeFits([&](fitsfile* f, int* st) {
         fits_create_img(f, BYTE_IMG, 0, nullptr, st);
