@@ -1,6 +1,7 @@
 #include "Dispatch.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QThread>
 #include <QThreadPool>
@@ -17,9 +18,14 @@ void runOnGlobalSync(const std::function<void()>& work) {
 }
 
 void runOnGlobalAfter(std::function<void()> work, double seconds) {
-    unsigned long ms = seconds > 0 ? static_cast<unsigned long>(seconds * 1000.0) : 0;
-    QThreadPool::globalInstance()->start([work = std::move(work), ms] {
-        if (ms > 0) QThread::msleep(ms);
+    // The delay counts from this call: a closure that waits for a free pool thread sleeps
+    // only what is left of it.
+    const qint64 delay = seconds > 0 ? qint64(seconds * 1000.0) : 0;
+    QElapsedTimer clock;
+    clock.start();
+    QThreadPool::globalInstance()->start([work = std::move(work), delay, clock] {
+        const qint64 left = delay - clock.elapsed();
+        if (left > 0) QThread::msleep(static_cast<unsigned long>(left));
         work();
     });
 }

@@ -173,7 +173,7 @@ std::shared_ptr<DecodedImage> DecodedImage::initWithCameraRaw(const QByteArray& 
         std::shared_ptr<DecodedImage> decoded;
         if (img->type == LIBRAW_IMAGE_BITMAP && img->colors == 3 && img->bits == 16 &&
             img->width > 0 && img->height > 0 &&
-            img->data_size >= unsigned(img->width) * img->height * 6u) {
+            uint64_t(img->data_size) >= uint64_t(img->width) * img->height * 6u) {
             auto rep = std::make_shared<OwnedBitmapImageRep>();
             rep->pixels.assign(img->data, img->data + size_t(img->width) * img->height * 6u);
             uint8_t* planes[1] = {rep->pixels.data()};

@@ -53,7 +53,7 @@ struct RawFrameView {
 // bitmap, its pixel width has no raw type, or its rows are not packed one after the other.
 std::optional<RawFrameView> rawFrameOf(const Image& image) {
     const auto& rep = image.originalImageRep;
-    if (!rep || !rep->bitmapData()) return std::nullopt;
+    if (!rep || !rep->bitmapData() || rep->isPlanar) return std::nullopt;
     const solvan_raw_type type = rawTypeFor(image.bitsPerPixel, rep->bitmapFormat);
     if (type == 0 || rep->bitsPerPixel != image.bitsPerPixel) return std::nullopt;
     if (rep->pixelsWide != image.width || rep->pixelsHigh != image.height) return std::nullopt;

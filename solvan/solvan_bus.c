@@ -79,7 +79,9 @@ int solvan_gettime(int clock, solvan_timespec* out) {
 /* ---- Emitting a message. */
 
 void solvan_free_log_buffer(void) {
-    pthread_mutex_lock(&log_mutex);
+    /* Runs at exit, possibly on a thread that holds the lock (a hook that ends the program):
+       waiting would hang the exit, so a busy lock leaves the buffer to the system. */
+    if (pthread_mutex_trylock(&log_mutex) != 0) return;
     free(log_buffer);
     log_buffer = NULL;
     log_buffer_freed = true;

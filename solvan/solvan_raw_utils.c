@@ -11,6 +11,7 @@
 */
 #include "solvan_raw_utils.h"
 
+#include <limits.h>
 #include <math.h>
 #include <stdlib.h>
 
@@ -104,7 +105,9 @@ int solvan_measure_psf(solvan_raw_type type, const void* data, double x, double 
                        int width, int height, double* fwhm, double* hfd, double* peak) {
     const int bpp = bytes_per_pixel(type);
     if (bpp == 0) return SOLVAN_FAILED;
-    if (radius < 1 || 2 * (int64_t)radius >= width || 2 * (int64_t)radius >= height)
+    /* The window's border ring of 8r pixels must be countable in an int. */
+    if (radius < 1 || radius > INT_MAX / 8 || 2 * (int64_t)radius >= width ||
+        2 * (int64_t)radius >= height)
         return SOLVAN_FAILED;
     int cx, cy;
     if (!window_centre(x, y, radius, width, height, &cx, &cy)) return SOLVAN_FAILED;

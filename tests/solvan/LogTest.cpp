@@ -281,6 +281,22 @@ TEST_F(Log, MessagesAfterTheBufferIsFreedAtExitStillPrint) {
         ::testing::ExitedWithCode(0), "first message\n.*late message 7");
 }
 
+void exitFromHook(const char*) {
+    std::exit(3);
+}
+
+TEST_F(Log, AHookThatEndsTheProgramDoesNotHangTheExit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The hook runs under the logger's lock; the exit handler must not wait for that lock.
+    EXPECT_EXIT(
+        {
+            alarm(10);  // a hang ends as SIGALRM, not as exit code 3
+            solvan_log_message_handler = exitFromHook;
+            solvan_error("fatal");
+        },
+        ::testing::ExitedWithCode(3), "");
+}
+
 TEST_F(Log, GetTimeReadsTheWallClockInMicroseconds) {
     solvan_timespec t{-1, -1};
     const std::time_t before = std::time(nullptr);
