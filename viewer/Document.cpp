@@ -104,8 +104,7 @@ void Document::setUpWindows() {
         const ImagePtr child = image->extensions[i];
         if (!child) continue;
         const QString number = QString::number(qulonglong(i + 2));
-        child->renderedImage();  // renders now; there is a picture exactly when it has one
-        if (!child->hasPicture()) {
+        if (child->renderedImage().isNull()) {  // renders now; no picture, no image tab
             if (child->tabledata) addTableWindow(child->tabledata, "Table #" + number);
         } else {
             addImageWindow(child, "Image #" + number);

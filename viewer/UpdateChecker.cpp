@@ -76,10 +76,14 @@ UpdateChecker::UpdateChecker(QObject* parent)
     : QObject(parent),
       productName(mainBundle().name),
       baseAddress_(mainBundle().updateBaseUrl),
-      localBuild_(mainBundle().buildNumber) {}
+      localBuild_(mainBundle().buildNumber) {
+    pool_.setMaxThreadCount(1);
+}
 
 void UpdateChecker::checkForUpdateInBackground() {
-    QThreadPool::globalInstance()->start([this] { checkForUpdate(); }, backgroundPriority);
+    // Not the global pool: the image window's histogram and rendering wait on that pool while
+    // the main thread waits for them, and a blocking read there could stall them.
+    pool_.start([this] { checkForUpdate(); }, backgroundPriority);
 }
 
 void UpdateChecker::checkForUpdate() {

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 #include <QWidget>
 
 #include <cstdint>
@@ -72,6 +73,7 @@ class UpdateChecker : public QObject {
     virtual void exitProcess();
 
   private:
+    QThreadPool pool_;     // the check's own thread: a slow site never holds up the shared pool
     QString baseAddress_;  // download site, ending in "/"
     QString localBuild_;   // this program's build number as text
 };
