@@ -79,6 +79,21 @@ void* solvan_safe_malloc(size_t size);
 ** zeroed); ends the program through the assertion "pointer != NULL" when it fails. */
 void* solvan_safe_realloc(void* pointer, size_t size);
 
+/* ---- Work buffer pool: up to 16 reusable 128 KB buffers for formatted device I/O. */
+
+#define SOLVAN_LARGE_BUFFER_SIZE 131072 /* bytes of one work buffer */
+
+/* Returns a SOLVAN_LARGE_BUFFER_SIZE-byte buffer: a pooled one (holding whatever its last
+** user left) or a new zeroed one; ends the program through the allocation assertion when
+** memory runs out. Give it back with solvan_free_large_buffer. Safe from any thread. */
+void* solvan_alloc_large_buffer(void);
+/* Returns `buffer` (from solvan_alloc_large_buffer; none is ignored) to the pool, or frees it
+** when the pool already holds 16. Safe from any thread. */
+void solvan_free_large_buffer(void* buffer);
+/* Frees every pooled buffer; registered to run at process exit by the first
+** solvan_alloc_large_buffer. Buffers handed out stay valid and may still be returned. */
+void solvan_free_large_buffers(void);
+
 /* ---- Logging. */
 
 /* Verbosity levels, compared unsigned: any level of 3 or more enables everything. */
