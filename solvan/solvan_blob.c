@@ -222,13 +222,13 @@ static bool fetch(int handle, solvan_item* item, const char* path) {
 
 bool solvan_populate_http_blob_item(solvan_item* item) {
     BUS_ASSERT(item != NULL);
-    if (item->blob.url[0] == '\0' || strcmp(item->name, "IMAGE") != 0) {
-        solvan_debug("%s(): url == \"\" or item != \"%s\"", FETCH, "IMAGE");
-        return false;
-    }
     char server[256], path[257];
     int port = 80, handle = -1;
-    bool ok = parse_url(item->blob.url, server, &port, path);
+    bool ok = item->blob.url[0] != '\0' && strcmp(item->name, "IMAGE") == 0;
+    if (!ok)
+        solvan_debug("%s(): url == \"\" or item != \"%s\"", FETCH, "IMAGE");
+    else
+        ok = parse_url(item->blob.url, server, &port, path);
     if (ok) {
         handle = solvan_open_tcp(server, port);
         ok = handle >= 0 && fetch(handle, item, path);
