@@ -143,8 +143,10 @@ static bool parse_url(const char* url, char server[256], int* port, char path[25
         at += digits;
     }
     path[0] = '\0';
-    if (*at == '/') at++;
-    else if (*at != '\0') return false;
+    if (*at == '/')
+        at++;
+    else if (*at != '\0')
+        return false;
     if (strlen(at) > 256) return false;
     strcpy(path, at);
     for (const unsigned char* c = (const unsigned char*)url; *c; c++)
@@ -169,8 +171,8 @@ static bool fetch(int handle, solvan_item* item, const char* path) {
     free(request);
     if (!sent) return false;
 
-    set_receive_timeout(handle, solvan_http_blob_timeout < STATUS_WAIT ? solvan_http_blob_timeout
-                                                                       : STATUS_WAIT);
+    set_receive_timeout(
+        handle, solvan_http_blob_timeout < STATUS_WAIT ? solvan_http_blob_timeout : STATUS_WAIT);
     int status = 0;
     line[0] = '\0';
     if (solvan_read_line(handle, line, LINE_SIZE) < 0 ||

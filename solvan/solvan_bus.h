@@ -3,7 +3,9 @@
 **
 ** Result codes, the raw frame type shared by the star routines and the image model, the
 ** process-wide settings the embedding program fills in, checked allocation, assertions
-** that stay in release builds, and the logger with its property dump.
+** that stay in release builds, the logger with its property dump, and the device bus: property
+** and item records, buffered BLOBs and their HTTP fetch, devices and clients, client requests,
+** asynchronous handlers and text utilities.
 **
 ** Plain C11, usable from C++.
 */
@@ -247,14 +249,13 @@ solvan_property* solvan_init_text_property(solvan_property* property, const char
                                            uint32_t state, uint32_t perm, int32_t count);
 /* Returns a number record of `count` items, permission `perm`, rule 0. */
 solvan_property* solvan_init_number_property(solvan_property* property, const char* device,
-                                             const char* name, const char* group,
-                                             const char* label, uint32_t state, uint32_t perm,
-                                             int32_t count);
+                                             const char* name, const char* group, const char* label,
+                                             uint32_t state, uint32_t perm, int32_t count);
 /* Returns a switch record of `count` items with permission `perm` and `rule`. */
 solvan_property* solvan_init_switch_property(solvan_property* property, const char* device,
-                                             const char* name, const char* group,
-                                             const char* label, uint32_t state, uint32_t perm,
-                                             uint32_t rule, int32_t count);
+                                             const char* name, const char* group, const char* label,
+                                             uint32_t state, uint32_t perm, uint32_t rule,
+                                             int32_t count);
 /* Returns a read-only light record of `count` items. */
 solvan_property* solvan_init_light_property(solvan_property* property, const char* device,
                                             const char* name, const char* group, const char* label,
@@ -289,8 +290,7 @@ void solvan_init_text_item_raw(solvan_item* item, const char* name, const char* 
 void solvan_init_number_item(solvan_item* item, const char* name, const char* label, double min,
                              double max, double step, double value);
 /* Makes `item` a light item in `state` (a solvan_property_state). */
-void solvan_init_light_item(solvan_item* item, const char* name, const char* label,
-                            uint32_t state);
+void solvan_init_light_item(solvan_item* item, const char* name, const char* label, uint32_t state);
 /* Makes `item` a BLOB item without format, URL or payload. */
 void solvan_init_blob_item(solvan_item* item, const char* name, const char* label);
 
@@ -362,8 +362,9 @@ typedef struct {
 /* Slots of the buffered table: an update that needs a 33rd entry fails with SOLVAN_TOO_MANY. */
 #define SOLVAN_MAX_BLOB_ENTRIES 32
 
-/* Returns the buffered entry of `item`, or NULL. Takes no lock: the entry stays valid until
-** the item's property is released or the bus is started again. */
+/* Returns the buffered entry of `item`, or NULL. The scan holds the table's own lock (updates
+** on other threads change the slots); the entry stays valid until the item's property is
+** released or re-initialised, or the bus is started again. */
 solvan_blob_entry* solvan_find_blob_entry(const solvan_item* item);
 
 /* Largest payload solvan_populate_http_blob_item accepts, bytes (1 GiB), packed or unpacked. */
@@ -374,15 +375,16 @@ solvan_blob_entry* solvan_find_blob_entry(const solvan_item* item);
 extern double solvan_http_blob_timeout;
 
 /* Fetches the payload of the BLOB item named "IMAGE" from its URL "http://server[:port]/path"
-** (port 80 when absent) with one GET that accepts a gzip body. On success `blob.value` is
-** reallocated to the payload (the item owns it as before), `blob.size` holds its bytes and,
-** when the path has a ".", `blob.format` the text from its last "." on. Returns true on
-** success; false for another item name, an empty or malformed URL, a server name over 255 or
-** a path over 256 characters, a failed connection, a status other than 200, a missing, zero or
-** oversized (SOLVAN_HTTP_BLOB_MAX_SIZE) Content-Length or, for gzip, X-Uncompressed-Content-
-** Length, a body shorter than announced, or a gzip body that does not inflate to exactly the
-** announced length. On failure size and value keep what the fetch had set (the value, when
-** reallocated, is still owned by the item). Every line it logs is a debug line. */
+** (port 80 when absent) with one GET that accepts a gzip body. `blob.value` must be NULL or
+** heap memory: it is reallocated to the payload (the item owns it as before), `blob.size` holds
+** the payload's bytes and, when the path has a ".", `blob.format` the text from its last "." on.
+** Returns true on success; false for another item name, an empty or malformed URL, a server
+** name over 255 or a path over 256 characters, a failed connection, a status other than 200, a
+** missing, zero or oversized (SOLVAN_HTTP_BLOB_MAX_SIZE) Content-Length or, for gzip,
+** X-Uncompressed-Content-Length, a body shorter than announced, or a gzip body that does not
+** inflate to exactly the announced length. On failure size and value keep what the fetch had
+** set (the value, when reallocated, is still owned by the item). Every line it logs is a debug
+** line. */
 bool solvan_populate_http_blob_item(solvan_item* item);
 
 /* ---- The bus: devices and clients.
@@ -391,7 +393,26 @@ bool solvan_populate_http_blob_item(solvan_item* item);
 ** their implementations fill in and attach to the bus, which keeps pointers to them (up to 256
 ** of each) and owns neither. Any thread may call the bus; its recursive mutex lets callbacks
 ** call it again. Every routine returns SOLVAN_OK, SOLVAN_FAILED (a missing argument, or the
-** bus is not started) or SOLVAN_TOO_MANY (a table is full). */
+** bus is not started) or SOLVAN_TOO_MANY (a table is full).
+**
+** Request callbacks run with the bus mutex held (see solvan_bus_locking); attach and detach
+** callbacks without it. A driver in brief:
+**
+**     static solvan_property* connection; // from solvan_init_switch_property
+**     static solvan_result change(solvan_device* device, solvan_client* client,
+**                                 solvan_property* request) {
+**         if (solvan_property_match_writable(connection, request)) {
+**             solvan_property_copy_values(connection, request, false);
+**             connection->state = SOLVAN_OK_STATE;
+**             solvan_update_property(device, connection, "Connected");
+**         }
+**         return SOLVAN_OK;
+**     }
+**     static solvan_device ccd = {.name = "CCD", .change_property = change};
+**     ...
+**     solvan_start();
+**     solvan_attach_device(&ccd);
+*/
 
 typedef struct solvan_device solvan_device;
 typedef struct solvan_client solvan_client;
@@ -429,10 +450,10 @@ struct solvan_device {
 /* A client: its implementation fills in the name and the callbacks it needs. `message` is
 ** NULL when the device gave none. */
 struct solvan_client {
-    char name[128];        /* client name */
-    void* client_context;  /* the implementation's own state; never read by the bus */
-    int32_t last_result;   /* result of the latest callback the bus made on this client */
-    uint32_t version;      /* the client's version (0x100 = 1.0); never read by the bus */
+    char name[128];       /* client name */
+    void* client_context; /* the implementation's own state; never read by the bus */
+    int32_t last_result;  /* result of the latest callback the bus made on this client */
+    uint32_t version;     /* the client's version (0x100 = 1.0); never read by the bus */
     /* Called once attached (without the bus mutex). */
     solvan_result (*attach)(solvan_client* client);
     /* A device defines `property`. */
@@ -539,8 +560,8 @@ solvan_result solvan_change_text_property_with_token(solvan_client* client, cons
                                                      int32_t count, const char* items[],
                                                      const char* values[]);
 solvan_result solvan_change_text_property(solvan_client* client, const char* device,
-                                          const char* property, int32_t count,
-                                          const char* items[], const char* values[]);
+                                          const char* property, int32_t count, const char* items[],
+                                          const char* values[]);
 solvan_result solvan_change_text_item_with_token(solvan_client* client, const char* device,
                                                  uint64_t token, const char* property,
                                                  const char* item, const char* value);
@@ -549,8 +570,8 @@ solvan_result solvan_change_text_item(solvan_client* client, const char* device,
 /* The text is formatted once and cut at 511 characters. */
 solvan_result solvan_change_text_item_format_with_token(solvan_client* client, const char* device,
                                                         uint64_t token, const char* property,
-                                                        const char* item, const char* format,
-                                                        ...) SOLVAN_PRINTF(6, 7);
+                                                        const char* item, const char* format, ...)
+    SOLVAN_PRINTF(6, 7);
 solvan_result solvan_change_text_item_format(solvan_client* client, const char* device,
                                              const char* property, const char* item,
                                              const char* format, ...) SOLVAN_PRINTF(5, 6);
@@ -589,23 +610,23 @@ void solvan_strip_host_suffix(char* name);
 
 /* ---- Asynchronous handlers. */
 
+/* A routine run on a property by solvan_handle_property_async. */
+typedef solvan_result (*solvan_property_handler)(solvan_device* device, solvan_client* client,
+                                                 solvan_property* property);
+
 /* A property handler and its arguments, handed to a detached thread. */
 typedef struct {
-    solvan_result (*handler)(solvan_device* device, solvan_client* client,
-                             solvan_property* property); /* routine the thread runs */
-    solvan_device* device;     /* its first argument */
-    solvan_client* client;     /* its second argument */
-    solvan_property* property; /* its third argument */
+    solvan_property_handler handler; /* routine the thread runs */
+    solvan_device* device;           /* its first argument */
+    solvan_client* client;           /* its second argument */
+    solvan_property* property;       /* its third argument */
 } phd;
 
 /* Runs handler(device, client, property) on a new detached thread; the handler takes care of
 ** its own locking and of the arguments' lifetime. Returns true when the thread was started,
 ** false when it could not be created (the handler then never runs). */
-bool solvan_handle_property_async(solvan_result (*handler)(solvan_device* device,
-                                                           solvan_client* client,
-                                                           solvan_property* property),
-                                  solvan_device* device, solvan_client* client,
-                                  solvan_property* property);
+bool solvan_handle_property_async(solvan_property_handler handler, solvan_device* device,
+                                  solvan_client* client, solvan_property* property);
 /* Thread body of solvan_handle_property_async: runs the record's handler, frees the record.
 ** Returns NULL. */
 void* _solvan_handle_property_async(void* record);

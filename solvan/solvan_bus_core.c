@@ -134,9 +134,9 @@ static bool remove_from_table(void** table, int count, const void* record) {
 
 /* Sends the switch property "CONFIG" with the item "LOAD" on to the newly attached device. */
 static void send_config(solvan_device* device) {
-    solvan_property* config = solvan_init_switch_property(NULL, device->name, "CONFIG", "", "",
-                                                          SOLVAN_OK_STATE, SOLVAN_RW_PERM,
-                                                          SOLVAN_ANY_OF_MANY_RULE, 1);
+    solvan_property* config =
+        solvan_init_switch_property(NULL, device->name, "CONFIG", "", "", SOLVAN_OK_STATE,
+                                    SOLVAN_RW_PERM, SOLVAN_ANY_OF_MANY_RULE, 1);
     solvan_init_switch_item(&config->items[0], "LOAD", "", true);
     solvan_result result = device->change_property(device, NULL, config);
     solvan_release_property(config);
@@ -309,8 +309,7 @@ static void call_clients(client_call call, solvan_device* device, solvan_propert
 }
 
 /* Formats the optional message into `buffer`; returns it, or NULL without a format. */
-static const char* format_message(char buffer[BUS_MESSAGE_SIZE], const char* format,
-                                  va_list args) {
+static const char* format_message(char buffer[BUS_MESSAGE_SIZE], const char* format, va_list args) {
     if (format == NULL) return NULL;
     if (vsnprintf(buffer, BUS_MESSAGE_SIZE, format, args) < 0) buffer[0] = '\0';
     return buffer;
@@ -342,6 +341,12 @@ solvan_result solvan_update_property(solvan_device* device, solvan_property* pro
     const char* message = format_message(buffer, format, args);
     va_end(args);
     bool locked = lock_request();
+    /* A write-only property's values never leave the device: it goes out without items. */
+    int32_t count = property->count;
+    bool without_items = property->perm == SOLVAN_WO_PERM;
+    if (without_items) property->count = 0;
+    solvan_trace_property("SOLVAN Bus: property update", property, false, true);
+    property->count = count;
     if (solvan_use_blob_buffering && property->type == SOLVAN_BLOB_VECTOR &&
         property->state == SOLVAN_OK_STATE &&
         solvan_blob_table_store(property) == SOLVAN_TOO_MANY) {
@@ -349,10 +354,7 @@ solvan_result solvan_update_property(solvan_device* device, solvan_property* pro
         solvan_error("[%s:%d] Max BLOB count reached", "solvan_update_property", 625);
         return SOLVAN_TOO_MANY;
     }
-    /* A write-only property's values never leave the device. */
-    int32_t count = property->count;
-    if (property->perm == SOLVAN_WO_PERM) property->count = 0;
-    solvan_trace_property("SOLVAN Bus: property update", property, false, true);
+    if (without_items) property->count = 0;
     call_clients(UPDATE, device, property, message);
     property->count = count;
     unlock_request(locked);

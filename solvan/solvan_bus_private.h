@@ -20,8 +20,8 @@
 
 /* Precondition of a bus routine: a false condition ends the program with a message naming the
 ** unit "solvan_bus", the source line, the routine and the condition. */
-#define BUS_ASSERT(condition)                                                              \
-    ((condition) ? (void)0                                                                 \
+#define BUS_ASSERT(condition)                                                                    \
+    ((condition) ? (void)0                                                                       \
                  : solvan_assertion_failed(#condition, __func__, "solvan_bus: " BUS_SOURCE_FILE, \
                                            __LINE__))
 

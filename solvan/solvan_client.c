@@ -14,8 +14,7 @@
 #include "solvan_token.h"
 
 /* Sends `request` through the bus, releases it and returns the change's result. */
-static solvan_result send_request(solvan_client* client, solvan_property* request,
-                                  uint64_t token) {
+static solvan_result send_request(solvan_client* client, solvan_property* request, uint64_t token) {
     request->access_token = token;
     solvan_result result = solvan_change_property(client, request);
     solvan_release_property(request);
@@ -26,19 +25,18 @@ solvan_result solvan_change_text_property_with_token(solvan_client* client, cons
                                                      uint64_t token, const char* property,
                                                      int32_t count, const char* items[],
                                                      const char* values[]) {
-    solvan_property* request = solvan_init_text_property(NULL, device, property, "", "",
-                                                         SOLVAN_IDLE_STATE, 0, count);
+    solvan_property* request =
+        solvan_init_text_property(NULL, device, property, "", "", SOLVAN_IDLE_STATE, 0, count);
     for (int32_t i = 0; i < count; i++)
         solvan_init_text_item_raw(&request->items[i], items[i], "", values[i]);
     return send_request(client, request, token);
 }
 
 solvan_result solvan_change_text_property(solvan_client* client, const char* device,
-                                          const char* property, int32_t count,
-                                          const char* items[], const char* values[]) {
-    return solvan_change_text_property_with_token(client, device,
-                                                  solvan_get_device_or_master_token(device),
-                                                  property, count, items, values);
+                                          const char* property, int32_t count, const char* items[],
+                                          const char* values[]) {
+    return solvan_change_text_property_with_token(
+        client, device, solvan_get_device_or_master_token(device), property, count, items, values);
 }
 
 solvan_result solvan_change_text_item_with_token(solvan_client* client, const char* device,
@@ -55,9 +53,9 @@ solvan_result solvan_change_text_item(solvan_client* client, const char* device,
 }
 
 /* The formatted-text requests: the text, formatted once, goes into the item unchanged. */
-static solvan_result change_text_item_v(solvan_client* client, const char* device,
-                                        uint64_t token, const char* property, const char* item,
-                                        const char* format, va_list args) {
+static solvan_result change_text_item_v(solvan_client* client, const char* device, uint64_t token,
+                                        const char* property, const char* item, const char* format,
+                                        va_list args) {
     char text[BUS_MESSAGE_SIZE] = "";
     if (format != NULL && vsnprintf(text, sizeof text, format, args) < 0) text[0] = '\0';
     const char* value = text;
@@ -67,8 +65,7 @@ static solvan_result change_text_item_v(solvan_client* client, const char* devic
 
 solvan_result solvan_change_text_item_format_with_token(solvan_client* client, const char* device,
                                                         uint64_t token, const char* property,
-                                                        const char* item, const char* format,
-                                                        ...) {
+                                                        const char* item, const char* format, ...) {
     va_list args;
     va_start(args, format);
     solvan_result result = change_text_item_v(client, device, token, property, item, format, args);
@@ -91,8 +88,8 @@ solvan_result solvan_change_number_property_with_token(solvan_client* client, co
                                                        uint64_t token, const char* property,
                                                        int32_t count, const char* items[],
                                                        const double values[]) {
-    solvan_property* request = solvan_init_number_property(NULL, device, property, "", "",
-                                                           SOLVAN_IDLE_STATE, 0, count);
+    solvan_property* request =
+        solvan_init_number_property(NULL, device, property, "", "", SOLVAN_IDLE_STATE, 0, count);
     for (int32_t i = 0; i < count; i++)
         solvan_init_number_item(&request->items[i], items[i], "", 0, 0, 0, values[i]);
     return send_request(client, request, token);
@@ -101,9 +98,8 @@ solvan_result solvan_change_number_property_with_token(solvan_client* client, co
 solvan_result solvan_change_number_property(solvan_client* client, const char* device,
                                             const char* property, int32_t count,
                                             const char* items[], const double values[]) {
-    return solvan_change_number_property_with_token(client, device,
-                                                    solvan_get_device_or_master_token(device),
-                                                    property, count, items, values);
+    return solvan_change_number_property_with_token(
+        client, device, solvan_get_device_or_master_token(device), property, count, items, values);
 }
 
 solvan_result solvan_change_number_item_with_token(solvan_client* client, const char* device,
@@ -123,8 +119,8 @@ solvan_result solvan_change_switch_property_with_token(solvan_client* client, co
                                                        uint64_t token, const char* property,
                                                        int32_t count, const char* items[],
                                                        const bool values[]) {
-    solvan_property* request = solvan_init_switch_property(NULL, device, property, "", "",
-                                                           SOLVAN_IDLE_STATE, 0, 0, count);
+    solvan_property* request =
+        solvan_init_switch_property(NULL, device, property, "", "", SOLVAN_IDLE_STATE, 0, 0, count);
     for (int32_t i = 0; i < count; i++)
         solvan_init_switch_item(&request->items[i], items[i], "", values[i]);
     return send_request(client, request, token);
@@ -133,9 +129,8 @@ solvan_result solvan_change_switch_property_with_token(solvan_client* client, co
 solvan_result solvan_change_switch_property(solvan_client* client, const char* device,
                                             const char* property, int32_t count,
                                             const char* items[], const bool values[]) {
-    return solvan_change_switch_property_with_token(client, device,
-                                                    solvan_get_device_or_master_token(device),
-                                                    property, count, items, values);
+    return solvan_change_switch_property_with_token(
+        client, device, solvan_get_device_or_master_token(device), property, count, items, values);
 }
 
 solvan_result solvan_change_switch_item_with_token(solvan_client* client, const char* device,
@@ -152,8 +147,7 @@ solvan_result solvan_change_switch_item(solvan_client* client, const char* devic
 }
 
 /* Sends "CONNECTION" with "CONNECTED" set to `connected` and "DISCONNECTED" to its opposite. */
-static solvan_result change_connection(solvan_client* client, const char* device,
-                                       bool connected) {
+static solvan_result change_connection(solvan_client* client, const char* device, bool connected) {
     const char* items[] = {"CONNECTED", "DISCONNECTED"};
     const bool values[] = {connected, !connected};
     return solvan_change_switch_property(client, device, "CONNECTION", 2, items, values);
@@ -194,11 +188,8 @@ void* _solvan_handle_property_async(void* record) {
     return NULL;
 }
 
-bool solvan_handle_property_async(solvan_result (*handler)(solvan_device* device,
-                                                           solvan_client* client,
-                                                           solvan_property* property),
-                                  solvan_device* device, solvan_client* client,
-                                  solvan_property* property) {
+bool solvan_handle_property_async(solvan_property_handler handler, solvan_device* device,
+                                  solvan_client* client, solvan_property* property) {
     BUS_ASSERT(handler != NULL);
     phd* record = solvan_safe_malloc(sizeof *record);
     record->handler = handler;

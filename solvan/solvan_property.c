@@ -73,20 +73,19 @@ solvan_property* solvan_init_text_property(solvan_property* property, const char
 }
 
 solvan_property* solvan_init_number_property(solvan_property* property, const char* device,
-                                             const char* name, const char* group,
-                                             const char* label, uint32_t state, uint32_t perm,
-                                             int32_t count) {
+                                             const char* name, const char* group, const char* label,
+                                             uint32_t state, uint32_t perm, int32_t count) {
     BUS_ASSERT(device != NULL);
     BUS_ASSERT(name != NULL);
     BUS_ASSERT(count >= 0);
-    return init_property(property, device, name, group, label, state, SOLVAN_NUMBER_VECTOR, perm,
-                         0, count);
+    return init_property(property, device, name, group, label, state, SOLVAN_NUMBER_VECTOR, perm, 0,
+                         count);
 }
 
 solvan_property* solvan_init_switch_property(solvan_property* property, const char* device,
-                                             const char* name, const char* group,
-                                             const char* label, uint32_t state, uint32_t perm,
-                                             uint32_t rule, int32_t count) {
+                                             const char* name, const char* group, const char* label,
+                                             uint32_t state, uint32_t perm, uint32_t rule,
+                                             int32_t count) {
     BUS_ASSERT(device != NULL);
     BUS_ASSERT(name != NULL);
     BUS_ASSERT(count >= 0);
@@ -120,7 +119,8 @@ solvan_property* solvan_resize_property(solvan_property* property, int32_t count
     int32_t old = property->count;
     if (count == old) return property;
     if (property->type == SOLVAN_TEXT_VECTOR)
-        for (int32_t i = count; i < old; i++) free(property->items[i].text.long_value);
+        for (int32_t i = count; i < old; i++)
+            free(property->items[i].text.long_value);
     property = solvan_safe_realloc(property, record_size(count));
     if (count > old) memset(&property->items[old], 0, (size_t)(count - old) * sizeof(solvan_item));
     property->count = count;
@@ -233,8 +233,7 @@ bool solvan_property_match(const solvan_property* property, const solvan_propert
     if (property == NULL) return false;
     if (request == NULL) return true;
     if (request->type != 0 && request->type != property->type) return false;
-    if (request->device[0] != '\0' && strcmp(request->device, property->device) != 0)
-        return false;
+    if (request->device[0] != '\0' && strcmp(request->device, property->device) != 0) return false;
     if (request->name[0] == '\0') return true;
     return strcmp(request->name, property->name) == 0;
 }
@@ -265,7 +264,8 @@ void solvan_set_switch(solvan_property* property, solvan_item* item, bool value)
     BUS_ASSERT(property->type == SOLVAN_SWITCH_VECTOR);
     BUS_ASSERT(item != NULL);
     if (value && property->rule != SOLVAN_ANY_OF_MANY_RULE)
-        for (int32_t i = 0; i < property->count; i++) property->items[i].sw.value = false;
+        for (int32_t i = 0; i < property->count; i++)
+            property->items[i].sw.value = false;
     item->sw.value = value;
 }
 
@@ -331,7 +331,8 @@ void solvan_property_copy_values(solvan_property* property, const solvan_propert
     if (with_state) property->state = other->state;
     property->access_token = other->access_token;
     if (property->type == SOLVAN_SWITCH_VECTOR && property->rule != SOLVAN_ANY_OF_MANY_RULE)
-        for (int32_t i = 0; i < property->count; i++) property->items[i].sw.value = false;
+        for (int32_t i = 0; i < property->count; i++)
+            property->items[i].sw.value = false;
     for (int32_t i = 0; i < other->count; i++) {
         solvan_item* namesake = (solvan_item*)find_item(property, other->items[i].name);
         if (namesake != NULL) copy_item_value(property->type, namesake, &other->items[i]);

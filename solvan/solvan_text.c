@@ -17,7 +17,7 @@
 
 #include "solvan_bus_private.h"
 
-#define TEXT_SIZE 128     /* bytes of a sexagesimal text and of the part of a text read */
+#define TEXT_SIZE 128      /* bytes of a sexagesimal text and of the part of a text read */
 #define ROTATING_BUFFERS 4 /* results of solvan_dtos alive at once per thread */
 
 static locale_t c_locale;
@@ -48,11 +48,13 @@ static int take_digits(const char** text, char* out, size_t room, size_t* used) 
 
 double solvan_atod(const char* text) {
     if (text == NULL) return 0;
-    /* The number is rewritten in the C locale's form and read by strtod in the C locale, which rounds it
-       correctly; digits beyond the 300th of a part only shift its scale, as in the text. */
+    /* The number is rewritten in the C locale's form and read by strtod in the C locale, which
+       rounds it correctly; digits beyond the 300th of a part only shift its scale, as in the text.
+     */
     char number[640];
     size_t used = 0;
-    while (*text == ' ') text++;
+    while (*text == ' ')
+        text++;
     bool negative = false;
     if (*text == '+' || *text == '-') negative = *text++ == '-';
     int whole = take_digits(&text, number, 300, &used);
@@ -131,8 +133,7 @@ const char* solvan_dtos(double value, const char* format) {
         else
             snprintf(text, sizeof text, format, degrees, minutes, seconds);
     } else {
-        snprintf(text, sizeof text, "%d:%02d:%05.2f", degrees, minutes,
-                 floor(seconds * 100) / 100);
+        snprintf(text, sizeof text, "%d:%02d:%05.2f", degrees, minutes, floor(seconds * 100) / 100);
     }
     if (value < 0) {
         if (text[0] == '+') {

@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,7 +105,8 @@ std::string gzipped(const std::string& data) {
     FILE* pipe = popen(command.c_str(), "r");
     std::string packed;
     char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) packed.append(buffer, n);
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        packed.append(buffer, n);
     pclose(pipe);
     std::filesystem::remove(path);
     return packed;
@@ -113,7 +114,8 @@ std::string gzipped(const std::string& data) {
 
 std::string payload() {
     std::string data;
-    for (int i = 0; i < 7000; ++i) data.push_back(char('A' + (i * 7 + i / 13) % 26));
+    for (int i = 0; i < 7000; ++i)
+        data.push_back(char('A' + (i * 7 + i / 13) % 26));
     return data;
 }
 
@@ -147,22 +149,15 @@ TEST_F(BlobFetch, PlainAndGzipBodies) {
         const char* format;
     } cases[] = {
         {"plain", "/blob/frame.fits", "Content-Length: " + length + "\r\n", data, true, ".fits"},
-        {"plain, no extension", "/blob", "Content-Length: " + length + "\r\n", data, true,
-         ".old"},
-        {"gzip",
-         "/frame.fit",
+        {"plain, no extension", "/blob", "Content-Length: " + length + "\r\n", data, true, ".old"},
+        {"gzip", "/frame.fit",
          "Content-Encoding: gzip\r\nContent-Length: " + std::to_string(packed.size()) +
              "\r\nX-Uncompressed-Content-Length: " + length + "\r\n",
-         packed,
-         true,
-         ".fit"},
-        {"header names in lower case",
-         "/x.fits",
+         packed, true, ".fit"},
+        {"header names in lower case", "/x.fits",
          "content-encoding: gzip\r\ncontent-length: " + std::to_string(packed.size()) +
              "\r\nx-uncompressed-content-length: " + length + "\r\n",
-         packed,
-         true,
-         ".fits"},
+         packed, true, ".fits"},
     };
     for (auto& c : cases) {
         HttpServer server;
@@ -170,7 +165,8 @@ TEST_F(BlobFetch, PlainAndGzipBodies) {
         Item item(server.url(c.path));
         EXPECT_EQ(solvan_populate_http_blob_item(&item.item), c.ok) << c.name;
         EXPECT_EQ(server.lastRequest(),
-                  "GET " + c.path + " HTTP/1.1\r\nAccept-Encoding: gzip\r\n\r\n") << c.name;
+                  "GET " + c.path + " HTTP/1.1\r\nAccept-Encoding: gzip\r\n\r\n")
+            << c.name;
         EXPECT_EQ(item.item.blob.size, int64_t(data.size())) << c.name;
         EXPECT_TRUE(item.value() == data) << c.name;
         EXPECT_STREQ(item.item.blob.format, c.format) << c.name;
@@ -192,8 +188,7 @@ TEST_F(BlobFetch, FaultyAnswersFail) {
         {"not HTTP/1.1", "HTTP/1.0 200 OK\r\n" + plainLength + "\r\n" + data},
         {"no Content-Length", "HTTP/1.1 200 OK\r\n\r\n" + data},
         {"Content-Length 0", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"},
-        {"body shorter than announced",
-         "HTTP/1.1 200 OK\r\nContent-Length: 9000\r\n\r\n" + data},
+        {"body shorter than announced", "HTTP/1.1 200 OK\r\nContent-Length: 9000\r\n\r\n" + data},
         {"headers cut off", "HTTP/1.1 200 OK\r\nContent-Len"},
         {"Content-Length above the limit",
          "HTTP/1.1 200 OK\r\nContent-Length: 1073741825\r\n\r\n" + data},
@@ -246,8 +241,7 @@ TEST_F(BlobFetch, RefusedBeforeConnecting) {
         {"empty URL", "", "IMAGE"},
         {"not http", "ftp://127.0.0.1:" + std::to_string(server.port) + "/a", "IMAGE"},
         {"path over 256 characters", host + "/" + std::string(257, 'p'), "IMAGE"},
-        {"server name over 255 characters", "http://" + std::string(256, 's') + ":80/a",
-         "IMAGE"},
+        {"server name over 255 characters", "http://" + std::string(256, 's') + ":80/a", "IMAGE"},
         {"line break in the path", host + "/a\r\nX-Evil: 1", "IMAGE"},
         {"port out of range", "http://127.0.0.1:99999/a", "IMAGE"},
     };
@@ -273,7 +267,6 @@ TEST_F(BlobFetch, UrlWithoutPortUsesPortEighty) {
     EXPECT_TRUE(solvan_populate_http_blob_item(&bare.item));
     EXPECT_EQ(server.lastRequest(), "GET / HTTP/1.1\r\nAccept-Encoding: gzip\r\n\r\n");
 }
-
 
 std::vector<std::string> logged;
 void collect(const char* line) {

@@ -39,8 +39,8 @@ class BusCore : public ::testing::Test {
     std::vector<std::unique_ptr<RecordingDevice>> devices;
     std::vector<std::unique_ptr<RecordingClient>> clients;
     solvan_property* switchRequest(const char* device, const char* name, uint64_t token = 0) {
-        solvan_property* p = solvan_init_switch_property(nullptr, device, name, "", "", 0,
-                                                         SOLVAN_RW_PERM, 1, 1);
+        solvan_property* p =
+            solvan_init_switch_property(nullptr, device, name, "", "", 0, SOLVAN_RW_PERM, 1, 1);
         solvan_init_switch_item(&p->items[0], "ON", "", true);
         p->access_token = token;
         return p;
@@ -71,7 +71,8 @@ TEST_F(BusCore, StoppedBusAndMissingArgumentsFail) {
         {"delete", solvan_delete_property(&device.device, p, nullptr)},
         {"message", solvan_send_message(&device.device, "hello")},
     };
-    for (auto c : cases) EXPECT_EQ(c.result, SOLVAN_FAILED) << c.name;
+    for (auto c : cases)
+        EXPECT_EQ(c.result, SOLVAN_FAILED) << c.name;
     EXPECT_TRUE(device.names().empty());
     EXPECT_EQ(solvan_stop(), SOLVAN_OK);  // stopping twice is fine
     solvan_release_property(p);
@@ -100,7 +101,8 @@ TEST_F(BusCore, TheTwoHundredFiftySeventhDeviceIsRefused) {
     std::vector<std::unique_ptr<RecordingDevice>> pool;
     for (int i = 0; i < 257; ++i)
         pool.push_back(std::make_unique<RecordingDevice>("D" + std::to_string(i)));
-    for (int i = 0; i < 256; ++i) ASSERT_EQ(solvan_attach_device(&pool[i]->device), SOLVAN_OK);
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(solvan_attach_device(&pool[i]->device), SOLVAN_OK);
     LogCapture log(SOLVAN_LOG_ERROR);
     EXPECT_EQ(solvan_attach_device(&pool[256]->device), SOLVAN_TOO_MANY);
     EXPECT_EQ(log.lines(),
@@ -112,7 +114,8 @@ TEST_F(BusCore, TheTwoHundredFiftySeventhDeviceIsRefused) {
     std::vector<std::unique_ptr<RecordingClient>> crowd;
     for (int i = 0; i < 257; ++i)
         crowd.push_back(std::make_unique<RecordingClient>("C" + std::to_string(i)));
-    for (int i = 0; i < 256; ++i) ASSERT_EQ(solvan_attach_client(&crowd[i]->client), SOLVAN_OK);
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(solvan_attach_client(&crowd[i]->client), SOLVAN_OK);
     EXPECT_EQ(solvan_attach_client(&crowd[256]->client), SOLVAN_TOO_MANY);
     EXPECT_TRUE(log.has("[solvan_attach_client:433] Max client count reached"));
     solvan_stop();  // detaches all of them while they live
@@ -154,7 +157,8 @@ TEST_F(BusCore, DeviceMatching) {
     RecordingDevice& camera = makeDevice("Camera");
     RecordingDevice& proxy = makeDevice("@ remote", true);
     RecordingDevice& other = makeDevice("Mount");
-    for (auto* d : {&camera, &proxy, &other}) solvan_attach_device(&d->device);
+    for (auto* d : {&camera, &proxy, &other})
+        solvan_attach_device(&d->device);
     struct Case {
         bool byName;
         const char* requested;
@@ -167,7 +171,8 @@ TEST_F(BusCore, DeviceMatching) {
         {false, "Focuser", false, true, false},
     };
     for (auto c : cases) {
-        for (auto* d : {&camera, &proxy, &other}) d->clear();
+        for (auto* d : {&camera, &proxy, &other})
+            d->clear();
         solvan_match_remote_by_name = c.byName;
         solvan_property* p = switchRequest(c.requested, "CONNECTION");
         solvan_change_property(nullptr, p);
@@ -190,8 +195,8 @@ TEST_F(BusCore, TokenCheck) {
         uint64_t deviceToken, master, requestToken;
         bool accepted;
     } cases[] = {
-        {0, 0, 0, true},        {0, 0, 0x77, true},      // unprotected
-        {0x51, 0, 0x51, true},  {0x51, 0, 0x77, false},  // own token only
+        {0, 0, 0, true},          {0, 0, 0x77, true},      // unprotected
+        {0x51, 0, 0x51, true},    {0x51, 0, 0x77, false},  // own token only
         {0x51, 0x99, 0x99, true}, {0x51, 0x99, 0, false},
         {0x51, 0, 0, false},  // no master token: a missing token does not pass
     };
@@ -216,7 +221,8 @@ TEST_F(BusCore, TokenCheck) {
         EXPECT_TRUE(log.has(trace));
         EXPECT_EQ(device.names().size(), c.accepted ? 1u : 0u) << std::hex << c.requestToken;
         std::vector<std::string> heard;
-        for (auto& call : client.calls) heard.push_back(call.message);
+        for (auto& call : client.calls)
+            heard.push_back(call.message);
         EXPECT_EQ(heard, c.accepted ? std::vector<std::string>{}
                                     : std::vector<std::string>{
                                           "Device 'CCD' is protected or locked for exclusive "
@@ -236,9 +242,10 @@ TEST_F(BusCore, DeviceSideRoutinesReachEveryClient) {
     solvan_attach_client(&second.client);
     first.clear();
     second.clear();
-    solvan_property* p = solvan_init_number_property(nullptr, "CCD", "TEMP", "", "", 0,
-                                                     SOLVAN_WO_PERM, 3);
-    for (int i = 0; i < 3; ++i) solvan_init_number_item(&p->items[i], "T", "", 0, 9, 1, i);
+    solvan_property* p =
+        solvan_init_number_property(nullptr, "CCD", "TEMP", "", "", 0, SOLVAN_WO_PERM, 3);
+    for (int i = 0; i < 3; ++i)
+        solvan_init_number_item(&p->items[i], "T", "", 0, 9, 1, i);
     EXPECT_EQ(solvan_define_property(&device.device, p, "defined %d", 1), SOLVAN_OK);
     EXPECT_EQ(solvan_update_property(&device.device, p, nullptr), SOLVAN_OK);
     EXPECT_EQ(p->count, 3);  // restored after going out with none
@@ -285,8 +292,8 @@ TEST_F(BusCore, RequestsWriteTheirDump) {
 }
 
 solvan_property* blobProperty(const char* name, int count, char* payload) {
-    solvan_property* p = solvan_init_blob_property(nullptr, "CCD", name, "", "", SOLVAN_OK_STATE,
-                                                   count);
+    solvan_property* p =
+        solvan_init_blob_property(nullptr, "CCD", name, "", "", SOLVAN_OK_STATE, count);
     for (int i = 0; i < count; ++i) {
         solvan_init_blob_item(&p->items[i], "IMAGE", nullptr);
         p->items[i].blob.value = payload;
@@ -387,21 +394,23 @@ TEST_F(BusCore, ManyThreadsWhileCallbacksCallTheBusAgain) {
             for (int i = 0; i < kRounds; ++i) {
                 solvan_attach_client(&visitor.client);
                 solvan_attach_device(&extra.device);
-                solvan_change_switch_item(&visitor.client,
-                                          devices[(t + i) % kThreads]->device.name, "S", "ON",
-                                          true);
+                solvan_change_switch_item(&visitor.client, devices[(t + i) % kThreads]->device.name,
+                                          "S", "ON", true);
                 solvan_detach_device(&extra.device);
                 solvan_detach_client(&visitor.client);
             }
         });
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     solvan_stop();
     int changes = 0;
     for (auto& d : devices)
-        for (auto& name : d->names()) changes += name == "change S";
+        for (auto& name : d->names())
+            changes += name == "change S";
     EXPECT_EQ(changes, kThreads * kRounds);
     EXPECT_EQ(entriesSeen.load(), kThreads * kRounds);
-    for (auto* b : blobs) solvan_release_property(b);
+    for (auto* b : blobs)
+        solvan_release_property(b);
 }
 
 }  // namespace

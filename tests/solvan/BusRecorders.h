@@ -12,12 +12,12 @@
 
 // One call a device or client received.
 struct BusCall {
-    std::string what;      // callback name, e.g. "change"
-    std::string property;  // property name, or the message of send_message
-    int count = 0;         // item count of the property
+    std::string what;                // callback name, e.g. "change"
+    std::string property;            // property name, or the message of send_message
+    int count = 0;                   // item count of the property
     std::vector<std::string> items;  // "name=value" per item (switches and numbers)
-    uint64_t token = 0;    // the property's access token
-    std::string message;   // the message passed along, "(none)" for NULL
+    uint64_t token = 0;              // the property's access token
+    std::string message;             // the message passed along, "(none)" for NULL
 };
 
 inline std::vector<std::string> itemTexts(const solvan_property* p) {
@@ -26,10 +26,17 @@ inline std::vector<std::string> itemTexts(const solvan_property* p) {
         const solvan_item& item = p->items[i];
         std::string value;
         switch (p->type) {
-            case SOLVAN_SWITCH_VECTOR: value = item.sw.value ? "On" : "Off"; break;
-            case SOLVAN_NUMBER_VECTOR: value = std::to_string(item.number.value); break;
-            case SOLVAN_TEXT_VECTOR: value = solvan_get_text_item_value(&item); break;
-            default: break;
+            case SOLVAN_SWITCH_VECTOR:
+                value = item.sw.value ? "On" : "Off";
+                break;
+            case SOLVAN_NUMBER_VECTOR:
+                value = std::to_string(item.number.value);
+                break;
+            case SOLVAN_TEXT_VECTOR:
+                value = solvan_get_text_item_value(&item);
+                break;
+            default:
+                break;
         }
         items.push_back(std::string(item.name) + "=" + value);
     }
@@ -79,7 +86,8 @@ struct RecordingDevice {
     std::vector<std::string> names() {
         std::lock_guard<std::mutex> lock(mutex);
         std::vector<std::string> n;
-        for (auto& c : calls) n.push_back(c.what + (c.property.empty() ? "" : " " + c.property));
+        for (auto& c : calls)
+            n.push_back(c.what + (c.property.empty() ? "" : " " + c.property));
         return n;
     }
     void clear() {

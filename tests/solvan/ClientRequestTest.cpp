@@ -112,9 +112,9 @@ TEST(HostSuffix, StripsOnlyTheLocalName) {
         const char* name;
         const char* result;
     } cases[] = {
-        {"here", "CCD @ here", "CCD"},   {"there", "CCD @ here", "CCD @ here"},
-        {"here", "CCD", "CCD"},          {"here", "", ""},
-        {"", "CCD @ ", "CCD"},           {"here", "CCD @ here @ here", "CCD @ here @ here"},
+        {"here", "CCD @ here", "CCD"}, {"there", "CCD @ here", "CCD @ here"},
+        {"here", "CCD", "CCD"},        {"here", "", ""},
+        {"", "CCD @ ", "CCD"},         {"here", "CCD @ here @ here", "CCD @ here @ here"},
     };
     for (auto c : cases) {
         std::snprintf(solvan_local_name, sizeof solvan_local_name, "%s", c.local);

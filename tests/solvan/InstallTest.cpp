@@ -20,7 +20,8 @@ int run(const std::string& command, std::string* output = nullptr) {
     if (pipe == nullptr) return -1;
     char buffer[4096];
     std::string text;
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        text.append(buffer, n);
     int status = pclose(pipe);
     if (output) *output += text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -64,11 +65,11 @@ TEST(Install, DriverBuildsWithPkgConfigAgainstTheInstalledTree) {
               0)
         << log;
     fs::path libdir = prefix / INSTALL_LIBDIR;
-    for (fs::path file : {libdir / "libsolvan.a", libdir / "libsolvan.so",
-                          libdir / "pkgconfig" / "solvan.pc",
-                          prefix / "include" / "solvan" / "solvan_bus.h",
-                          prefix / "include" / "solvan" / "solvan_token.h",
-                          prefix / "include" / "solvan" / "solvan_io.h"})
+    for (fs::path file :
+         {libdir / "libsolvan.a", libdir / "libsolvan.so", libdir / "pkgconfig" / "solvan.pc",
+          prefix / "include" / "solvan" / "solvan_bus.h",
+          prefix / "include" / "solvan" / "solvan_token.h",
+          prefix / "include" / "solvan" / "solvan_io.h"})
         EXPECT_TRUE(fs::exists(file)) << file;
     EXPECT_FALSE(fs::exists(prefix / "include" / "solvan" / "solvan_bus_private.h"));
 
@@ -81,8 +82,9 @@ TEST(Install, DriverBuildsWithPkgConfigAgainstTheInstalledTree) {
         std::string libraries;
     } cases[] = {
         {"shared", "$(" + env + "pkg-config --cflags --libs solvan)"},
-        {"static", "$(" + env + "pkg-config --static --cflags --libs solvan | "
-                                "sed 's/-lsolvan/-l:libsolvan.a/')"},
+        {"static", "$(" + env +
+                       "pkg-config --static --cflags --libs solvan | "
+                       "sed 's/-lsolvan/-l:libsolvan.a/')"},
     };
     for (auto& c : cases) {
         fs::path program = root / c.name;
@@ -90,9 +92,9 @@ TEST(Install, DriverBuildsWithPkgConfigAgainstTheInstalledTree) {
         ASSERT_EQ(run(compile + "-o '" + program.string() + "' " + c.libraries, &output), 0)
             << c.name << ": " << output;
         output.clear();
-        EXPECT_EQ(run("LD_LIBRARY_PATH='" + libdir.string() + "' '" + program.string() + "'",
-                      &output),
-                  0);
+        EXPECT_EQ(
+            run("LD_LIBRARY_PATH='" + libdir.string() + "' '" + program.string() + "'", &output),
+            0);
         EXPECT_EQ(output, "1 -1:30:00.00 12.5\n") << c.name;
     }
     fs::remove_all(root);

@@ -95,10 +95,10 @@ TEST(PropertyRecord, TextValuesInlineAndLong) {
 
 TEST(PropertyRecord, ResizeZeroesNewItemsAndFreesDroppedTexts) {
     // Under the address sanitizer a dropped long value that is not freed shows as a leak.
-    solvan_property* p =
-        solvan_init_text_property(nullptr, "D", "T", "", "", 0, SOLVAN_RW_PERM, 3);
+    solvan_property* p = solvan_init_text_property(nullptr, "D", "T", "", "", 0, SOLVAN_RW_PERM, 3);
     std::string big(2000, 'q');
-    for (int i = 0; i < 3; ++i) solvan_init_text_item_raw(&p->items[i], "T", "", big.c_str());
+    for (int i = 0; i < 3; ++i)
+        solvan_init_text_item_raw(&p->items[i], "T", "", big.c_str());
     p = solvan_resize_property(p, 1);
     EXPECT_EQ(p->count, 1);
     EXPECT_EQ(std::string(solvan_get_text_item_value(&p->items[0])), big);
@@ -117,20 +117,20 @@ TEST(PropertyRecord, BlobBufferIsWholeFitsBlocks) {
     for (auto c : cases) {
         auto* buffer = static_cast<unsigned char*>(solvan_alloc_blob_buffer(c.size));
         // Writing the last byte of the rounded size is in bounds (the sanitizer checks it).
-        for (int64_t i = 0; i < c.allocated; ++i) ASSERT_EQ(buffer[i], 0) << c.size;
+        for (int64_t i = 0; i < c.allocated; ++i)
+            ASSERT_EQ(buffer[i], 0) << c.size;
         buffer[c.allocated - 1] = 1;
         free(buffer);
     }
 }
 
 TEST(PropertyRecord, Matching) {
-    solvan_property* ro = solvan_init_number_property(nullptr, "CCD", "TEMP", "", "", 0,
-                                                      SOLVAN_RO_PERM, 0);
-    solvan_property* rw = solvan_init_switch_property(nullptr, "CCD", "CONNECTION", "", "", 0,
-                                                      SOLVAN_RW_PERM, 1, 0);
+    solvan_property* ro =
+        solvan_init_number_property(nullptr, "CCD", "TEMP", "", "", 0, SOLVAN_RO_PERM, 0);
+    solvan_property* rw =
+        solvan_init_switch_property(nullptr, "CCD", "CONNECTION", "", "", 0, SOLVAN_RW_PERM, 1, 0);
     auto request = [](uint32_t type, const char* device, const char* name) {
-        solvan_property* r =
-            solvan_init_text_property(nullptr, device, name, "", "", 0, 0, 0);
+        solvan_property* r = solvan_init_text_property(nullptr, device, name, "", "", 0, 0, 0);
         r->type = type;
         return r;
     };
@@ -158,16 +158,18 @@ TEST(PropertyRecord, Matching) {
 }
 
 solvan_property* threeSwitches(uint32_t rule) {
-    solvan_property* p = solvan_init_switch_property(nullptr, "D", "S", "", "", 0,
-                                                     SOLVAN_RW_PERM, rule, 3);
+    solvan_property* p =
+        solvan_init_switch_property(nullptr, "D", "S", "", "", 0, SOLVAN_RW_PERM, rule, 3);
     const char* names[] = {"A", "B", "C"};
-    for (int i = 0; i < 3; ++i) solvan_init_switch_item(&p->items[i], names[i], "", i != 1);
+    for (int i = 0; i < 3; ++i)
+        solvan_init_switch_item(&p->items[i], names[i], "", i != 1);
     return p;
 }
 
 std::vector<bool> values(const solvan_property* p) {
     std::vector<bool> v;
-    for (int i = 0; i < p->count; ++i) v.push_back(p->items[i].sw.value);
+    for (int i = 0; i < p->count; ++i)
+        v.push_back(p->items[i].sw.value);
     return v;
 }
 
@@ -197,8 +199,8 @@ TEST(PropertyRecord, SwitchRules) {
 }
 
 TEST(PropertyRecord, CopyValuesLimitsNumbersAndCopiesTextsWhole) {
-    solvan_property* to = solvan_init_number_property(nullptr, "D", "N", "", "", 0,
-                                                      SOLVAN_RW_PERM, 2);
+    solvan_property* to =
+        solvan_init_number_property(nullptr, "D", "N", "", "", 0, SOLVAN_RW_PERM, 2);
     solvan_init_number_item(&to->items[0], "A", "", 0, 100, 1, 50);
     solvan_init_number_item(&to->items[1], "B", "", 10, 5, 1, 7);  // min above max
     solvan_property* from = solvan_init_number_property(nullptr, "D", "N", "", "",
@@ -228,11 +230,11 @@ TEST(PropertyRecord, CopyValuesLimitsNumbersAndCopiesTextsWhole) {
     solvan_release_property(to);
     solvan_release_property(from);
 
-    solvan_property* text = solvan_init_text_property(nullptr, "D", "T", "", "", 0,
-                                                      SOLVAN_RW_PERM, 1);
+    solvan_property* text =
+        solvan_init_text_property(nullptr, "D", "T", "", "", 0, SOLVAN_RW_PERM, 1);
     solvan_init_text_item_raw(&text->items[0], "T", "", "old");
-    solvan_property* other = solvan_init_text_property(nullptr, "D", "T", "", "", 0,
-                                                       SOLVAN_RW_PERM, 1);
+    solvan_property* other =
+        solvan_init_text_property(nullptr, "D", "T", "", "", 0, SOLVAN_RW_PERM, 1);
     std::string big(700, 'b');
     solvan_init_text_item_raw(&other->items[0], "T", "", big.c_str());
     solvan_property_copy_values(text, other, true);
@@ -275,13 +277,15 @@ TEST(PropertyRecord, CopyValuesOfSwitchesAndBlobs) {
 }
 
 TEST(PropertyRecord, SortByLabelFromIndex) {
-    solvan_property* p = solvan_init_switch_property(nullptr, "D", "S", "", "", 0,
-                                                     SOLVAN_RW_PERM, 1, 5);
+    solvan_property* p =
+        solvan_init_switch_property(nullptr, "D", "S", "", "", 0, SOLVAN_RW_PERM, 1, 5);
     const char* labels[] = {"zeta", "delta", "Charlie", "alpha", "Bravo"};
-    for (int i = 0; i < 5; ++i) solvan_init_switch_item(&p->items[i], labels[i], labels[i], false);
+    for (int i = 0; i < 5; ++i)
+        solvan_init_switch_item(&p->items[i], labels[i], labels[i], false);
     solvan_property_sort_items(p, 1);
     std::vector<std::string> sorted;
-    for (int i = 0; i < 5; ++i) sorted.emplace_back(p->items[i].label);
+    for (int i = 0; i < 5; ++i)
+        sorted.emplace_back(p->items[i].label);
     EXPECT_EQ(sorted, (std::vector<std::string>{"zeta", "alpha", "Bravo", "Charlie", "delta"}));
     solvan_property_sort_items(p, 4);  // one item: nothing to do
     EXPECT_STREQ(p->items[4].label, "delta");
@@ -318,7 +322,8 @@ TEST(PropertyRecordDeathTest, MissingArgumentsEndTheProgram) {
          "solvan_bus.*solvan_property_copy_targets: Assertion "
          "`property->type == SOLVAN_NUMBER_VECTOR'"},
     };
-    for (auto& c : cases) EXPECT_DEATH(c.call(), c.message);
+    for (auto& c : cases)
+        EXPECT_DEATH(c.call(), c.message);
     solvan_release_property(number);
 }
 

@@ -25,14 +25,24 @@ struct Parse {
 };
 
 const Parse sexagesimal[] = {
-    {"12:30:36", 12.51},  {"12*30", 12.5},      {"-12:30", -12.5},  {"7.5", 7.5},
-    {"10,25", 10.25},     {"-0:30", -0.5},      {"-0:30:00", -0.5}, {"12'30'36", 12.51},
-    {"5\xDF" "30", 5.5},  {" -1:00:36", -1.01}, {"", 0},
+    {"12:30:36", 12.51},
+    {"12*30", 12.5},
+    {"-12:30", -12.5},
+    {"7.5", 7.5},
+    {"10,25", 10.25},
+    {"-0:30", -0.5},
+    {"-0:30:00", -0.5},
+    {"12'30'36", 12.51},
+    {"5\xDF"
+     "30",
+     5.5},
+    {" -1:00:36", -1.01},
+    {"", 0},
 };
 
 const Parse decimal[] = {
-    {"e3", 1000},     {"  -2.5e2", -250}, {"+3,75", 3.75},    {"1E-2", 0.01}, {"abc", 0},
-    {"0.1", 0.1},     {"12x", 12},        {"-", 0},           {"42.", 42},    {"1e+2", 100},
+    {"e3", 1000},           {"  -2.5e2", -250}, {"+3,75", 3.75}, {"1E-2", 0.01}, {"abc", 0},
+    {"0.1", 0.1},           {"12x", 12},        {"-", 0},        {"42.", 42},    {"1e+2", 100},
     {"0.000123", 0.000123},
 };
 
@@ -41,11 +51,11 @@ const Parse decimal[] = {
 bool useLocale(const std::string& name) {
     if (std::setlocale(LC_ALL, name.c_str())) return true;
     if (name != "de_DE.UTF-8") return false;
-    auto dir = std::filesystem::temp_directory_path() /
-               ("solvan-locale-" + std::to_string(getpid()));
+    auto dir =
+        std::filesystem::temp_directory_path() / ("solvan-locale-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
-    std::string command = "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.utf8").string() +
-                          "' >/dev/null 2>&1";
+    std::string command =
+        "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.utf8").string() + "' >/dev/null 2>&1";
     if (!std::filesystem::exists(dir / "de_DE.utf8") && std::system(command.c_str()) != 0)
         return false;
     setenv("LOCPATH", dir.c_str(), 1);
@@ -70,8 +80,10 @@ class TextUtilities : public ::testing::TestWithParam<const char*> {
 };
 
 TEST_P(TextUtilities, ParsesSexagesimalAndDecimalTexts) {
-    for (auto c : sexagesimal) EXPECT_DOUBLE_EQ(solvan_stod(c.text), c.value) << c.text;
-    for (auto c : decimal) EXPECT_DOUBLE_EQ(solvan_atod(c.text), c.value) << c.text;
+    for (auto c : sexagesimal)
+        EXPECT_DOUBLE_EQ(solvan_stod(c.text), c.value) << c.text;
+    for (auto c : decimal)
+        EXPECT_DOUBLE_EQ(solvan_atod(c.text), c.value) << c.text;
 }
 
 TEST_P(TextUtilities, PrintsSexagesimalAndNumberTexts) {
@@ -109,9 +121,11 @@ INSTANTIATE_TEST_SUITE_P(Locales, TextUtilities, ::testing::Values("C", "de_DE.U
 TEST(TextUtilitiesRotation, FifthCallReusesTheFirstBuffer) {
     const char* first = solvan_dtos(1, nullptr);
     const char* kept[3];
-    for (auto& k : kept) k = solvan_dtos(2, nullptr);
+    for (auto& k : kept)
+        k = solvan_dtos(2, nullptr);
     EXPECT_STREQ(first, "1:00:00.00");  // survives three further calls
-    for (auto k : kept) EXPECT_NE(k, first);
+    for (auto k : kept)
+        EXPECT_NE(k, first);
     EXPECT_EQ(solvan_dtos(3, nullptr), first);
     EXPECT_STREQ(first, "3:00:00.00");
 }
@@ -129,7 +143,8 @@ TEST(TextUtilitiesRotation, ThreadsNeverShareABuffer) {
                 if (expected != text || solvan_stod(text) != value) wrong[t]++;
             }
         });
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
