@@ -238,10 +238,10 @@ void solvan_trace_property(const char* message, const solvan_property* property,
 /* The property initialisers take an existing record (or none), reuse it when its count is
 ** `count`, else reallocate it, and zero it whole before filling the header: initialising is
 ** always a fresh start (an old text record's long values are freed, an old BLOB record's
-** buffered entries destroyed). Device
-** and name (required) and group are cut at 127 characters, the label at 511; group and label
-** are empty when not given. The version becomes 0x200. Each returns the record to use from then
-** on (the argument may have moved); allocation failure ends the program. */
+** buffered entries destroyed). Device and name (required) and group are cut at 127
+** characters, the label at 511; group and label are empty when not given. The version becomes
+** 0x200. Each returns the record to use from then on (the argument may have moved); a negative
+** count or an allocation failure ends the program. */
 
 /* Returns a text record of `count` items, permission `perm`, rule 0. */
 solvan_property* solvan_init_text_property(solvan_property* property, const char* device,
@@ -266,7 +266,8 @@ solvan_property* solvan_init_blob_property(solvan_property* property, const char
                                            uint32_t state, int32_t count);
 
 /* Returns `property` resized to `count` items (the same record when the count is unchanged):
-** added items are zeroed; the long values of text items that fall away are freed. */
+** added items are zeroed; the long values of text items that fall away are freed; a BLOB
+** record's buffered entries are destroyed (the next update buffers its items anew). */
 solvan_property* solvan_resize_property(solvan_property* property, int32_t count);
 
 /* Frees `property` (none is ignored): a text record's long values, a BLOB record's buffered
@@ -395,8 +396,9 @@ bool solvan_populate_http_blob_item(solvan_item* item);
 ** call it again. Every routine returns SOLVAN_OK, SOLVAN_FAILED (a missing argument, or the
 ** bus is not started) or SOLVAN_TOO_MANY (a table is full).
 **
-** Request callbacks run with the bus mutex held (see solvan_bus_locking); attach and detach
-** callbacks without it. A driver in brief:
+** Request callbacks, and the detach callbacks of solvan_stop, run with the bus mutex held (see
+** solvan_bus_locking); the callbacks of attach and detach routines without it. A driver in
+** brief:
 **
 **     static solvan_property* connection; // from solvan_init_switch_property
 **     static solvan_result change(solvan_device* device, solvan_client* client,
@@ -443,7 +445,7 @@ struct solvan_device {
     /* Asked to deliver BLOBs matching `property` to `client` in `mode` (a solvan_blob_mode). */
     solvan_result (*enable_blob)(solvan_device* device, solvan_client* client,
                                  solvan_property* property, int mode);
-    /* Called once detached or when the bus stops. */
+    /* Called once detached (without the bus mutex) or when the bus stops (with it). */
     solvan_result (*detach)(solvan_device* device);
 };
 
@@ -468,7 +470,7 @@ struct solvan_client {
     /* A device sends a message. */
     solvan_result (*send_message)(solvan_client* client, solvan_device* device,
                                   const char* message);
-    /* Called once detached or when the bus stops. */
+    /* Called once detached (without the bus mutex) or when the bus stops (with it). */
     solvan_result (*detach)(solvan_client* client);
 };
 

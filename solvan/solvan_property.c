@@ -121,6 +121,8 @@ solvan_property* solvan_resize_property(solvan_property* property, int32_t count
     if (property->type == SOLVAN_TEXT_VECTOR)
         for (int32_t i = count; i < old; i++)
             free(property->items[i].text.long_value);
+    /* Buffered entries know their items by address, which the reallocation may change. */
+    if (property->type == SOLVAN_BLOB_VECTOR) solvan_blob_table_forget(property);
     property = solvan_safe_realloc(property, record_size(count));
     if (count > old) memset(&property->items[old], 0, (size_t)(count - old) * sizeof(solvan_item));
     property->count = count;

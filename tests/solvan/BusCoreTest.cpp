@@ -337,6 +337,13 @@ TEST_F(BusCore, BlobBufferingCopiesPayloadsUpToThirtyTwo) {
     one->state = SOLVAN_BUSY_STATE;
     EXPECT_EQ(solvan_update_property(&device.device, one, nullptr), SOLVAN_OK);
     one->state = SOLVAN_OK_STATE;
+    // Resizing forgets the record's entries (their items may have moved): room again.
+    many = solvan_resize_property(many, 31);
+    EXPECT_EQ(solvan_update_property(&device.device, one, nullptr), SOLVAN_OK);
+    EXPECT_EQ(solvan_update_property(&device.device, many, nullptr), SOLVAN_OK);
+    solvan_release_property(one);
+    one = blobProperty("TWO", 2, payload);  // 31 + 2 entries
+    EXPECT_EQ(solvan_update_property(&device.device, one, nullptr), SOLVAN_TOO_MANY);
     solvan_release_property(many);
     EXPECT_EQ(solvan_update_property(&device.device, one, nullptr), SOLVAN_OK);
     EXPECT_NE(solvan_find_blob_entry(&one->items[0]), nullptr);
