@@ -11,9 +11,13 @@
 class CapturedLog {
   public:
     explicit CapturedLog(uint32_t level = SOLVAN_LOG_TRACE) {
-        clear();
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.clear();
         solvan_set_log_level(level);
-        solvan_log_message_handler = &CapturedLog::hook;
+        solvan_log_message_handler = [](const char* message) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            messages_.emplace_back(message);
+        };
     }
     ~CapturedLog() {
         solvan_log_message_handler = nullptr;
@@ -21,29 +25,15 @@ class CapturedLog {
     }
 
     static std::vector<std::string> lines() {
-        std::lock_guard<std::mutex> lock(mutex());
-        return store();
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
     }
     static bool has(const std::string& line) {
         const std::vector<std::string> all = lines();
         return std::find(all.begin(), all.end(), line) != all.end();
     }
-    static void clear() {
-        std::lock_guard<std::mutex> lock(mutex());
-        store().clear();
-    }
 
   private:
-    static std::mutex& mutex() {
-        static std::mutex m;
-        return m;
-    }
-    static std::vector<std::string>& store() {
-        static std::vector<std::string> s;
-        return s;
-    }
-    static void hook(const char* message) {
-        std::lock_guard<std::mutex> lock(mutex());
-        store().emplace_back(message);
-    }
+    static inline std::mutex mutex_;
+    static inline std::vector<std::string> messages_;
 };
