@@ -88,15 +88,15 @@ bool solvan_write(int handle, const void* buffer, long length) {
     }
     /* send() with MSG_NOSIGNAL: a peer that hung up gives EPIPE instead of a SIGPIPE that
        would end the program. Handles that are no sockets take write(). */
-    bool socket = true;
+    bool is_socket = true;
     long total = 0;
     while (total < length) {
         const char* start = (const char*)buffer + total;
         size_t rest = (size_t)(length - total);
         ssize_t count =
-            socket ? send(handle, start, rest, MSG_NOSIGNAL) : write(handle, start, rest);
-        if (count < 0 && socket && errno == ENOTSOCK) {
-            socket = false;
+            is_socket ? send(handle, start, rest, MSG_NOSIGNAL) : write(handle, start, rest);
+        if (count < 0 && is_socket && errno == ENOTSOCK) {
+            is_socket = false;
             continue;
         }
         if (count < 0 && errno == EINTR) continue;

@@ -54,9 +54,9 @@ enum {
 /* Resolves `server` and connects a socket of `type` (SOLVAN_STREAM_SOCKET or
 ** SOLVAN_DATAGRAM_SOCKET) to `port` at each resolved address in turn (IPv4 and IPv6), logging
 ** "Can't connect socket (%s)" for each that fails. The connected socket has receive and send
-** time-outs of 5 seconds. Returns the handle, or -1 when the name does not resolve (errno
-** EINVAL for a missing name, a port outside 1..65535 or a bad type) or no address connects
-** (errno from the last connect). */
+** time-outs of 5 seconds. Returns the handle, or -1: for a missing name, a port outside
+** 1..65535 or a bad type (errno EINVAL), a name that does not resolve, a socket that cannot
+** be made, or when no address connects (errno from the last connect). */
 int solvan_open_client_socket(const char* server, int port, int type);
 
 /* solvan_open_client_socket with a stream socket: the handle or -1. */

@@ -40,6 +40,8 @@ int solvan_open_client_socket(const char* server, int port, int type) {
     int result = -1;
     for (struct addrinfo* address = addresses; address != NULL; address = address->ai_next) {
         int handle = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+        /* A kernel without IPv6 still reaches the name's IPv4 addresses. */
+        if (handle < 0 && errno == EAFNOSUPPORT) continue;
         if (handle < 0) break;
         if (connect(handle, address->ai_addr, address->ai_addrlen) == 0) {
             struct timeval timeout = {5, 0};

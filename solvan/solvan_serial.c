@@ -5,7 +5,7 @@
 ** raw mode: no echo, no line editing, no character translation, and a read returns what has
 ** arrived or nothing after 5 seconds.
 */
-#define _DEFAULT_SOURCE /* B230400, CRTSCTS-era termios names */
+#define _DEFAULT_SOURCE /* B230400 and the other speeds POSIX does not name */
 
 #include <errno.h>
 #include <fcntl.h>

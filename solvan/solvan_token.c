@@ -10,7 +10,6 @@
 #include "solvan_token.h"
 
 #include <ctype.h>
-#include <errno.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -46,7 +45,6 @@ static int find_slot(const char* name) {
 uint64_t solvan_string_to_token(const char* text) {
     if (text == NULL) return 0;
     char* end = NULL;
-    errno = 0;
     /* strtoull takes what "%llx" takes (blanks, a sign, "0x") and saturates instead of
        overflowing. */
     unsigned long long token = strtoull(text, &end, 16);
