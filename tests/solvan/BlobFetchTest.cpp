@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -28,7 +29,8 @@ namespace {
 // waits, sending nothing more, until the client gives up.
 class HttpServer {
   public:
-    explicit HttpServer(int port = 0) {
+    explicit HttpServer(std::string response, bool silent = false, int port = 0)
+        : response(std::move(response)), silent(silent) {
         listener = socket(AF_INET, SOCK_STREAM, 0);
         int yes = 1;
         setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -56,8 +58,6 @@ class HttpServer {
     std::string url(const std::string& path) const {
         return "http://127.0.0.1:" + std::to_string(port) + path;
     }
-    std::string response;
-    bool silent = false;
     std::string lastRequest() {
         std::lock_guard<std::mutex> lock(mutex);
         return request;
@@ -90,6 +90,8 @@ class HttpServer {
             close(connection);
         }
     }
+    const std::string response;  // sent in full to every client
+    const bool silent;           // then wait for the client to give up
     int listener = -1;
     std::thread thread;
     std::mutex mutex;     // guards request
@@ -160,8 +162,7 @@ TEST_F(BlobFetch, PlainAndGzipBodies) {
          packed, true, ".fits"},
     };
     for (auto& c : cases) {
-        HttpServer server;
-        server.response = "HTTP/1.1 200 OK\r\nServer: test\r\n" + c.headers + "\r\n" + c.body;
+        HttpServer server("HTTP/1.1 200 OK\r\nServer: test\r\n" + c.headers + "\r\n" + c.body);
         Item item(server.url(c.path));
         EXPECT_EQ(solvan_populate_http_blob_item(&item.item), c.ok) << c.name;
         EXPECT_EQ(server.lastRequest(),
@@ -205,8 +206,7 @@ TEST_F(BlobFetch, FaultyAnswersFail) {
          gzipHead + "X-Uncompressed-Content-Length: 7000\r\n\r\n" + corrupt},
     };
     for (auto& c : cases) {
-        HttpServer server;
-        server.response = c.response;
+        HttpServer server(c.response);
         Item item(server.url("/frame.fits"));
         EXPECT_FALSE(solvan_populate_http_blob_item(&item.item)) << c.name;
         EXPECT_EQ(server.connections.load(), 1) << c.name;
@@ -217,10 +217,8 @@ TEST_F(BlobFetch, FaultyAnswersFail) {
 TEST_F(BlobFetch, AServerThatNeverAnswersTimesOut) {
     solvan_http_blob_timeout = 0.2;
     for (bool afterStatus : {false, true}) {
-        HttpServer server;
-        server.silent = true;
         // Nothing at all, or a status line and then a header that never ends.
-        if (afterStatus) server.response = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n";
+        HttpServer server(afterStatus ? "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n" : "", true);
         Item item(server.url("/frame.fits"));
         auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(solvan_populate_http_blob_item(&item.item));
@@ -229,8 +227,7 @@ TEST_F(BlobFetch, AServerThatNeverAnswersTimesOut) {
 }
 
 TEST_F(BlobFetch, RefusedBeforeConnecting) {
-    HttpServer server;
-    server.response = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx";
+    HttpServer server("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx");
     const std::string host = "http://127.0.0.1:" + std::to_string(server.port);
     struct Case {
         const char* name;
@@ -257,9 +254,8 @@ TEST_F(BlobFetch, RefusedBeforeConnecting) {
 }
 
 TEST_F(BlobFetch, UrlWithoutPortUsesPortEighty) {
-    HttpServer server(80);
+    HttpServer server("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", false, 80);
     if (!server.ok()) GTEST_SKIP() << "port 80 is taken or needs privileges";
-    server.response = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc";
     Item item("http://127.0.0.1/frame.fits");
     EXPECT_TRUE(solvan_populate_http_blob_item(&item.item));
     EXPECT_EQ(item.value(), "abc");
@@ -274,8 +270,7 @@ void collect(const char* line) {
 }
 
 TEST_F(BlobFetch, LogsItsStepsAtDebugLevel) {
-    HttpServer server;
-    server.response = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc";
+    HttpServer server("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc");
     logged.clear();
     solvan_log_message_handler = collect;
     solvan_set_log_level(SOLVAN_LOG_DEBUG);

