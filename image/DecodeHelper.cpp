@@ -167,6 +167,10 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int i
     posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), kReportFd);
     posix_spawn_file_actions_adddup2(&actions, inputFd, kInputFd);
     posix_spawn_file_actions_adddup2(&actions, outputFd, kOutputFd);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
+    // Whatever else this process has open without close-on-exec stays out of the helper.
+    posix_spawn_file_actions_addclosefrom_np(&actions, kOutputFd + 1);
+#endif
     // Signals the parent ignores or blocks would stay so across exec; SIGXCPU must not.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
