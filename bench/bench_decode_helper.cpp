@@ -1,6 +1,6 @@
 // What decoding in the quasel-decode helper costs over decoding in process: the fpacked
-// sample (a 440 x 300 RICE-compressed HDU) and a synthetic camera RAW file (an uncompressed
-// DNG of 1024 x 768 photosites), each read both ways.
+// sample (a 440 x 300 RICE-compressed HDU) and synthetic camera RAW files (uncompressed DNGs
+// of 1024 x 768 and 6000 x 4500 photosites), each read both ways.
 #include "DecodeHelper.h"
 #include "FITSImageRep.h"
 #include "Image.h"
@@ -38,7 +38,7 @@ BENCHMARK(BM_FpackedHdu)->ArgName("helper")->Arg(0)->Arg(1)->Unit(benchmark::kMi
 
 void BM_CameraRaw(benchmark::State& state) {
     registerImageReaders();
-    const QByteArray dng = makeDng(1024, 768);
+    const QByteArray dng = makeDng(int(state.range(1)), int(state.range(1)) * 3 / 4);
     DecodeHelper::setIsolated(state.range(0) != 0);
     for (auto _ : state) {
         auto decoded = DecodedImage::initWithCameraRaw(dng);
@@ -50,7 +50,10 @@ void BM_CameraRaw(benchmark::State& state) {
     }
     DecodeHelper::setIsolated(true);
 }
-BENCHMARK(BM_CameraRaw)->ArgName("helper")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CameraRaw)
+    ->ArgNames({"helper", "width"})
+    ->ArgsProduct({{0, 1}, {1024, 6000}})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

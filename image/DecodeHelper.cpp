@@ -160,6 +160,15 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int i
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // LibRaw's OpenMP workers wait passively: spinning at the end of each parallel part only
+    // burns the helper's CPU allowance (and the cores the viewer needs).
+    std::vector<char*> envp;
+    std::string waitPolicy = "OMP_WAIT_POLICY=passive";
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "OMP_WAIT_POLICY=", 16) != 0) envp.push_back(*e);
+    envp.push_back(waitPolicy.data());
+    envp.push_back(nullptr);
+
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -182,7 +191,7 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int i
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
     const int spawnError =
-        posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+        posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     writeEnd.reset();
