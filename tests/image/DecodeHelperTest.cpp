@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -278,6 +279,27 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenHelperCase{"Crashes", "#!/bin/sh\nkill -SEGV $$\n", 0x7755, "crashed (signal 11"},
         BrokenHelperCase{"SaysNothing", "#!/bin/sh\nexit 0\n", 0x7755, "ended without a report"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DecodeHelperTest, ConcurrentDecodesEachGetTheirOwnHelper) {
+    const QString packed = testDataPath("fits/ngc1316o_r.fits.fz");
+    REQUIRE_TEST_FILE(packed);
+    const QByteArray bytes = readFileBytes(packed);
+    const std::vector<uint8_t> expected = secondHduPixels(bytes, false);
+    ASSERT_FALSE(expected.empty());
+    // Descriptors of one spawn must not leak into a helper started at the same moment, or a
+    // parent would wait for the wrong child's end.
+    std::vector<std::vector<uint8_t>> results(6);
+    std::vector<std::thread> threads;
+    for (auto& result : results)
+        threads.emplace_back([&bytes, &result] {
+            auto rep = FITSImageRep::initWithData(bytes, 1);
+            if (rep && !rep->extensions.empty()) result = rep->extensions[0]->buffer;
+        });
+    for (std::thread& t : threads)
+        t.join();
+    for (const auto& result : results)
+        EXPECT_EQ(result, expected);
+}
 
 TEST_F(DecodeHelperTest, HelperPastItsDeadlineIsStopped) {
     const QString packed = testDataPath("fits/ngc1316o_r.fits.fz");
