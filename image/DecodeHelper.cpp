@@ -324,7 +324,8 @@ bool DecodeHelper::readFitsPixels(const QByteArray& fileBytes, int hdu,
         return false;
     }
     if (run.report != "ok") {
-        logFailure(what, reportFailure(run.report));
+        const std::string reason = reportFailure(run.report);
+        logFailure(what, reason.empty() ? "could not read it (" + run.report + ")" : reason);
         return false;
     }
     std::memcpy(out, mapping.data(), bytes);
