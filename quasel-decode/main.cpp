@@ -88,8 +88,7 @@ const uint8_t* mapInput(size_t* size) {
     struct stat st;
     if (fstat(kInputFd, &st) != 0 || st.st_size <= 0) finish("unreadable no input");
     *size = size_t(st.st_size);
-    void* a =
-        mmap(nullptr, *size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_POPULATE, kInputFd, 0);
+    void* a = mmap(nullptr, *size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_POPULATE, kInputFd, 0);
     if (a == MAP_FAILED) finish("memory cannot map the input");
     return static_cast<const uint8_t*>(a);
 }
@@ -154,8 +153,8 @@ class OutputSink : public CameraRawSink {
         if (ftruncate(kOutputFd, off_t(bytes)) != 0) return nullptr;
         // Populated at once: LibRaw writes every byte, and one pass is cheaper than a fault
         // per page.
-        void* a = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
-                       kOutputFd, 0);
+        void* a =
+            mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, kOutputFd, 0);
         return a == MAP_FAILED ? nullptr : static_cast<uint8_t*>(a);
     }
 
