@@ -1,5 +1,8 @@
 #include "FITSImageRep.h"
 
+#include "DecodeHelper.h"
+#include "FITSPixels.h"
+
 #include <fitsio.h>
 
 #include <algorithm>
@@ -52,42 +55,16 @@ class MemFile {
     fitsfile* fptr_ = nullptr;
 };
 
-// Reads one plane (1-based) of npix samples of CFITSIO type `type` into `out`. A failed read
-// leaves the zeroed memory as it is.
-void readPlane(fitsfile* f, int type, long plane, LONGLONG npix, void* out) {
-    long first[3] = {1, 1, plane};
+// Reads the pixels of the image HDU `f` is on. Tile decompression, where hostile bytes
+// break CFITSIO, runs in the decode helper; every other HDU is read here. Returns false only
+// when the helper failed.
+bool readPixels(fitsfile* f, const QByteArray& source, int hdu, const FitsPixelLayout& layout,
+                uint8_t* out) {
     int status = 0;
-    fits_read_pix(f, type, first, npix, nullptr, out, nullptr, &status);
-}
-
-// Scales double samples (one or more planes, interleaved into `out` with `channels` words per
-// pixel) into 0..65535. NaN and infinite samples take no part in the range; NaN and -inf give
-// 0, +inf 65535, so no sample leaves the 16-bit range whatever the data.
-void scaleToSixteenBits(const std::vector<std::vector<double>>& planes, int64_t npix, int channels,
-                        uint16_t* out) {
-    double lo = DBL_MAX, hi = 0.0;
-    for (const auto& plane : planes)
-        for (double v : plane) {
-            if (!std::isfinite(v)) continue;
-            if (v < lo) lo = v;
-            if (v > hi) hi = v;
-        }
-    const double step = (hi - lo) / 65535.0;
-    for (size_t c = 0; c < planes.size(); ++c) {
-        const double* in = planes[c].data();
-        for (int64_t i = 0; i < npix; ++i) {
-            double v = in[i];
-            uint16_t s = 0;
-            if (hi != lo && !std::isnan(v)) {
-                double t = (v - lo) / step;
-                if (t >= 65535.0)
-                    s = 65535;
-                else if (t > 0.0)
-                    s = uint16_t(t);
-            }
-            out[i * channels + int64_t(c)] = s;
-        }
-    }
+    if (fits_is_compressed_image(f, &status) && DecodeHelper::isolated())
+        return DecodeHelper::readFitsPixels(source, hdu, layout, out);
+    readFitsPixels(f, layout, out);  // a failed read leaves zeroed samples, as before
+    return true;
 }
 
 }  // namespace
@@ -134,63 +111,49 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
                 return nullptr;
         } else if (naxis == 2 || naxis == 3) {
             if (width <= 0 || height <= 0) return nullptr;
-            const int channels = naxis == 3 ? 3 : 1;
-            const int planesPresent = naxis == 3 ? int(std::min<long>(3, naxes[2])) : 1;
-            if (planesPresent < 1) return nullptr;
-            const int bytesPerSample = bitpix == 8 ? 1 : 2;
+            FitsPixelLayout layout;
+            layout.bitpix = bitpix;
+            layout.channels = naxis == 3 ? 3 : 1;
+            layout.planesPresent = naxis == 3 ? int(std::min<long>(3, naxes[2])) : 1;
+            layout.width = width;
+            layout.height = height;
+            if (layout.planesPresent < 1) return nullptr;
+            const int channels = layout.channels;
+            const int bytesPerSample = layout.bytesPerSample();
             const unsigned __int128 total =
                 (unsigned __int128)width * height * channels * bytesPerSample;
             // The double path also holds every plane as doubles while it scales them.
             const unsigned __int128 scratch =
-                bitpix == 8 || bitpix == 16 ? 0
-                                            : (unsigned __int128)width * height * planesPresent * 8;
+                bitpix == 8 || bitpix == 16
+                    ? 0
+                    : (unsigned __int128)width * height * layout.planesPresent * 8;
             if (!pixelBytesAllowed(total, bytes.size()) ||
                 !pixelBytesAllowed(scratch, bytes.size()))
                 return nullptr;
-            const int64_t npix = width * height;
+            bool read = false;
             try {
                 rep->buffer.assign(size_t(total), 0);
-                if (bitpix == 8 || bitpix == 16) {
-                    const int type = bitpix == 8 ? TBYTE : TUSHORT;
-                    if (channels == 1) {
-                        readPlane(f, type, 1, npix, rep->buffer.data());
-                    } else {
-                        std::vector<uint8_t> plane(size_t(npix) * bytesPerSample);
-                        for (int c = 0; c < planesPresent; ++c) {
-                            std::fill(plane.begin(), plane.end(), 0);
-                            readPlane(f, type, c + 1, npix, plane.data());
-                            if (bytesPerSample == 1) {
-                                uint8_t* out = rep->buffer.data();
-                                for (int64_t i = 0; i < npix; ++i)
-                                    out[i * 3 + c] = plane[i];
-                            } else {
-                                auto* out = reinterpret_cast<uint16_t*>(rep->buffer.data());
-                                auto* in = reinterpret_cast<const uint16_t*>(plane.data());
-                                for (int64_t i = 0; i < npix; ++i)
-                                    out[i * 3 + c] = in[i];
-                            }
-                        }
-                    }
-                } else {
-                    std::vector<std::vector<double>> planes(planesPresent);
-                    for (int c = 0; c < planesPresent; ++c) {
-                        planes[c].assign(size_t(npix), 0.0);
-                        readPlane(f, TDOUBLE, c + 1, npix, planes[c].data());
-                    }
-                    scaleToSixteenBits(planes, npix, channels,
-                                       reinterpret_cast<uint16_t*>(rep->buffer.data()));
-                }
+                read = readPixels(f, file.source(), hdu, layout, rep->buffer.data());
             } catch (const std::bad_alloc&) {
                 return nullptr;
             }
-            rep->bufferSize = int64_t(total);
-            const int64_t bps = bytesPerSample * 8;
-            uint8_t* planes[1] = {rep->buffer.data()};
-            if (!rep->describe(planes, width, height, bps, channels, false, false,
-                               channels == 3 ? ColorSpace::DeviceRGB : ColorSpace::CalibratedWhite,
-                               0, width * channels * bytesPerSample, bps * channels,
-                               rep->buffer.size()))
-                return nullptr;
+            if (!read) {
+                // The helper failed (and logged why): the HDU keeps its header, like an HDU
+                // without pixels, and has no picture.
+                rep->buffer.clear();
+                if (!rep->describe(nullptr, 1, 1, 8, 1, false, false, ColorSpace::CalibratedWhite,
+                                   0, 1, 8, 0, true))
+                    return nullptr;
+            } else {
+                rep->bufferSize = int64_t(total);
+                const int64_t bps = bytesPerSample * 8;
+                uint8_t* planes[1] = {rep->buffer.data()};
+                if (!rep->describe(
+                        planes, width, height, bps, channels, false, false,
+                        channels == 3 ? ColorSpace::DeviceRGB : ColorSpace::CalibratedWhite, 0,
+                        width * channels * bytesPerSample, bps * channels, rep->buffer.size()))
+                    return nullptr;
+            }
         } else {
             return nullptr;
         }

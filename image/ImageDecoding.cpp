@@ -1,5 +1,7 @@
 #include "ImageDecoding.h"
 
+#include "CameraRawDecode.h"
+#include "DecodeHelper.h"
 #include "FITSImageRep.h"
 #include "RawImageRep.h"
 #include "XISFImageRep.h"
@@ -7,8 +9,6 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
-
-#include <libraw/libraw.h>
 
 #include <cstring>
 #include <mutex>
@@ -156,39 +156,31 @@ std::shared_ptr<DecodedImage> DecodedImage::initWithData(const QByteArray& data)
 }
 
 std::shared_ptr<DecodedImage> DecodedImage::initWithCameraRaw(const QByteArray& data) {
-    if (data.isEmpty()) return nullptr;
-    try {
-        auto raw = std::make_unique<LibRaw>();
-        // A broken file is an ordinary outcome here: keep LibRaw's messages off stderr.
-        raw->set_dataerror_handler([](void*, const char*, int) {}, nullptr);
-        if (raw->open_buffer(const_cast<char*>(data.constData()), size_t(data.size())) !=
-            LIBRAW_SUCCESS)
-            return nullptr;
-        if (raw->unpack() != LIBRAW_SUCCESS) return nullptr;
-        raw->imgdata.params.output_bps = 16;
-        if (raw->dcraw_process() != LIBRAW_SUCCESS) return nullptr;
-        int error = 0;
-        libraw_processed_image_t* img = raw->dcraw_make_mem_image(&error);
-        if (!img) return nullptr;
-        std::shared_ptr<DecodedImage> decoded;
-        if (img->type == LIBRAW_IMAGE_BITMAP && img->colors == 3 && img->bits == 16 &&
-            img->width > 0 && img->height > 0 &&
-            uint64_t(img->data_size) >= uint64_t(img->width) * img->height * 6u) {
-            auto rep = std::make_shared<OwnedBitmapImageRep>();
-            rep->pixels.assign(img->data, img->data + size_t(img->width) * img->height * 6u);
-            uint8_t* planes[1] = {rep->pixels.data()};
-            if (rep->describe(planes, img->width, img->height, 16, 3, false, false,
-                              ColorSpace::DeviceRGB, 0, int64_t(img->width) * 6, 48,
-                              rep->pixels.size())) {
-                decoded = std::make_shared<DecodedImage>();
-                decoded->representations.push_back(rep);
+    std::shared_ptr<BitmapImageRep> rep;
+    if (DecodeHelper::isolated()) {
+        rep = DecodeHelper::decodeCameraRaw(data);
+    } else {
+        // Into the representation's own memory; the sink keeps it.
+        struct Sink : CameraRawSink {
+            std::shared_ptr<OwnedBitmapImageRep> rep = std::make_shared<OwnedBitmapImageRep>();
+            uint8_t* pixels(int64_t width, int64_t height) override {
+                rep->pixels.resize(size_t(width) * size_t(height) * 6);
+                uint8_t* planes[1] = {rep->pixels.data()};
+                if (!rep->describe(planes, width, height, 16, 3, false, false,
+                                   ColorSpace::DeviceRGB, 0, width * 6, 48, rep->pixels.size()))
+                    return nullptr;
+                return rep->pixels.data();
             }
-        }
-        LibRaw::dcraw_clear_mem(img);
-        return decoded;
-    } catch (...) {
-        return nullptr;
+        } sink;
+        std::string why;
+        if (decodeCameraRaw(data.constData(), size_t(data.size()), sink, why) ==
+            CameraRawResult::Decoded)
+            rep = sink.rep;
     }
+    if (!rep) return nullptr;
+    auto decoded = std::make_shared<DecodedImage>();
+    decoded->representations.push_back(rep);
+    return decoded;
 }
 
 std::optional<QVariantMap> imageSourceProperties(const QByteArray& data) {

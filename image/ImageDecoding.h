@@ -3,7 +3,7 @@
 // Readers register a class (three functions) at start-up. Decoding offers the bytes to every
 // registered class in registration order; the first whose signature test accepts them
 // decides. Bytes that no registered class takes go to Qt's image readers (PNG, JPEG, TIFF,
-// BMP, WebP, ...). Camera RAW files are decoded with LibRaw from memory.
+// BMP, WebP, ...). Camera RAW files are decoded with LibRaw from memory, in the decode helper.
 #pragma once
 
 #include "ImageRep.h"
@@ -46,7 +46,8 @@ class DecodedImage {
     // when no decoder accepts the bytes.
     static std::shared_ptr<DecodedImage> initWithData(const QByteArray& data);
     // Decodes a camera RAW file's bytes with LibRaw, in memory (no temporary file) into a
-    // 48-bit RGB bitmap. Returns nullptr when LibRaw cannot open or process the bytes.
+    // 48-bit RGB bitmap, in the decode helper unless isolation is off. Returns nullptr when
+    // LibRaw cannot open or process the bytes, or the helper fails.
     static std::shared_ptr<DecodedImage> initWithCameraRaw(const QByteArray& data);
 };
 

@@ -69,3 +69,15 @@ TEST(InfoTool, UnreadableFileFails) {
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_NE(p.exitCode(), 0);
 }
+
+TEST(InfoTool, FpackedFileGivesThePixelsOfTheUncompressedOne) {
+    const QString packed = testDataPath("fits/ngc1316o_r.fits.fz");
+    const QString plain = testDataPath("fits/ngc1316o.fit");
+    REQUIRE_TEST_FILE(packed);
+    REQUIRE_TEST_FILE(plain);
+    const QJsonArray children = runInfo(packed)["extensions"].toArray();
+    ASSERT_EQ(children.size(), 1);
+    const QJsonObject child = children[0].toObject();
+    EXPECT_TRUE(child["hasPicture"].toBool());
+    EXPECT_EQ(child["pixelsSha256"].toString(), runInfo(plain)["pixelsSha256"].toString());
+}

@@ -1,0 +1,195 @@
+// quasel-decode: runs one risky decode for the viewer in a process of its own.
+//
+//   quasel-decode fits CPU AS HDU BITPIX CHANNELS PLANES WIDTH HEIGHT
+//   quasel-decode raw CPU AS
+//
+// The file's bytes are on descriptor 4 (a memfd), the output memfd on 5, the report pipe on 3.
+// Before touching the bytes the helper limits itself to CPU seconds of processor time and AS
+// bytes of address space. "fits" reads the pixels of the tile-compressed image HDU HDU (whose
+// layout the parent has taken from its header) into the output, which the parent has sized.
+// "raw" decodes a camera RAW file, lowers its address-space limit once the picture's size is
+// known, sizes the output itself and writes the picture there. The report is one line:
+//   ok [WIDTH HEIGHT]    the output holds the pixels
+//   unreadable REASON    the bytes are not a file of this kind
+//   broken REASON        the decoder found the data broken
+//   memory REASON        an allocation failed (the address-space limit)
+// A helper that dies sends no report; the parent tells from its exit status.
+#include "CameraRawDecode.h"
+#include "FITSPixels.h"
+
+#include <fitsio.h>
+#include <malloc.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace {
+
+constexpr int kReportFd = 3, kInputFd = 4, kOutputFd = 5;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// The sanitizers reserve terabytes of address space for their shadow memory.
+constexpr bool kLimitAddressSpace = false;
+#else
+constexpr bool kLimitAddressSpace = true;
+#endif
+
+// Sends the report line and ends at once: no exit handlers, no leak check of the libraries.
+[[noreturn]] void finish(const std::string& report) {
+    const std::string line = report + "\n";
+    ssize_t ignored = ::write(kReportFd, line.data(), line.size());
+    (void)ignored;
+    _exit(0);
+}
+
+[[noreturn]] void usage() {
+    std::fputs("quasel-decode: started by the Quasel viewer, not by hand\n", stderr);
+    _exit(2);
+}
+
+long long number(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < 0) usage();
+    return v;
+}
+
+void lowerAddressSpace(unsigned long long bytes) {
+    if (!kLimitAddressSpace) return;
+    rlimit now;
+    if (getrlimit(RLIMIT_AS, &now) == 0 && now.rlim_cur != RLIM_INFINITY && now.rlim_cur <= bytes)
+        return;
+    rlimit l{rlim_t(bytes), rlim_t(bytes)};
+    setrlimit(RLIMIT_AS, &l);
+}
+
+void applyLimits(long long cpuSeconds, unsigned long long addressSpace) {
+    // One allocator arena: each further one reserves 64 MiB of address space up front.
+    mallopt(M_ARENA_MAX, 1);
+    // The soft limit sends SIGXCPU, the hard one a second later SIGKILL.
+    rlimit cpu{rlim_t(cpuSeconds), rlim_t(cpuSeconds + 1)};
+    if (setrlimit(RLIMIT_CPU, &cpu) != 0) _exit(3);
+    rlimit core{0, 0};
+    setrlimit(RLIMIT_CORE, &core);
+    lowerAddressSpace(addressSpace);
+}
+
+// The input memfd mapped privately: the decoders may not change the parent's bytes.
+const uint8_t* mapInput(size_t* size) {
+    struct stat st;
+    if (fstat(kInputFd, &st) != 0 || st.st_size <= 0) finish("unreadable no input");
+    *size = size_t(st.st_size);
+    void* a = mmap(nullptr, *size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_POPULATE, kInputFd, 0);
+    if (a == MAP_FAILED) finish("memory cannot map the input");
+    return static_cast<const uint8_t*>(a);
+}
+
+[[noreturn]] void decodeFits(char** args) {
+    const int hdu = int(number(args[0]));
+    FitsPixelLayout layout;
+    layout.bitpix = int(std::strtol(args[1], nullptr, 10));
+    layout.channels = int(number(args[2]));
+    layout.planesPresent = int(number(args[3]));
+    layout.width = number(args[4]);
+    layout.height = number(args[5]);
+    if (layout.channels < 1 || layout.channels > 3 || layout.planesPresent < 1 ||
+        layout.planesPresent > layout.channels || layout.width <= 0 || layout.height <= 0)
+        usage();
+
+    size_t size = 0;
+    void* address = const_cast<uint8_t*>(mapInput(&size));
+    const size_t bytes = size_t(layout.outputBytes());
+    struct stat st;
+    if (fstat(kOutputFd, &st) != 0 || size_t(st.st_size) != bytes) usage();
+    void* out = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, kOutputFd, 0);
+    if (out == MAP_FAILED) finish("memory cannot map the output");
+
+    fitsfile* f = nullptr;
+    int status = 0, hduType = 0;
+    fits_open_memfile(&f, "", READONLY, &address, &size, 0, nullptr, &status);
+    fits_movabs_hdu(f, hdu, &hduType, &status);
+    int bitpix = 0, naxis = 0;
+    long naxes[3] = {1, 1, 1};
+    fits_get_img_param(f, 3, &bitpix, &naxis, naxes, &status);
+    if (status != 0) finish("broken CFITSIO status " + std::to_string(status));
+    if (hduType != IMAGE_HDU || bitpix != layout.bitpix || naxes[0] != layout.width ||
+        naxes[1] != layout.height)
+        finish("broken the HDU is not the one described");
+    try {
+        status = readFitsPixels(f, layout, static_cast<uint8_t*>(out));
+    } catch (const std::bad_alloc&) {
+        finish("memory out of memory while reading the tiles");
+    }
+    if (status == MEMORY_ALLOCATION) finish("memory CFITSIO could not allocate");
+    if (status != 0)
+        finish("broken tile decompression gave CFITSIO status " + std::to_string(status));
+    finish("ok");
+}
+
+// Output memory sized by the helper once the picture's size is known.
+class OutputSink : public CameraRawSink {
+  public:
+    explicit OutputSink(size_t inputBytes) : inputBytes_(inputBytes) {}
+    bool admit(int64_t rawPixels, int64_t width, int64_t height, std::string&) override {
+        // LibRaw holds the sensor data (up to four 16-bit samples per photosite), its image of
+        // four 16-bit samples per pixel, and the 6-byte output twice (its own and ours).
+        const unsigned long long expected =
+            (unsigned long long)rawPixels * 8 + (unsigned long long)width * height * 20;
+        lowerAddressSpace((256ull << 20) + inputBytes_ + 2 * expected);
+        return true;
+    }
+    uint8_t* pixels(int64_t w, int64_t h) override {
+        width = w, height = h;
+        const size_t bytes = size_t(w) * size_t(h) * 6;
+        if (ftruncate(kOutputFd, off_t(bytes)) != 0) return nullptr;
+        // Populated at once: LibRaw writes every byte, and one pass is cheaper than a fault
+        // per page.
+        void* a =
+            mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, kOutputFd, 0);
+        return a == MAP_FAILED ? nullptr : static_cast<uint8_t*>(a);
+    }
+
+    int64_t width = 0;   // pixels across of the picture written
+    int64_t height = 0;  // pixels down
+
+  private:
+    size_t inputBytes_;  // bytes of the file
+};
+
+[[noreturn]] void decodeRaw() {
+    size_t size = 0;
+    const uint8_t* input = mapInput(&size);
+    OutputSink sink(size);
+    std::string why;
+    switch (decodeCameraRaw(input, size, sink, why)) {
+        case CameraRawResult::Decoded:
+            finish("ok " + std::to_string(sink.width) + " " + std::to_string(sink.height));
+        case CameraRawResult::Implausible:
+            finish("broken " + why);
+        case CameraRawResult::OutOfMemory:
+            finish("memory " + why);
+        case CameraRawResult::Unreadable:
+            break;
+    }
+    finish("unreadable " + why);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) usage();
+    const std::string kind = argv[1];
+    applyLimits(number(argv[2]), (unsigned long long)number(argv[3]));
+    if (kind == "fits" && argc == 10) decodeFits(argv + 4);
+    if (kind == "raw" && argc == 4) decodeRaw();
+    usage();
+}
