@@ -84,6 +84,168 @@ static void intensity_of_row(solvan_raw_type type, const uint8_t* frame, int bpp
         out[x - x0] = filtered(frame, bpp, x, y, width, height);
 }
 
+/* ---- Grey rows inside the frame: rows y - 1, y, y + 1 as 16-bit arrays by column. */
+
+/* Row kernels compiled also for AVX2 where the toolchain picks a clone at load time. */
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__gnu_linux__)
+#define ROW_KERNEL __attribute__((target_clones("avx2", "default"))) static
+#else
+#define ROW_KERNEL static
+#endif
+
+enum { CHUNK = 32 }; /* pixels per hot-pixel check */
+
+/* The filtered sample at column k: the centre unless it exceeds twice its largest diagonal
+** neighbour, then the second largest diagonal (the median of the five). */
+static inline uint32_t filter_at(const uint16_t* up, const uint16_t* mid, const uint16_t* down,
+                                 int k) {
+    const uint32_t a = max_u32(up[k - 1], up[k + 1]), b = min_u32(up[k - 1], up[k + 1]);
+    const uint32_t e = max_u32(down[k - 1], down[k + 1]), g = min_u32(down[k - 1], down[k + 1]);
+    const uint32_t d = max_u32(a, e), second = max_u32(min_u32(a, e), max_u32(b, g));
+    const uint32_t c = mid[k];
+    return c > 2 * d ? second : c;
+}
+
+static inline uint16_t max_u16(uint16_t a, uint16_t b) {
+    return a > b ? a : b;
+}
+
+/* Whether some pixel of columns x ... x + CHUNK - 1 exceeds twice its largest diagonal, i.e.
+** whether the filter changes anything there. In 16-bit lanes: c > 2d exactly when the
+** saturating c - d still exceeds d. */
+static inline bool chunk_has_hot(const uint16_t* up, const uint16_t* mid, const uint16_t* down,
+                                 int x) {
+    uint16_t hot = 0;
+    for (int i = 0; i < CHUNK; i++) {
+        const int k = x + i;
+        const uint16_t d =
+            max_u16(max_u16(up[k - 1], up[k + 1]), max_u16(down[k - 1], down[k + 1]));
+        const uint16_t c = mid[k];
+        const uint16_t over = c > d ? (uint16_t)(c - d) : 0;
+        hot |= (uint16_t)(over > d);
+    }
+    return hot != 0;
+}
+
+/* Adds the filtered samples of columns from ... to - 1 (inside the frame) to *sum and raises
+** *top to their maximum. */
+ROW_KERNEL void row_sum_max(const uint16_t* up, const uint16_t* mid, const uint16_t* down, int from,
+                            int to, uint64_t* sum, uint32_t* top) {
+    uint64_t s = 0;
+    uint32_t t = *top;
+    int x = from;
+    for (; x + CHUNK <= to; x += CHUNK) {
+        uint32_t part = 0, part_top = 0;
+        if (!chunk_has_hot(up, mid, down, x)) {
+            uint16_t chunk_top = 0;
+            for (int i = 0; i < CHUNK; i++) {
+                part += mid[x + i];
+                chunk_top = max_u16(chunk_top, mid[x + i]);
+            }
+            part_top = chunk_top;
+        } else {
+            for (int i = 0; i < CHUNK; i++) {
+                const uint32_t f = filter_at(up, mid, down, x + i);
+                part += f;
+                part_top = f > part_top ? f : part_top;
+            }
+        }
+        s += part;
+        t = part_top > t ? part_top : t;
+    }
+    for (; x < to; x++) {
+        const uint32_t f = filter_at(up, mid, down, x);
+        s += f;
+        t = f > t ? f : t;
+    }
+    *sum += s;
+    *top = t;
+}
+
+/* For columns from ... to - 1 (inside the frame): adds each filtered sample's excess over
+** floor_t (0 when not above) to column_sum[x - from], counts it in column_count[x - from] when
+** above, and adds both to the row's totals. */
+ROW_KERNEL void row_profile(const uint16_t* up, const uint16_t* mid, const uint16_t* down, int from,
+                            int to, uint32_t floor_t, uint32_t* column_sum, uint32_t* column_count,
+                            uint64_t* row_sum, uint32_t* row_count) {
+    uint64_t rs = 0;
+    uint32_t rc = 0;
+    /* No 16-bit sample exceeds a floor of 65535 or more. */
+    const uint16_t f16 = floor_t > 65535 ? 65535 : (uint16_t)floor_t;
+    int x = from;
+    for (; x < to; x += CHUNK) {
+        const int n = to - x < CHUNK ? to - x : CHUNK;
+        uint32_t* cs = column_sum + (x - from);
+        uint32_t* cc = column_count + (x - from);
+        uint32_t part = 0, count = 0;
+        if (n == CHUNK && !chunk_has_hot(up, mid, down, x)) {
+            for (int i = 0; i < CHUNK; i++) {
+                const uint16_t c = mid[x + i];
+                const uint16_t excess = c > f16 ? (uint16_t)(c - f16) : 0;
+                const uint16_t above = c > f16;
+                cs[i] += excess;
+                cc[i] += above;
+                part += excess;
+                count += above;
+            }
+        } else {
+            for (int i = 0; i < n; i++) {
+                const uint32_t f = filter_at(up, mid, down, x + i);
+                const uint32_t above = f > floor_t;
+                const uint32_t excess = above ? f - floor_t : 0;
+                cs[i] += excess;
+                cc[i] += above;
+                part += excess;
+                count += above;
+            }
+        }
+        rs += part;
+        rc += count;
+    }
+    *row_sum += rs;
+    *row_count += rc;
+}
+
+/* Three consecutive grey rows of the frame as 16-bit arrays, loaded as the rows advance. */
+typedef struct {
+    const uint8_t* frame; /* first pixel */
+    int bpp;              /* 1 or 2 */
+    int width;            /* pixels per row */
+    uint16_t* rows[3];    /* rows mid - 1, mid, mid + 1 */
+    int mid;              /* row held in rows[1], or -2 before the first */
+} grey_rows;
+
+static void load_grey_row(const grey_rows* g, int y, uint16_t* out) {
+    const uint8_t* p = g->frame + (size_t)y * (size_t)g->width * (size_t)g->bpp;
+    if (g->bpp == 1) {
+        for (int x = 0; x < g->width; x++)
+            out[x] = p[x];
+        return;
+    }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    memcpy(out, p, (size_t)g->width * 2);
+#else
+    for (int x = 0; x < g->width; x++)
+        out[x] = (uint16_t)read16(p + 2 * x);
+#endif
+}
+
+/* Makes rows y - 1, y, y + 1 (all inside the frame) current. */
+static void grey_rows_at(grey_rows* g, int y) {
+    if (y == g->mid) return;
+    if (y == g->mid + 1) {
+        uint16_t* spare = g->rows[0];
+        g->rows[0] = g->rows[1];
+        g->rows[1] = g->rows[2];
+        g->rows[2] = spare;
+        load_grey_row(g, y + 1, g->rows[2]);
+    } else {
+        for (int k = 0; k < 3; k++)
+            load_grey_row(g, y - 1 + k, g->rows[k]);
+    }
+    g->mid = y;
+}
+
 /* The smallest power of two not below n (n >= 1). */
 static int power_of_two_above(int n) {
     int p = 1;
@@ -113,56 +275,108 @@ int solvan_donuts_digest(solvan_raw_type type, const void* data, int width, int 
     const uint8_t* frame = data;
     const int w = width - 2 * e, h = height - 2 * e; /* the inner region */
 
+    /* Grey rows away from the frame's edge go through the row kernels; colour rows, edge rows
+    ** and edge columns through intensity_of_row. */
+    const bool grey = bpp == 1 || bpp == 2;
+    const bool kernels = grey && width >= 3 && height >= 3;
+    const int inner_from = e < 1 ? 1 : e, inner_to = e + w > width - 1 ? width - 1 : e + w;
+    grey_rows g = {frame, bpp, width, {NULL, NULL, NULL}, -2};
+    if (kernels)
+        for (int k = 0; k < 3; k++)
+            g.rows[k] = solvan_safe_malloc((size_t)width * sizeof(uint16_t));
     uint32_t* row = solvan_safe_malloc((size_t)w * sizeof *row);
+
     uint64_t sum = 0;
     uint32_t maximum = 0;
     for (int y = e; y < e + h; y++) {
-        intensity_of_row(type, frame, bpp, width, height, y, e, w, row);
-        uint64_t row_sum = 0;
-        uint32_t row_max = 0;
-        for (int x = 0; x < w; x++) {
-            row_sum += row[x];
-            row_max = row[x] > row_max ? row[x] : row_max;
+        if (kernels && y >= 1 && y <= height - 2) {
+            grey_rows_at(&g, y);
+            row_sum_max(g.rows[0], g.rows[1], g.rows[2], inner_from, inner_to, &sum, &maximum);
+            for (int x = e; x < inner_from; x++) { /* column 0 */
+                const uint32_t v = filtered(frame, bpp, x, y, width, height);
+                sum += v;
+                maximum = v > maximum ? v : maximum;
+            }
+            for (int x = inner_to; x < e + w; x++) { /* the last column */
+                const uint32_t v = filtered(frame, bpp, x, y, width, height);
+                sum += v;
+                maximum = v > maximum ? v : maximum;
+            }
+            continue;
         }
-        sum += row_sum;
-        maximum = row_max > maximum ? row_max : maximum;
+        intensity_of_row(type, frame, bpp, width, height, y, e, w, row);
+        for (int x = 0; x < w; x++) {
+            sum += row[x];
+            maximum = row[x] > maximum ? row[x] : maximum;
+        }
     }
     const double threshold = 1.15 * (double)sum / ((double)w * (double)h);
     solvan_debug("Donuts: threshold = %.3f, max = %.3f, edge_clipping = %dpx", threshold,
                  (double)maximum, e);
     if (maximum <= threshold) {
         free(row);
+        for (int k = 0; k < 3; k++)
+            free(g.rows[k]);
         return SOLVAN_NO_STAR;
     }
 
-    /* Second pass: (value - floor(T)) and counts per column and row of the values above T. */
+    /* Second pass: (value - floor(T)) and counts per column and row of the values above T,
+    ** columns in 32 bits moved to 64 every 32768 rows. */
     const uint32_t floor_t = (uint32_t)threshold;
     const double fraction = threshold - floor_t;
     uint64_t* column_sum = solvan_safe_malloc((size_t)w * sizeof *column_sum);
+    uint32_t* column_part = solvan_safe_malloc((size_t)w * sizeof *column_part);
     uint32_t* column_count = solvan_safe_malloc((size_t)w * sizeof *column_count);
     const int nx = power_of_two_above(w), ny = power_of_two_above(h);
     double* x_profile = solvan_safe_malloc((size_t)nx * 2 * sizeof(double));
     double* y_profile = solvan_safe_malloc((size_t)ny * 2 * sizeof(double));
     for (int y = 0; y < h; y++) {
-        intensity_of_row(type, frame, bpp, width, height, y + e, e, w, row);
         uint64_t row_sum = 0;
         uint32_t row_count = 0;
-        for (int x = 0; x < w; x++) {
-            const uint32_t v = row[x];
-            const uint32_t above = v > floor_t;
-            const uint32_t excess = above ? v - floor_t : 0;
-            column_sum[x] += excess;
-            column_count[x] += above;
-            row_sum += excess;
-            row_count += above;
+        if (kernels && y + e >= 1 && y + e <= height - 2) {
+            grey_rows_at(&g, y + e);
+            const int from = inner_from - e, to = inner_to - e; /* region columns */
+            row_profile(g.rows[0], g.rows[1], g.rows[2], inner_from, inner_to, floor_t,
+                        column_part + from, column_count + from, &row_sum, &row_count);
+            /* Column 0 and the last column, when the region reaches them. */
+            for (int x = 0; x < w; x++) {
+                if (x == from) x = to;
+                if (x >= w) break;
+                const uint32_t v = filtered(frame, bpp, x + e, y + e, width, height);
+                const uint32_t above = v > floor_t;
+                const uint32_t excess = above ? v - floor_t : 0;
+                column_part[x] += excess;
+                column_count[x] += above;
+                row_sum += excess;
+                row_count += above;
+            }
+        } else {
+            intensity_of_row(type, frame, bpp, width, height, y + e, e, w, row);
+            for (int x = 0; x < w; x++) {
+                const uint32_t v = row[x];
+                const uint32_t above = v > floor_t;
+                const uint32_t excess = above ? v - floor_t : 0;
+                column_sum[x] += excess; /* colour sums may exceed 16 bits: straight to 64 */
+                column_count[x] += above;
+                row_sum += excess;
+                row_count += above;
+            }
         }
         y_profile[2 * y] = (double)row_sum - row_count * fraction;
+        if (y % 32768 == 32767 || y == h - 1)
+            for (int x = 0; x < w; x++) {
+                column_sum[x] += column_part[x];
+                column_part[x] = 0;
+            }
     }
     for (int x = 0; x < w; x++)
         x_profile[2 * x] = (double)column_sum[x] - column_count[x] * fraction;
     free(column_count);
+    free(column_part);
     free(column_sum);
     free(row);
+    for (int k = 0; k < 3; k++)
+        free(g.rows[k]);
 
     if (bpp != 1 && bpp != 2) { /* colour frames: a three-point median against noise */
         double* work = solvan_safe_malloc((size_t)(w > h ? w : h) * sizeof *work);

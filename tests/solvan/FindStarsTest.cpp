@@ -1,10 +1,11 @@
-// solvan_find_stars and solvan_find_stars_refined: a literal implementation of the search
-// (a 16-bit work copy rescanned in full for every star) kept here as the reference, compared
-// record for record with the library on many random frames; the border and size cases, hot
+// solvan_find_stars and solvan_find_stars_refined: the literal search (LiteralFindStars.h: a
+// 16-bit work copy rescanned in full for every star) compared record for record with the
+// library on many random frames; the border and size cases, hot
 // pixels, saturation, the order, refinement, the debug lines; and a real frame against the
 // catalogue of source-extractor.
 #include "DebugLines.h"
 #include "FitsFiles.h"
+#include "LiteralFindStars.h"
 #include "SyntheticFrame.h"
 #include "TestData.h"
 #include "solvan_raw_utils.h"
@@ -20,93 +21,8 @@
 
 namespace {
 
-// ---- The literal search.
-
-uint32_t meanOf(const RawFrame& f, int x, int y) {
-    const uint8_t* p = f.bytes.data() + (size_t(y) * f.width + x) * f.layout.bytesPerPixel;
-    auto w = [](const uint8_t* q) { return uint32_t(q[0] | q[1] << 8); };
-    switch (f.layout.type) {
-        case SOLVAN_RAW_MONO8:
-            return p[0];
-        case SOLVAN_RAW_MONO16:
-            return w(p);
-        case SOLVAN_RAW_RGB24:
-        case SOLVAN_RAW_RGBA32:
-            return (p[0] + p[1] + p[2]) / 3;
-        case SOLVAN_RAW_ARGB32:
-            return (p[1] + p[2] + p[3]) / 3;
-        default:
-            return (w(p) + w(p + 2) + w(p + 4)) / 3;
-    }
-}
-
 std::vector<solvan_star> literalFind(const RawFrame& f, int radius, int maxStars) {
-    const int w = f.width, h = f.height;
-    std::vector<solvan_star> stars;
-    if (w < 4 || h < 4 || maxStars < 1) return stars;
-    std::vector<uint16_t> work(size_t(w) * h);
-    uint64_t sum = 0;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            sum += work[size_t(y) * w + x] = uint16_t(meanOf(f, x, y));
-    auto at = [&](int x, int y) -> uint16_t& { return work[size_t(y) * w + x]; };
-    const uint32_t t = uint32_t(1.35 * double(sum) / (double(w) * double(h)));
-    const uint32_t t2 = uint32_t(t * 0.99);
-    const int b = h > 79 ? 20 : h / 4;
-    const uint32_t full = f.layout.sixteenBit ? 65535 : 255;
-    auto median = [](uint32_t a, uint32_t v, uint32_t c) {
-        return std::max(std::min(a, v), std::min(std::max(a, v), c));
-    };
-    while (int(stars.size()) < maxStars) {
-        uint32_t best = t;
-        int px = -1, py = -1;
-        for (int y = b; y <= h - b - 1; ++y)
-            for (int x = b; x <= w - b - 1; ++x) {
-                const uint32_t v = at(x, y);
-                if (v > best && median(at(x - 1, y), v, at(x + 1, y)) > t &&
-                    median(at(x, y - 1), v, at(x, y + 1)) > t)
-                    best = v, px = x, py = y;
-            }
-        if (px < 0) break;
-        const int x0 = std::max(px - 100, 0), x1 = std::min(px + 100, w - 1);
-        const int y0 = std::max(py - 100, 0), y1 = std::min(py + 100, h - 1);
-        int64_t light = 0;
-        auto run = [&](int row, int from, int step, int limit) {
-            for (int col = from; step > 0 ? col <= limit : col >= limit; col += step) {
-                if (at(col, row) <= t2) break;
-                light += int64_t(at(col, row)) - int64_t(t);
-                at(col, row) = 0;
-            }
-        };
-        for (int row = py; row <= y1 && at(px, row) >= t2; ++row)
-            run(row, px, 1, x1);
-        if (px > x0)
-            for (int row = py; row <= y1 && at(px - 1, row) >= t2; ++row)
-                run(row, px - 1, -1, x0);
-        if (py > y0)
-            for (int row = py - 1; row >= y0 && at(px, row) >= t2; --row)
-                run(row, px, 1, x1);
-        if (py > y0 && px > x0)
-            for (int row = py - 1; row >= y0 && at(px - 1, row) >= t2; --row)
-                run(row, px - 1, -1, x0);
-        double sx = px, sy = py;
-        if (radius >= 3) {
-            solvan_digest d;
-            solvan_selection_centroid(f.layout.type, f.data(), &sx, &sy, radius, w, h, &d);
-            if (solvan_selection_centroid(f.layout.type, f.data(), &sx, &sy, radius, w, h, &d) !=
-                SOLVAN_OK)
-                continue;
-        }
-        solvan_star s{};
-        s.x = sx, s.y = sy;
-        s.ncdist = std::sqrt((sx - w / 2) * (sx - w / 2) + (sy - h / 2) * (sy - h / 2)) /
-                   (std::min(w, h) / 2);
-        s.lum = light == 0 ? -DBL_MAX : std::log(std::fabs(double(light)));
-        s.oversaturated = best == full;
-        stars.push_back(s);
-    }
-    std::qsort(stars.data(), stars.size(), sizeof(solvan_star), solvan_compare_star_luminance);
-    return stars;
+    return literalFindStars(f.layout.type, f.data(), radius, f.width, f.height, maxStars);
 }
 
 std::vector<solvan_star> find(const RawFrame& f, int radius, int maxStars) {
