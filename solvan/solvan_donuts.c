@@ -18,8 +18,13 @@
 
 #include <float.h>
 #include <math.h>
+#include <pthread.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+static inline int clamp_int(int v, int low, int high) {
+    return v < low ? low : v > high ? high : v;
+}
 static inline uint32_t max_u32(uint32_t a, uint32_t b) {
     return a > b ? a : b;
 }
@@ -93,7 +98,7 @@ static void intensity_of_row(solvan_raw_type type, const uint8_t* frame, int bpp
 #define ROW_KERNEL static
 #endif
 
-enum { CHUNK = 32 }; /* pixels per hot-pixel check */
+enum { CHUNK = 128 }; /* pixels per hot-pixel check */
 
 /* The filtered sample at column k: the centre unless it exceeds twice its largest diagonal
 ** neighbour, then the second largest diagonal (the median of the five). */
@@ -112,9 +117,17 @@ static inline uint16_t max_u16(uint16_t a, uint16_t b) {
 
 /* Whether some pixel of columns x ... x + CHUNK - 1 exceeds twice its largest diagonal, i.e.
 ** whether the filter changes anything there. In 16-bit lanes: c > 2d exactly when the
-** saturating c - d still exceeds d. */
+** saturating c - d still exceeds d. A pixel can only exceed twice its largest diagonal if it
+** exceeds twice its upper left one, a test of one neighbour that clears most chunks. */
 static inline bool chunk_has_hot(const uint16_t* up, const uint16_t* mid, const uint16_t* down,
                                  int x) {
+    uint16_t maybe = 0;
+    for (int i = 0; i < CHUNK; i++) {
+        const uint16_t c = mid[x + i], d = up[x + i - 1];
+        const uint16_t over = c > d ? (uint16_t)(c - d) : 0;
+        maybe |= (uint16_t)(over > d);
+    }
+    if (maybe == 0) return false;
     uint16_t hot = 0;
     for (int i = 0; i < CHUNK; i++) {
         const int k = x + i;
@@ -127,36 +140,55 @@ static inline bool chunk_has_hot(const uint16_t* up, const uint16_t* mid, const 
     return hot != 0;
 }
 
-/* Adds the filtered samples of columns from ... to - 1 (inside the frame) to *sum and raises
-** *top to their maximum. */
+/* The largest of columns x ... x + CHUNK - 1 of a row. */
+static inline uint16_t chunk_top(const uint16_t* row, int x) {
+    uint16_t top = 0;
+    for (int i = 0; i < CHUNK; i++)
+        top = max_u16(top, row[x + i]);
+    return top;
+}
+
+/* Adds the filtered samples of columns from ... to - 1 (inside the frame) to *sum, raises
+** *top to their maximum and writes the maximum of each chunk of CHUNK columns (the last one
+** possibly shorter) to chunk_max. */
 ROW_KERNEL void row_sum_max(const uint16_t* up, const uint16_t* mid, const uint16_t* down, int from,
-                            int to, uint64_t* sum, uint32_t* top) {
+                            int to, uint64_t* sum, uint32_t* top, uint16_t* chunk_max) {
     uint64_t s = 0;
     uint32_t t = *top;
     int x = from;
     for (; x + CHUNK <= to; x += CHUNK) {
-        uint32_t part = 0, part_top = 0;
-        if (!chunk_has_hot(up, mid, down, x)) {
-            uint16_t chunk_top = 0;
+        /* One sweep for the sum, the maximum and a necessary condition of a hot pixel
+        ** (c > 2d needs c / 2 >= d for the upper left diagonal d). */
+        uint32_t part = 0;
+        uint16_t part_top = 0, maybe = 0;
+        for (int i = 0; i < CHUNK; i++) {
+            const uint16_t c = mid[x + i], d = up[x + i - 1];
+            part += c;
+            part_top = max_u16(part_top, c);
+            maybe |= (uint16_t)((uint16_t)(c >> 1) >= d);
+        }
+        if (maybe != 0 && chunk_has_hot(up, mid, down, x)) {
+            part = 0;
+            part_top = 0;
             for (int i = 0; i < CHUNK; i++) {
-                part += mid[x + i];
-                chunk_top = max_u16(chunk_top, mid[x + i]);
-            }
-            part_top = chunk_top;
-        } else {
-            for (int i = 0; i < CHUNK; i++) {
-                const uint32_t f = filter_at(up, mid, down, x + i);
+                const uint16_t f = (uint16_t)filter_at(up, mid, down, x + i);
                 part += f;
-                part_top = f > part_top ? f : part_top;
+                part_top = max_u16(part_top, f);
             }
         }
         s += part;
         t = part_top > t ? part_top : t;
+        *chunk_max++ = part_top;
     }
-    for (; x < to; x++) {
-        const uint32_t f = filter_at(up, mid, down, x);
-        s += f;
-        t = f > t ? f : t;
+    if (x < to) {
+        uint16_t part_top = 0;
+        for (; x < to; x++) {
+            const uint16_t f = (uint16_t)filter_at(up, mid, down, x);
+            s += f;
+            part_top = max_u16(part_top, f);
+        }
+        t = part_top > t ? part_top : t;
+        *chunk_max = part_top;
     }
     *sum += s;
     *top = t;
@@ -179,6 +211,7 @@ ROW_KERNEL void row_profile(const uint16_t* up, const uint16_t* mid, const uint1
         uint32_t* cc = column_count + (x - from);
         uint32_t part = 0, count = 0;
         if (n == CHUNK && !chunk_has_hot(up, mid, down, x)) {
+            if (chunk_top(mid, x) <= f16) continue; /* sky below the threshold: nothing */
             for (int i = 0; i < CHUNK; i++) {
                 const uint16_t c = mid[x + i];
                 const uint16_t excess = c > f16 ? (uint16_t)(c - f16) : 0;
@@ -206,44 +239,137 @@ ROW_KERNEL void row_profile(const uint16_t* up, const uint16_t* mid, const uint1
     *row_count += rc;
 }
 
-/* Three consecutive grey rows of the frame as 16-bit arrays, loaded as the rows advance. */
+/* Three consecutive grey rows of the frame as 16-bit arrays: the frame's own rows when they
+** are 16-bit little-endian samples on a little-endian host at an even address, else copies
+** loaded as the rows advance. */
 typedef struct {
     const uint8_t* frame; /* first pixel */
     int bpp;              /* 1 or 2 */
     int width;            /* pixels per row */
-    uint16_t* rows[3];    /* rows mid - 1, mid, mid + 1 */
-    int mid;              /* row held in rows[1], or -2 before the first */
+    bool in_place;        /* rows point into the frame */
+    uint16_t* buffers[3]; /* copies, when not in place */
+    const uint16_t* up;   /* row mid - 1 */
+    const uint16_t* mid;  /* row mid */
+    const uint16_t* down; /* row mid + 1 */
+    int row;              /* the mid row, or -2 before the first */
 } grey_rows;
+
+static void grey_rows_init(grey_rows* g, const uint8_t* frame, int bpp, int width) {
+    *g = (grey_rows){.frame = frame, .bpp = bpp, .width = width, .row = -2};
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    g->in_place = bpp == 2 && ((uintptr_t)frame & 1) == 0;
+#endif
+    if (!g->in_place)
+        for (int k = 0; k < 3; k++)
+            g->buffers[k] = solvan_safe_malloc((size_t)width * sizeof(uint16_t));
+}
+
+static void grey_rows_free(grey_rows* g) {
+    for (int k = 0; k < 3; k++)
+        free(g->buffers[k]);
+}
 
 static void load_grey_row(const grey_rows* g, int y, uint16_t* out) {
     const uint8_t* p = g->frame + (size_t)y * (size_t)g->width * (size_t)g->bpp;
-    if (g->bpp == 1) {
+    if (g->bpp == 1)
         for (int x = 0; x < g->width; x++)
             out[x] = p[x];
-        return;
-    }
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    memcpy(out, p, (size_t)g->width * 2);
-#else
-    for (int x = 0; x < g->width; x++)
-        out[x] = (uint16_t)read16(p + 2 * x);
-#endif
+    else
+        for (int x = 0; x < g->width; x++)
+            out[x] = (uint16_t)read16(p + 2 * x);
 }
 
 /* Makes rows y - 1, y, y + 1 (all inside the frame) current. */
 static void grey_rows_at(grey_rows* g, int y) {
-    if (y == g->mid) return;
-    if (y == g->mid + 1) {
-        uint16_t* spare = g->rows[0];
-        g->rows[0] = g->rows[1];
-        g->rows[1] = g->rows[2];
-        g->rows[2] = spare;
-        load_grey_row(g, y + 1, g->rows[2]);
+    if (y == g->row) return;
+    if (g->in_place) {
+        const uint16_t* first = (const uint16_t*)(const void*)g->frame;
+        g->up = first + (size_t)(y - 1) * (size_t)g->width;
+        g->mid = g->up + g->width;
+        g->down = g->mid + g->width;
+    } else if (y == g->row + 1) {
+        uint16_t* spare = g->buffers[0];
+        g->buffers[0] = g->buffers[1];
+        g->buffers[1] = g->buffers[2];
+        g->buffers[2] = spare;
+        load_grey_row(g, y + 1, g->buffers[2]);
     } else {
         for (int k = 0; k < 3; k++)
-            load_grey_row(g, y - 1 + k, g->rows[k]);
+            load_grey_row(g, y - 1 + k, g->buffers[k]);
     }
-    g->mid = y;
+    if (!g->in_place) g->up = g->buffers[0], g->mid = g->buffers[1], g->down = g->buffers[2];
+    g->row = y;
+}
+
+/* ---- First pass of grey frames, in bands of rows on up to four threads. */
+
+/* One band of the first pass: its rows and, once run, its partial sum and maximum. */
+typedef struct {
+    const uint8_t* frame; /* first pixel */
+    int bpp;              /* 1 or 2 */
+    int width, height;    /* frame size */
+    int e;                /* edge clipping */
+    int inner_from;       /* first column the row kernels see */
+    int inner_to;         /* one past the last */
+    int chunks;           /* chunks per row */
+    uint16_t* chunk_max;  /* chunk maxima of the region's rows (this band writes its own) */
+    uint16_t* edges;      /* filtered edge columns per region row, or missing */
+    int first, last;      /* region rows first ... last - 1 */
+    uint64_t sum;         /* sum of the band's filtered samples */
+    uint32_t maximum;     /* their maximum */
+} band;
+
+static void* first_pass_band(void* arg) {
+    band* b = arg;
+    grey_rows g;
+    grey_rows_init(&g, b->frame, b->bpp, b->width);
+    uint64_t sum = 0;
+    uint32_t maximum = 0;
+    for (int r = b->first; r < b->last; r++) {
+        /* The filter clamps positions one pixel inside the frame: an edge row reads as its
+        ** inner neighbour, edge columns (only when there is no clipping) likewise. */
+        grey_rows_at(&g, clamp_int(r + b->e, 1, b->height - 2));
+        row_sum_max(g.up, g.mid, g.down, b->inner_from, b->inner_to, &sum, &maximum,
+                    b->chunk_max + (size_t)r * (size_t)b->chunks);
+        if (b->edges) {
+            const uint16_t left = (uint16_t)filter_at(g.up, g.mid, g.down, 1);
+            const uint16_t right = (uint16_t)filter_at(g.up, g.mid, g.down, b->width - 2);
+            b->edges[2 * r] = left;
+            b->edges[2 * r + 1] = right;
+            sum += (uint32_t)left + right;
+            maximum = max_u32(maximum, max_u32(left, right));
+        }
+    }
+    grey_rows_free(&g);
+    b->sum = sum;
+    b->maximum = maximum;
+    return NULL;
+}
+
+/* Runs the first pass over the h region rows of `shape` in bands of at least 256 rows, one
+** per thread up to four (fewer on smaller machines); a band whose thread cannot start runs
+** on the calling thread. Sums and maxima of the bands are merged at the end. */
+static void first_pass(const band* shape, int h, uint64_t* sum, uint32_t* maximum) {
+    enum { MOST_THREADS = 4, LEAST_ROWS = 256 };
+    long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    int count = cpus < 1 ? 1 : cpus > MOST_THREADS ? MOST_THREADS : (int)cpus;
+    if (count > h / LEAST_ROWS) count = h / LEAST_ROWS > 0 ? h / LEAST_ROWS : 1;
+    band bands[MOST_THREADS];
+    pthread_t threads[MOST_THREADS];
+    bool started[MOST_THREADS] = {false};
+    for (int i = 0; i < count; i++) {
+        bands[i] = *shape;
+        bands[i].first = (int)((int64_t)h * i / count);
+        bands[i].last = (int)((int64_t)h * (i + 1) / count);
+        if (i > 0) started[i] = pthread_create(&threads[i], NULL, first_pass_band, &bands[i]) == 0;
+    }
+    for (int i = 0; i < count; i++)
+        if (!started[i]) first_pass_band(&bands[i]);
+    for (int i = 0; i < count; i++) {
+        if (started[i]) pthread_join(threads[i], NULL);
+        *sum += bands[i].sum;
+        *maximum = max_u32(*maximum, bands[i].maximum);
+    }
 }
 
 /* The smallest power of two not below n (n >= 1). */
@@ -274,40 +400,38 @@ int solvan_donuts_digest(solvan_raw_type type, const void* data, int width, int 
     if (2 * (int64_t)e >= width || 2 * (int64_t)e >= height) return SOLVAN_FAILED;
     const uint8_t* frame = data;
     const int w = width - 2 * e, h = height - 2 * e; /* the inner region */
+    if (w > (1 << 30) || h > (1 << 30)) return SOLVAN_FAILED; /* no int transform length */
 
     /* Grey rows away from the frame's edge go through the row kernels; colour rows, edge rows
     ** and edge columns through intensity_of_row. */
     const bool grey = bpp == 1 || bpp == 2;
     const bool kernels = grey && width >= 3 && height >= 3;
     const int inner_from = e < 1 ? 1 : e, inner_to = e + w > width - 1 ? width - 1 : e + w;
-    grey_rows g = {frame, bpp, width, {NULL, NULL, NULL}, -2};
-    if (kernels)
-        for (int k = 0; k < 3; k++)
-            g.rows[k] = solvan_safe_malloc((size_t)width * sizeof(uint16_t));
+    grey_rows g = {.row = -2};
+    /* The maximum of every chunk of CHUNK columns of the rows the kernels see. */
+    const int chunks = kernels ? (inner_to - inner_from + CHUNK - 1) / CHUNK : 0;
+    uint16_t* chunk_max = NULL;
+    uint16_t* edges = NULL; /* filtered columns 0 and width - 1 of each row, without clipping */
+    if (kernels) {
+        grey_rows_init(&g, frame, bpp, width);
+        chunk_max = solvan_safe_malloc((size_t)h * (size_t)(chunks > 0 ? chunks : 1) * 2);
+        if (e == 0) edges = solvan_safe_malloc((size_t)h * 2 * sizeof *edges);
+    }
     uint32_t* row = solvan_safe_malloc((size_t)w * sizeof *row);
 
     uint64_t sum = 0;
     uint32_t maximum = 0;
-    for (int y = e; y < e + h; y++) {
-        if (kernels && y >= 1 && y <= height - 2) {
-            grey_rows_at(&g, y);
-            row_sum_max(g.rows[0], g.rows[1], g.rows[2], inner_from, inner_to, &sum, &maximum);
-            for (int x = e; x < inner_from; x++) { /* column 0 */
-                const uint32_t v = filtered(frame, bpp, x, y, width, height);
-                sum += v;
-                maximum = v > maximum ? v : maximum;
+    if (kernels) {
+        const band shape = {frame,  bpp,       width, height, e, inner_from, inner_to,
+                            chunks, chunk_max, edges, 0,      0, 0,          0};
+        first_pass(&shape, h, &sum, &maximum);
+    } else {
+        for (int y = e; y < e + h; y++) {
+            intensity_of_row(type, frame, bpp, width, height, y, e, w, row);
+            for (int x = 0; x < w; x++) {
+                sum += row[x];
+                maximum = row[x] > maximum ? row[x] : maximum;
             }
-            for (int x = inner_to; x < e + w; x++) { /* the last column */
-                const uint32_t v = filtered(frame, bpp, x, y, width, height);
-                sum += v;
-                maximum = v > maximum ? v : maximum;
-            }
-            continue;
-        }
-        intensity_of_row(type, frame, bpp, width, height, y, e, w, row);
-        for (int x = 0; x < w; x++) {
-            sum += row[x];
-            maximum = row[x] > maximum ? row[x] : maximum;
         }
     }
     const double threshold = 1.15 * (double)sum / ((double)w * (double)h);
@@ -315,8 +439,9 @@ int solvan_donuts_digest(solvan_raw_type type, const void* data, int width, int 
                  (double)maximum, e);
     if (maximum <= threshold) {
         free(row);
-        for (int k = 0; k < 3; k++)
-            free(g.rows[k]);
+        free(chunk_max);
+        free(edges);
+        grey_rows_free(&g);
         return SOLVAN_NO_STAR;
     }
 
@@ -333,16 +458,20 @@ int solvan_donuts_digest(solvan_raw_type type, const void* data, int width, int 
     for (int y = 0; y < h; y++) {
         uint64_t row_sum = 0;
         uint32_t row_count = 0;
-        if (kernels && y + e >= 1 && y + e <= height - 2) {
-            grey_rows_at(&g, y + e);
-            const int from = inner_from - e, to = inner_to - e; /* region columns */
-            row_profile(g.rows[0], g.rows[1], g.rows[2], inner_from, inner_to, floor_t,
-                        column_part + from, column_count + from, &row_sum, &row_count);
-            /* Column 0 and the last column, when the region reaches them. */
-            for (int x = 0; x < w; x++) {
-                if (x == from) x = to;
-                if (x >= w) break;
-                const uint32_t v = filtered(frame, bpp, x + e, y + e, width, height);
+        if (kernels) {
+            /* Only chunks that rose above the threshold in the first pass are read again. */
+            const uint16_t* tops = chunk_max + (size_t)y * (size_t)chunks;
+            for (int j = 0; j < chunks; j++) {
+                if (tops[j] <= floor_t) continue;
+                grey_rows_at(&g, clamp_int(y + e, 1, height - 2));
+                const int cfrom = inner_from + j * CHUNK;
+                const int cto = inner_to - cfrom < CHUNK ? inner_to : cfrom + CHUNK;
+                row_profile(g.up, g.mid, g.down, cfrom, cto, floor_t, column_part + (cfrom - e),
+                            column_count + (cfrom - e), &row_sum, &row_count);
+            }
+            for (int side = 0; e == 0 && side < 2; side++) { /* column 0, the last column */
+                const uint32_t v = edges[2 * y + side];
+                const int x = side == 0 ? 0 : w - 1;
                 const uint32_t above = v > floor_t;
                 const uint32_t excess = above ? v - floor_t : 0;
                 column_part[x] += excess;
@@ -375,8 +504,9 @@ int solvan_donuts_digest(solvan_raw_type type, const void* data, int width, int 
     free(column_part);
     free(column_sum);
     free(row);
-    for (int k = 0; k < 3; k++)
-        free(g.rows[k]);
+    free(chunk_max);
+    free(edges);
+    grey_rows_free(&g);
 
     if (bpp != 1 && bpp != 2) { /* colour frames: a three-point median against noise */
         double* work = solvan_safe_malloc((size_t)(w > h ? w : h) * sizeof *work);
@@ -461,9 +591,11 @@ double solvan_profile_snr(double* profile, int length) {
     return isfinite(snr) ? snr : isnan(snr) ? 0 : DBL_MAX;
 }
 
-/* The recursion of solvan_fft (n >= 2, a power of two). */
-static void fft(int n, size_t offset, size_t stride, const double* in, double* out,
-                double* scratch) {
+/* The recursion of solvan_fft (n >= 2, a power of two). `twiddles` holds cos and sin of
+** j 2 pi / top for j < top / 2, where top is the outermost n, or is missing (then each
+** butterfly takes its own sine and cosine). */
+static void fft(int n, size_t offset, size_t stride, const double* in, double* out, double* scratch,
+                const double* twiddles, int top) {
     if (n == 2) {
         const double* a = in + 2 * offset;
         const double* b = in + 2 * (offset + stride);
@@ -475,11 +607,19 @@ static void fft(int n, size_t offset, size_t stride, const double* in, double* o
         return;
     }
     const int h = n / 2;
-    fft(h, offset, 2 * stride, in, scratch, out);
-    fft(h, offset + stride, 2 * stride, in, scratch, out);
+    fft(h, offset, 2 * stride, in, scratch, out, twiddles, top);
+    fft(h, offset + stride, 2 * stride, in, scratch, out, twiddles, top);
+    const int step = top / n; /* angle k 2 pi / n is entry k step of the table */
     for (int k = 0; k < h; k++) {
-        const double a = k * 6.283185307179586 / n;
-        const double c = cos(a), s = sin(a);
+        double c, s;
+        if (twiddles) {
+            c = twiddles[2 * (size_t)k * step];
+            s = twiddles[2 * (size_t)k * step + 1];
+        } else {
+            const double a = k * 6.283185307179586 / n;
+            c = cos(a);
+            s = sin(a);
+        }
         const double* even = scratch + 2 * (offset + 2 * (size_t)k * stride);
         const double* odd = scratch + 2 * (offset + (2 * (size_t)k + 1) * stride);
         const double tre = c * odd[0] + s * odd[1], tim = c * odd[1] - s * odd[0];
@@ -495,5 +635,15 @@ void solvan_fft(int n, int offset, int stride, const double* input, double* outp
                 double* scratch) {
     if (n < 2 || (n & (n - 1)) != 0 || offset < 0 || stride < 1) return;
     if (input == NULL || output == NULL || scratch == NULL) return;
-    fft(n, (size_t)offset, (size_t)stride, input, output, scratch);
+    /* One table of n / 2 sines and cosines serves every level; without memory for it each
+    ** butterfly computes its own. */
+    double* twiddles = malloc((size_t)n * sizeof *twiddles);
+    if (twiddles)
+        for (int j = 0; j < n / 2; j++) {
+            const double a = j * 6.283185307179586 / n;
+            twiddles[2 * j] = cos(a);
+            twiddles[2 * j + 1] = sin(a);
+        }
+    fft(n, (size_t)offset, (size_t)stride, input, output, scratch, twiddles, n);
+    free(twiddles);
 }

@@ -123,7 +123,8 @@ double solvan_rms(const double* values, int count);
 ** smallest powers of two not below the region's size), fft_x and fft_y newly allocated arrays
 ** of width and height complex values that the digest owns until solvan_delete_digest, and snr.
 ** Returns SOLVAN_NO_STAR when nothing rises above the threshold, SOLVAN_FAILED for a missing
-** argument, a type that is none of the six, a negative clipping or one that leaves no region;
+** argument, a type that is none of the six, a negative clipping or one that leaves no region
+** (or a region side above 2^30);
 ** in both cases nothing is written. A digest that still holds arrays is overwritten without
 ** freeing them: delete it first. */
 int solvan_donuts_digest(solvan_raw_type type, const void* data, int width, int height,
