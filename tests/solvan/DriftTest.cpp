@@ -1,7 +1,6 @@
-// solvan_calculate_drift, solvan_correlate_fft, solvan_donuts_digest, solvan_profile_snr and
-// solvan_delete_digest: a real frame (a8280271.fits read through CFITSIO) cut at shifted places,
-// by whole and by fractional pixels, must give its shift back; plus the small cases.
-#include "DebugLines.h"
+// solvan_calculate_drift, solvan_correlate_fft and solvan_delete_digest: a real frame
+// (a8280271.fits read through CFITSIO) cut at shifted places, by whole and by fractional pixels,
+// must give its shift back through donuts digests and centroids; plus the small cases.
 #include "FitsFiles.h"
 #include "SyntheticFrame.h"
 #include "TestData.h"
@@ -206,104 +205,6 @@ TEST(Drift, DeletingACentroidDigestZeroesItsHeader) {
     EXPECT_EQ(d.height, 0);
     EXPECT_EQ(d.centroid_x, 1.25);
     EXPECT_EQ(solvan_delete_digest(nullptr), SOLVAN_FAILED);
-}
-
-TEST(DonutsDigest, ArgumentsLengthsAndTheDebugLine) {
-    RawFrame f(allRawLayouts()[0], 100, 60);
-    f.fill([](int x, int y) { return (x - 40) * (x - 40) + (y - 30) * (y - 30) < 9 ? 200u : 10u; });
-    solvan_digest d{};
-    EXPECT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, f.data(), 100, 60, 50, &d), SOLVAN_FAILED);
-    EXPECT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, f.data(), 100, 60, 30, &d), SOLVAN_FAILED);
-    EXPECT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, f.data(), 100, 60, -1, &d), SOLVAN_FAILED);
-    EXPECT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, nullptr, 100, 60, 0, &d), SOLVAN_FAILED);
-    EXPECT_EQ(d.algorithm, 0u);
-    {
-        DebugLines debug;
-        ASSERT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, f.data(), 100, 60, 0, &d), SOLVAN_OK);
-        ASSERT_EQ(debug.all().size(), 1u);
-        EXPECT_EQ(debug.all()[0].rfind("Donuts: threshold = ", 0), 0u);
-        EXPECT_NE(debug.all()[0].find(", max = 200.000, edge_clipping = 0px"), std::string::npos);
-    }
-    EXPECT_EQ(d.width, 128);  // w' = 100
-    EXPECT_EQ(d.height, 64);
-    solvan_delete_digest(&d);
-    ASSERT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, f.data(), 100, 60, 18, &d), SOLVAN_OK);
-    EXPECT_EQ(d.width, 64);   // w' = 64 exactly
-    EXPECT_EQ(d.height, 32);  // h' = 24
-    solvan_delete_digest(&d);
-
-    RawFrame uniform(allRawLayouts()[2], 30, 30);
-    uniform.fill([](int, int) { return 77u; });
-    d.snr = 5;
-    EXPECT_EQ(solvan_donuts_digest(SOLVAN_RAW_RGB24, uniform.data(), 30, 30, 0, &d),
-              SOLVAN_NO_STAR);
-    EXPECT_EQ(d.snr, 5);
-}
-
-TEST(DonutsDigest, ColourAndGreyFramesOfTheSameStarAgree) {
-    // The same star in each layout: the digests' drift against each other is 0.
-    for (const RawLayout& layout : allRawLayouts()) {
-        const RawFrame f = gaussianStar(layout, 90, 70, 41.3, 30.6, 2.0, levelsFor(layout));
-        const RawFrame g = gaussianStar(layout, 90, 70, 44.3, 28.6, 2.0, levelsFor(layout));
-        solvan_digest a{}, b{};
-        ASSERT_EQ(solvan_donuts_digest(layout.type, f.data(), 90, 70, 4, &a), SOLVAN_OK);
-        ASSERT_EQ(solvan_donuts_digest(layout.type, g.data(), 90, 70, 4, &b), SOLVAN_OK);
-        double dx, dy;
-        ASSERT_EQ(solvan_calculate_drift(&a, &b, &dx, &dy), SOLVAN_OK);
-        EXPECT_NEAR(dx, 3, 0.1) << layout.name;
-        EXPECT_NEAR(dy, -2, 0.1) << layout.name;
-        EXPECT_TRUE(std::isfinite(a.snr));
-        solvan_delete_digest(&a);
-        solvan_delete_digest(&b);
-    }
-}
-
-TEST(ProfileSnr, SignalOverNoiseAndTheHoles) {
-    // Flat: every flattened sample 0, no signal sample: 0.
-    std::vector<double> flat(2 * 40, 0);
-    for (int k = 0; k < 40; ++k)
-        flat[2 * k] = 17;
-    EXPECT_EQ(solvan_profile_snr(flat.data(), 40), 0);
-    for (int k = 0; k < 40; ++k)
-        EXPECT_EQ(flat[2 * k], 0) << k;
-
-    // A peak on an alternating floor of 0 and 1, computed by hand below.
-    std::vector<double> p(2 * 30, 0);
-    for (int k = 0; k < 30; ++k)
-        p[2 * k] = k % 2;
-    p[2 * 15] = 10;
-    // Floors are all 0; samples 6 ... 24 stay; mean and deviation of those 19 samples.
-    std::vector<double> kept;
-    for (int k = 6; k <= 24; ++k)
-        kept.push_back(k == 15 ? 10 : k % 2);
-    double mean = 0;
-    for (double v : kept)
-        mean += v / kept.size();
-    double var = 0;
-    for (double v : kept)
-        var += (v - mean) * (v - mean) / kept.size();
-    const double limit = mean + std::sqrt(var);
-    double sig = 0, noise = 0;
-    int ns = 0, nn = 0;
-    for (double v : kept)
-        (v > limit ? (sig += v * v, ns++) : (noise += v * v, nn++));
-    EXPECT_NEAR(solvan_profile_snr(p.data(), 30), (sig / ns) / (noise / nn), 1e-12);
-    EXPECT_EQ(p[2 * 5], 0);  // margins zeroed
-    EXPECT_EQ(p[2 * 25], 0);
-
-    // Short profiles: 0, zeroing kept inside the profile (the sanitizer watches the bounds).
-    for (int n = 1; n < 12; ++n) {
-        std::vector<double> s(2 * n, 3);
-        EXPECT_EQ(solvan_profile_snr(s.data(), n), 0) << n;
-        for (int k = 0; k < n; ++k)
-            EXPECT_EQ(s[2 * k], 0);
-    }
-    // No noise power at all: a number, not infinity.
-    std::vector<double> clean(2 * 30, 0);
-    clean[2 * 15] = 10;
-    const double snr = solvan_profile_snr(clean.data(), 30);
-    EXPECT_TRUE(std::isfinite(snr));
-    EXPECT_GT(snr, 1e300);
 }
 
 }  // namespace

@@ -100,6 +100,7 @@ inline std::vector<solvan_star> literalFindStars(solvan_raw_type type, const voi
         s.oversaturated = best == full;
         stars.push_back(s);
     }
-    std::qsort(stars.data(), stars.size(), sizeof(solvan_star), solvan_compare_star_luminance);
+    if (!stars.empty())
+        std::qsort(stars.data(), stars.size(), sizeof(solvan_star), solvan_compare_star_luminance);
     return stars;
 }
