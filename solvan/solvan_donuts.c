@@ -92,7 +92,9 @@ static void intensity_of_row(solvan_raw_type type, const uint8_t* frame, int bpp
 /* ---- Grey rows inside the frame: rows y - 1, y, y + 1 as 16-bit arrays by column. */
 
 /* Row kernels compiled also for AVX2 where the toolchain picks a clone at load time. */
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__gnu_linux__)
+/* ThreadSanitizer's runtime is not up yet when the clone resolvers run: no clones there. */
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__gnu_linux__) && \
+    !defined(__SANITIZE_THREAD__)
 #define ROW_KERNEL __attribute__((target_clones("avx2", "default"))) static
 #else
 #define ROW_KERNEL static
@@ -399,7 +401,7 @@ int solvan_donuts_digest(solvan_raw_type type, const void* data, int width, int 
     if (bpp == 0 || data == NULL || digest == NULL || e < 0) return SOLVAN_FAILED;
     if (2 * (int64_t)e >= width || 2 * (int64_t)e >= height) return SOLVAN_FAILED;
     const uint8_t* frame = data;
-    const int w = width - 2 * e, h = height - 2 * e; /* the inner region */
+    const int w = width - 2 * e, h = height - 2 * e;          /* the inner region */
     if (w > (1 << 30) || h > (1 << 30)) return SOLVAN_FAILED; /* no int transform length */
 
     /* Grey rows away from the frame's edge go through the row kernels; colour rows, edge rows
