@@ -222,7 +222,7 @@ int solvan_compare_star_luminance(const void* a, const void* b) {
     return la > lb ? -1 : la < lb ? 1 : 0;
 }
 
-/* Records nothing and returns 0 stars; frees what the finder holds. */
+/* Frees what the finder holds. */
 static void release(finder* f) {
     free(f->cleared);
     free(f->block_value);

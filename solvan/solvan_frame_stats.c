@@ -62,7 +62,8 @@ static void saturation_test(const uint8_t* p, size_t n, size_t first, size_t ste
         /* Most chunks hold no sample at the level: skip them on their maximum. */
         uint32_t top = 0;
         if (bits == 8)
-            for (size_t k = start; k < end; k++) top = p[k * step] > top ? p[k * step] : top;
+            for (size_t k = start; k < end; k++)
+                top = p[k * step] > top ? p[k * step] : top;
         else
             for (size_t k = start; k < end; k++) {
                 const uint32_t v = read16(p + k * step);
@@ -129,8 +130,7 @@ __attribute__((target("avx2"))) static size_t moments_16_avx2(const uint8_t* p, 
     __m256i vsum = zero, vsquares = zero, vtop = bias;
     size_t k = 0;
     for (; k + 16 <= n; k += 16) {
-        const __m256i d =
-            _mm256_xor_si256(_mm256_loadu_si256((const __m256i*)(p + 2 * k)), bias);
+        const __m256i d = _mm256_xor_si256(_mm256_loadu_si256((const __m256i*)(p + 2 * k)), bias);
         vsum = _mm256_add_epi32(vsum, _mm256_madd_epi16(d, ones));
         const __m256i sq = _mm256_madd_epi16(d, d);
         vsquares = _mm256_add_epi64(vsquares, _mm256_unpacklo_epi32(sq, zero));
@@ -139,13 +139,15 @@ __attribute__((target("avx2"))) static size_t moments_16_avx2(const uint8_t* p, 
     }
     int32_t lanes[8];
     _mm256_storeu_si256((__m256i*)lanes, vsum);
-    for (int i = 0; i < 8; i++) *s1 += lanes[i];
+    for (int i = 0; i < 8; i++)
+        *s1 += lanes[i];
     uint64_t wide[4];
     _mm256_storeu_si256((__m256i*)wide, vsquares);
     *s2 += wide[0] + wide[1] + wide[2] + wide[3];
     int16_t tops[16];
     _mm256_storeu_si256((__m256i*)tops, vtop);
-    for (int i = 0; i < 16; i++) *top = tops[i] > *top ? tops[i] : *top;
+    for (int i = 0; i < 16; i++)
+        *top = tops[i] > *top ? tops[i] : *top;
     return k;
 }
 
@@ -192,7 +194,8 @@ static uint32_t moments_16(const uint8_t* p, size_t n, int64_t* s1, uint64_t* s2
     squares += wide[0] + wide[1];
     int16_t tops[8];
     _mm_storeu_si128((__m128i*)tops, vtop);
-    for (int i = 0; i < 8; i++) top = tops[i] > top ? tops[i] : top;
+    for (int i = 0; i < 8; i++)
+        top = tops[i] > top ? tops[i] : top;
 #endif
     for (; k < n; k++) {
         const int32_t d = (int32_t)read16(p + 2 * k) - 32768;
@@ -210,7 +213,7 @@ static double stddev_16(const uint8_t* data, size_t count, bool* saturated) {
     if (data == NULL || count < 1) return 0;
     if (saturated) *saturated = false;
     const int32_t shift = (int32_t)read16(data);
-    int64_t d1 = 0;  /* sums about 32768: exact, the squares modulo 2^64 */
+    int64_t d1 = 0; /* sums about 32768: exact, the squares modulo 2^64 */
     uint64_t d2 = 0;
     size_t first_hit = SIZE_MAX;
     for (size_t start = 0; start < count; start += BLOCK) {
