@@ -11,6 +11,7 @@
 // picture (only y is flipped); its PSF measurement centres pixel i on i, hence the half-pixel
 // shift in psfAt.
 #include "Image.h"
+#include "RawFrame.h"
 
 #include "solvan_raw_utils.h"
 
@@ -21,9 +22,6 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
-
-// The raw frame type of a bitmap of `bitsPerPixel`, or 0 for a width the library cannot read.
 solvan_raw_type rawTypeFor(int64_t bitsPerPixel, int64_t bitmapFormat) {
     switch (bitsPerPixel) {
         case 8:
@@ -41,16 +39,6 @@ solvan_raw_type rawTypeFor(int64_t bitsPerPixel, int64_t bitmapFormat) {
     }
 }
 
-// An Image's bitmap seen as a packed raw frame.
-struct RawFrameView {
-    solvan_raw_type type;  // pixel layout
-    const uint8_t* data;   // first pixel of the top row
-    int width;             // pixels across
-    int height;            // pixels down
-};
-
-// The bitmap as a raw frame the library can read in place, or nothing when there is no
-// bitmap, its pixel width has no raw type, or its rows are not packed one after the other.
 std::optional<RawFrameView> rawFrameOf(const Image& image) {
     const auto& rep = image.originalImageRep;
     if (!rep || !rep->bitmapData() || rep->isPlanar) return std::nullopt;
@@ -62,6 +50,8 @@ std::optional<RawFrameView> rawFrameOf(const Image& image) {
     if (rep->bytesPerRow != image.width * image.bitsPerPixel / 8) return std::nullopt;
     return RawFrameView{type, rep->bitmapData(), int(image.width), int(image.height)};
 }
+
+namespace {
 
 uint16_t word(const uint8_t* p) {
     uint16_t w;

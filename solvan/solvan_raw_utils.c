@@ -11,66 +11,14 @@
 */
 #include "solvan_raw_utils.h"
 
+#include "solvan_raw_pixels.h"
+
 #include <limits.h>
 #include <math.h>
 #include <stdlib.h>
 
 /* The digest is a 40-byte record on 64-bit hosts. */
 _Static_assert(sizeof(void*) != 8 || sizeof(solvan_digest) == 40, "solvan_digest is 40 bytes");
-
-/* Returns the bytes per pixel of a raw type, or 0 for a code that is none of the six. */
-static int bytes_per_pixel(solvan_raw_type type) {
-    switch (type) {
-        case SOLVAN_RAW_MONO8:
-            return 1;
-        case SOLVAN_RAW_MONO16:
-            return 2;
-        case SOLVAN_RAW_RGB24:
-            return 3;
-        case SOLVAN_RAW_RGBA32:
-        case SOLVAN_RAW_ARGB32:
-            return 4;
-        case SOLVAN_RAW_RGB48:
-            return 6;
-        default:
-            return 0;
-    }
-}
-
-/* Returns the little-endian 16-bit sample at p. */
-static inline uint32_t read16(const uint8_t* p) {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8;
-}
-
-/* Returns the address of pixel (x, y). */
-static inline const uint8_t* pixel_at(const uint8_t* frame, int bpp, int width, int x, int y) {
-    return frame + ((size_t)y * (size_t)width + (size_t)x) * (size_t)bpp;
-}
-
-/* Returns the grey sample, or the sum of the three colour samples, of the pixel at p. */
-static inline uint32_t channel_sum(solvan_raw_type type, const uint8_t* p) {
-    switch (type) {
-        case SOLVAN_RAW_MONO8:
-            return p[0];
-        case SOLVAN_RAW_MONO16:
-            return read16(p);
-        case SOLVAN_RAW_RGB24:
-        case SOLVAN_RAW_RGBA32:
-            return (uint32_t)p[0] + p[1] + p[2];
-        case SOLVAN_RAW_ARGB32:
-            return (uint32_t)p[1] + p[2] + p[3];
-        case SOLVAN_RAW_RGB48:
-            return read16(p) + read16(p + 2) + read16(p + 4);
-        default:
-            return 0;
-    }
-}
-
-/* Returns the grey sample, or the integer mean of the three colour samples, of the pixel at p. */
-static inline uint32_t channel_mean(solvan_raw_type type, const uint8_t* p) {
-    if (type == SOLVAN_RAW_MONO8 || type == SOLVAN_RAW_MONO16) return channel_sum(type, p);
-    return channel_sum(type, p) / 3;
-}
 
 /* Rounds a start position to the window centre (halves away from zero) and checks that the
 ** window of half-size `radius` lies wholly inside the frame. Returns false for a position

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Image.h"
+#include "RawFrame.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -14,6 +15,8 @@
 int runInfo(const QStringList& args);
 int runRender(const QStringList& args);
 int runProbe(const QStringList& args);
+int runStars(const QStringList& args);
+int runDrift(const QStringList& args);
 
 // Loads a file as the viewer does (format from the extension); nullptr when unreadable.
 ImagePtr loadImageFile(const QString& path, QString* error);
@@ -22,6 +25,14 @@ QJsonObject describeImage(Image& image);
 // A pattern given by name (raw, rggb, gbrg, grbg, bggr) or by its numeric code; nothing when
 // the text is neither.
 std::optional<int64_t> parsePattern(const QString& text);
+// Loads a file and sees its picture as a raw frame of the support library as the star probe
+// does; nothing (with a message on standard error) when either fails. `image` keeps the pixels.
+std::optional<RawFrameView> loadRawFrame(const QString& path, ImagePtr& image);
+// The four characters of a raw type code, e.g. "RAW2".
+QString rawTypeName(solvan_raw_type type);
+// Reads the integer after the option at args[i] (advancing i) into *value, when it is one and
+// at least `least`; false otherwise.
+bool optionValue(const QStringList& args, qsizetype& i, int least, int* value);
 // Writes text to standard output / standard error.
 void printOut(const QString& text);
 void printErr(const QString& text);

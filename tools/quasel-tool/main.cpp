@@ -9,7 +9,9 @@ static void usage() {
         "usage: quasel-tool info FILE [--json] [--pattern CODE]\n"
         "       quasel-tool render FILE OUT [--pattern raw|rggb|gbrg|grbg|bggr] [--awb]\n"
         "                          [--black N --white N] [--no-highlight] [--extension N]\n"
-        "       quasel-tool probe FILE X Y [--json]\n");
+        "       quasel-tool probe FILE X Y [--json]\n"
+        "       quasel-tool stars FILE [--max N] [--radius R] [--json]\n"
+        "       quasel-tool drift REF NEW [--donuts [--clip E]] [--json]\n");
 }
 
 int main(int argc, char** argv) {
@@ -28,6 +30,8 @@ int main(int argc, char** argv) {
     if (command == "info") return runInfo(args);
     if (command == "render") return runRender(args);
     if (command == "probe") return runProbe(args);
+    if (command == "stars") return runStars(args);
+    if (command == "drift") return runDrift(args);
     usage();
     return 2;
 }

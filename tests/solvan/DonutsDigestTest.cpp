@@ -1,0 +1,221 @@
+// solvan_donuts_digest and solvan_profile_snr: the digest against a direct computation of its
+// definition (every pixel through solvan_filter_hot_pixel_*, profiles in doubles), on frames
+// large enough for the banded first pass and with hot pixels and edges; the arguments, the
+// transform lengths, the debug line, colour frames; the SNR's definition and its holes.
+#include "DebugLines.h"
+#include "SyntheticFrame.h"
+#include "solvan_raw_utils.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+// The digest as its definition reads, for grey frames: every pixel of the region filtered on
+// its own, weights above 1.15 times the mean summed into double profiles, flattened by the
+// SNR routine, transformed. Returns the x and y spectra and the snr.
+struct Reference {
+    int result = 0;
+    std::vector<double> fftX, fftY;
+    double snr = 0;
+};
+
+Reference referenceDigest(const RawFrame& f, int e) {
+    const int w = f.width - 2 * e, h = f.height - 2 * e;
+    auto value = [&](int x, int y) -> double {
+        if (f.layout.type == SOLVAN_RAW_MONO8)
+            return solvan_filter_hot_pixel_8(f.bytes.data(), x, y, f.width, f.height);
+        return solvan_filter_hot_pixel_16(reinterpret_cast<const uint16_t*>(f.bytes.data()), x, y,
+                                          f.width, f.height);
+    };
+    double sum = 0, top = 0;
+    for (int y = e; y < e + h; ++y)
+        for (int x = e; x < e + w; ++x)
+            sum += value(x, y), top = std::max(top, value(x, y));
+    const double t = 1.15 * sum / (double(w) * h);
+    Reference r;
+    if (top <= t) return r.result = SOLVAN_NO_STAR, r;
+    int nx = 1, ny = 1;
+    while (nx < w)
+        nx *= 2;
+    while (ny < h)
+        ny *= 2;
+    std::vector<double> px(2 * nx), py(2 * ny);
+    for (int y = e; y < e + h; ++y)
+        for (int x = e; x < e + w; ++x) {
+            const double weight = std::max(value(x, y) - t, 0.0);
+            px[2 * (x - e)] += weight;
+            py[2 * (y - e)] += weight;
+        }
+    r.snr = (solvan_profile_snr(px.data(), w) + solvan_profile_snr(py.data(), h)) / 2;
+    r.fftX.resize(2 * nx), r.fftY.resize(2 * ny);
+    std::vector<double> scratch(2 * std::max(nx, ny));
+    solvan_fft(nx, 0, 1, px.data(), r.fftX.data(), scratch.data());
+    solvan_fft(ny, 0, 1, py.data(), r.fftY.data(), scratch.data());
+    return r;
+}
+
+void expectSpectrum(const double* got, const std::vector<double>& expected, const char* axis) {
+    double largest = 0;
+    for (double v : expected)
+        largest = std::max(largest, std::fabs(v));
+    for (size_t k = 0; k < expected.size(); ++k)
+        ASSERT_NEAR(got[k], expected[k], 1e-9 * largest) << axis << " " << k;
+}
+
+TEST(DonutsDigest, MatchesItsDefinitionOnGreyFrames) {
+    std::mt19937 random(5);
+    struct Case {
+        int layout, width, height, clipping;
+    };
+    // 1100 rows give the first pass four bands; clipping 0 takes the edge rows and columns.
+    for (const Case c : {Case{1, 300, 1100, 0}, Case{1, 300, 1100, 7}, Case{0, 257, 130, 0},
+                         Case{0, 200, 900, 3}, Case{1, 3, 40, 0}, Case{1, 131, 3, 1}}) {
+        const RawLayout& layout = allRawLayouts()[c.layout];
+        const uint32_t top = layout.sixteenBit ? 65535 : 255;
+        RawFrame f(layout, c.width, c.height);
+        std::vector<std::array<double, 3>> stars;
+        for (int s = 0; s < 12; ++s)
+            stars.push_back({double(random() % c.width), double(random() % c.height),
+                             1 + double(random() % 3)});
+        f.fill([&](int x, int y) {
+            double v = top * 0.05 + double(random() % (top / 25 + 1));
+            for (const auto& [sx, sy, sigma] : stars)
+                v += top * 0.6 *
+                     std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / (2 * sigma * sigma));
+            if (random() % 500 == 0) v = top;  // hot pixels, also on the edges
+            return uint32_t(std::min<double>(v, top));
+        });
+        const Reference expected = referenceDigest(f, c.clipping);
+        solvan_digest d{};
+        ASSERT_EQ(solvan_donuts_digest(layout.type, f.data(), c.width, c.height, c.clipping, &d),
+                  expected.result);
+        if (expected.result != SOLVAN_OK) continue;
+        ASSERT_EQ(size_t(2 * d.width), expected.fftX.size());
+        ASSERT_EQ(size_t(2 * d.height), expected.fftY.size());
+        expectSpectrum(d.fft_x, expected.fftX, "x");
+        expectSpectrum(d.fft_y, expected.fftY, "y");
+        EXPECT_NEAR(d.snr, expected.snr, 1e-9 * std::max(1.0, expected.snr));
+        solvan_delete_digest(&d);
+    }
+}
+
+TEST(DonutsDigest, OddAddressesReadLikeAlignedOnes) {
+    // A 16-bit frame one byte into its buffer is read through copies, not in place.
+    const RawFrame f = gaussianStar(allRawLayouts()[1], 120, 80, 50.3, 40.6, 2, {1000, 30000});
+    std::vector<uint8_t> shifted(f.bytes.size() + 1);
+    std::copy(f.bytes.begin(), f.bytes.end(), shifted.begin() + 1);
+    solvan_digest a{}, b{};
+    ASSERT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO16, f.data(), 120, 80, 0, &a), SOLVAN_OK);
+    ASSERT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO16, shifted.data() + 1, 120, 80, 0, &b),
+              SOLVAN_OK);
+    for (int k = 0; k < 2 * a.width; ++k)
+        EXPECT_EQ(a.fft_x[k], b.fft_x[k]);
+    EXPECT_EQ(a.snr, b.snr);
+    solvan_delete_digest(&a);
+    solvan_delete_digest(&b);
+}
+
+TEST(DonutsDigest, ArgumentsLengthsAndTheDebugLine) {
+    RawFrame f(allRawLayouts()[0], 100, 60);
+    f.fill([](int x, int y) { return (x - 40) * (x - 40) + (y - 30) * (y - 30) < 9 ? 200u : 10u; });
+    solvan_digest d{};
+    EXPECT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, f.data(), 100, 60, 50, &d), SOLVAN_FAILED);
+    EXPECT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, f.data(), 100, 60, 30, &d), SOLVAN_FAILED);
+    EXPECT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, f.data(), 100, 60, -1, &d), SOLVAN_FAILED);
+    EXPECT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, nullptr, 100, 60, 0, &d), SOLVAN_FAILED);
+    EXPECT_EQ(d.algorithm, 0u);
+    {
+        DebugLines debug;
+        ASSERT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, f.data(), 100, 60, 0, &d), SOLVAN_OK);
+        ASSERT_EQ(debug.all().size(), 1u);
+        EXPECT_EQ(debug.all()[0].rfind("Donuts: threshold = ", 0), 0u);
+        EXPECT_NE(debug.all()[0].find(", max = 200.000, edge_clipping = 0px"), std::string::npos);
+    }
+    EXPECT_EQ(d.width, 128);  // w' = 100
+    EXPECT_EQ(d.height, 64);
+    solvan_delete_digest(&d);
+    ASSERT_EQ(solvan_donuts_digest(SOLVAN_RAW_MONO8, f.data(), 100, 60, 18, &d), SOLVAN_OK);
+    EXPECT_EQ(d.width, 64);   // w' = 64 exactly
+    EXPECT_EQ(d.height, 32);  // h' = 24
+    solvan_delete_digest(&d);
+
+    RawFrame uniform(allRawLayouts()[2], 30, 30);
+    uniform.fill([](int, int) { return 77u; });
+    d.snr = 5;
+    EXPECT_EQ(solvan_donuts_digest(SOLVAN_RAW_RGB24, uniform.data(), 30, 30, 0, &d),
+              SOLVAN_NO_STAR);
+    EXPECT_EQ(d.snr, 5);
+}
+
+TEST(DonutsDigest, ColourAndGreyFramesOfTheSameStarAgree) {
+    // The same star in each layout: the digests' drift against each other is 0.
+    for (const RawLayout& layout : allRawLayouts()) {
+        const RawFrame f = gaussianStar(layout, 90, 70, 41.3, 30.6, 2.0, levelsFor(layout));
+        const RawFrame g = gaussianStar(layout, 90, 70, 44.3, 28.6, 2.0, levelsFor(layout));
+        solvan_digest a{}, b{};
+        ASSERT_EQ(solvan_donuts_digest(layout.type, f.data(), 90, 70, 4, &a), SOLVAN_OK);
+        ASSERT_EQ(solvan_donuts_digest(layout.type, g.data(), 90, 70, 4, &b), SOLVAN_OK);
+        double dx, dy;
+        ASSERT_EQ(solvan_calculate_drift(&a, &b, &dx, &dy), SOLVAN_OK);
+        EXPECT_NEAR(dx, 3, 0.1) << layout.name;
+        EXPECT_NEAR(dy, -2, 0.1) << layout.name;
+        EXPECT_TRUE(std::isfinite(a.snr));
+        solvan_delete_digest(&a);
+        solvan_delete_digest(&b);
+    }
+}
+
+TEST(ProfileSnr, SignalOverNoiseAndTheHoles) {
+    // Flat: every flattened sample 0, no signal sample: 0.
+    std::vector<double> flat(2 * 40, 0);
+    for (int k = 0; k < 40; ++k)
+        flat[2 * k] = 17;
+    EXPECT_EQ(solvan_profile_snr(flat.data(), 40), 0);
+    for (int k = 0; k < 40; ++k)
+        EXPECT_EQ(flat[2 * k], 0) << k;
+
+    // A peak on an alternating floor of 0 and 1, computed by hand below.
+    std::vector<double> p(2 * 30, 0);
+    for (int k = 0; k < 30; ++k)
+        p[2 * k] = k % 2;
+    p[2 * 15] = 10;
+    // Floors are all 0; samples 6 ... 24 stay; mean and deviation of those 19 samples.
+    std::vector<double> kept;
+    for (int k = 6; k <= 24; ++k)
+        kept.push_back(k == 15 ? 10 : k % 2);
+    double mean = 0;
+    for (double v : kept)
+        mean += v / kept.size();
+    double var = 0;
+    for (double v : kept)
+        var += (v - mean) * (v - mean) / kept.size();
+    const double limit = mean + std::sqrt(var);
+    double sig = 0, noise = 0;
+    int ns = 0, nn = 0;
+    for (double v : kept)
+        (v > limit ? (sig += v * v, ns++) : (noise += v * v, nn++));
+    EXPECT_NEAR(solvan_profile_snr(p.data(), 30), (sig / ns) / (noise / nn), 1e-12);
+    EXPECT_EQ(p[2 * 5], 0);  // margins zeroed
+    EXPECT_EQ(p[2 * 25], 0);
+
+    // Short profiles: 0, zeroing kept inside the profile (the sanitizer watches the bounds).
+    for (int n = 1; n < 12; ++n) {
+        std::vector<double> s(2 * n, 3);
+        EXPECT_EQ(solvan_profile_snr(s.data(), n), 0) << n;
+        for (int k = 0; k < n; ++k)
+            EXPECT_EQ(s[2 * k], 0);
+    }
+    // No noise power at all: a number, not infinity.
+    std::vector<double> clean(2 * 30, 0);
+    clean[2 * 15] = 10;
+    const double snr = solvan_profile_snr(clean.data(), 30);
+    EXPECT_TRUE(std::isfinite(snr));
+    EXPECT_GT(snr, 1e300);
+}
+
+}  // namespace
