@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick
   python3 libcfitsio-bin
+  ocl-icd-opencl-dev opencl-headers pocl-opencl-icd
 )
 
 missing=()
