@@ -3,6 +3,7 @@
 // files, white-balance coefficients far from 1, and many threads rendering at once.
 #include "Image.h"
 #include "MetalDevice.h"
+#include "ReferenceRender.h"
 #include "Settings.h"
 #include "SyntheticImage.h"
 #include "TestData.h"
@@ -263,61 +264,74 @@ TEST(SampleFilesTest, EveryRenderingImageMatches) {
     expectSameOnBothPaths(jobs);
 }
 
-// Threads rendering different images at once, each several times, against the CPU bytes.
+// Threads rendering different images at once, each several times. Each image gets its
+// pattern and histogram first; the threads then change only the points, as the stretch
+// sliders do, so that they run the GPU pass alone. The expected bytes come from the plain
+// one-thread reference loop, which the CPU path equals (RenderTest).
 TEST(ThreadsTest, ManyImagesRenderAtOnce) {
     constexpr int threads = 8;
-    struct Job {
-        int layout;
-        int64_t w, h;
-        std::vector<uint8_t> pixels;
-        std::vector<std::vector<uint8_t>> cpu;
+    const std::pair<int64_t, int64_t> points[] = {{100, 200}, {0, 255}, {3000, 60000}};
+    struct Frame {
+        ImagePtr image;
+        std::vector<std::vector<uint8_t>> expected;  // per pair of points
     };
-    const std::vector<Settings> sequence = {
-        {DebayerRGGB, true, true, 100, 200}, {DebayerRaw, false, true, 0, 255}, {17, false, true}};
-    std::vector<Job> jobs;
-    choosePath(false);
-    for (int i = 0; i < threads; ++i) {
-        const int layout = std::array{8, 16, 24, 32, 33, 48}[i % 6];
-        const int64_t bpp = layout == 33 ? 32 : layout, w = 97 + 31 * i, h = 61 + 17 * i;
-        Job job{layout, w, h, randomPixels(bpp, w, h, uint32_t(i)), {}};
-        ImagePtr image = syntheticFrame(layout, w, h, job.pixels);
-        for (const Settings& s : sequence)
-            job.cpu.push_back(render(*image, s));
-        jobs.push_back(std::move(job));
-    }
+    // The frames of thread i, on the path chosen before.
+    auto makeFrames = [](std::vector<Frame>& frames) {
+        for (int i = 0; i < threads; ++i) {
+            const int layout = std::array{8, 16, 24, 32, 33, 48}[i % 6];
+            const int64_t bpp = layout == 33 ? 32 : layout, w = 97 + 31 * i, h = 61 + 17 * i;
+            ImagePtr image = syntheticFrame(layout, w, h, randomPixels(bpp, w, h, uint32_t(i)));
+            image->_debayer = std::array<int64_t, 4>{DebayerRGGB, 17, DebayerRaw, 2}[i % 4];
+            image->_awb = i % 3 != 0;
+            image->histogram();
+            frames.push_back({image, {}});
+        }
+    };
+    auto renderAt = [](Image& image, std::pair<int64_t, int64_t> p) {
+        image._blackPoint = p.first;
+        image._whitePoint = p.second;
+        image.cached = QImage();
+        const QImage picture = image.renderedImage();
+        std::vector<uint8_t> out;
+        for (int y = 0; y < picture.height(); ++y)
+            out.insert(out.end(), picture.constScanLine(y),
+                       picture.constScanLine(y) + 3 * picture.width());
+        return out;
+    };
     choosePath(true);
+    std::vector<Frame> frames;
+    makeFrames(frames);
+    for (Frame& f : frames) {
+        const Image& im = *f.image;
+        const auto& rep = *im.originalImageRep;
+        reference::Source source{rep.bitmapData(), im.bitsPerPixel, im.width, im.height,
+                                 rep.bitmapFormat};
+        reference::Settings k;
+        k.debayer = im._debayer;
+        std::tie(k.redCoef, k.blueCoef) =
+            reference::whiteBalance(im.total4.data(), im._debayer, im._awb);
+        for (auto [black, white] : points) {
+            k.black = black, k.white = white;
+            f.expected.push_back(reference::render(source, k));
+        }
+    }
     std::vector<int> mismatches(threads, 0), onGPU(threads, 0);
     std::vector<std::thread> running;
     for (int i = 0; i < threads; ++i)
         running.emplace_back([&, i] {
-            const Job& job = jobs[size_t(i)];
-            ImagePtr image = syntheticFrame(job.layout, job.w, job.h, job.pixels);
+            Image& image = *frames[size_t(i)].image;
             for (int round = 0; round < 3; ++round)
-                for (size_t k = 0; k < sequence.size(); ++k) {
-                    // Settings go straight into the image: the highlight default is shared.
-                    Image& im = *image;
-                    im._debayer = sequence[k].code;
-                    im._awb = sequence[k].awb;
-                    im.cached = QImage();
-                    im.cachedHistogram = QImage();
-                    im.histogram();
-                    const bool automatic = sequence[k].black == -1;
-                    im._blackPoint = automatic ? im.autoBlackPoint : sequence[k].black;
-                    im._whitePoint = automatic ? im.autoWhitePoint : sequence[k].white;
-                    const QImage picture = im.renderedImage();
-                    std::vector<uint8_t> out;
-                    for (int y = 0; y < picture.height(); ++y)
-                        out.insert(out.end(), picture.constScanLine(y),
-                                   picture.constScanLine(y) + 3 * picture.width());
-                    mismatches[size_t(i)] += out != job.cpu[k];
-                    onGPU[size_t(i)] += im.stretchedOnGPU;
+                for (size_t k = 0; k < std::size(points); ++k) {
+                    mismatches[size_t(i)] +=
+                        renderAt(image, points[k]) != frames[size_t(i)].expected[k];
+                    onGPU[size_t(i)] += image.stretchedOnGPU;
                 }
         });
     for (auto& t : running)
         t.join();
     for (int i = 0; i < threads; ++i) {
         EXPECT_EQ(mismatches[size_t(i)], 0) << "thread " << i;
-        EXPECT_EQ(onGPU[size_t(i)], 3 * int(sequence.size())) << "thread " << i;
+        EXPECT_EQ(onGPU[size_t(i)], 3 * int(std::size(points))) << "thread " << i;
     }
 }
 
