@@ -5,7 +5,7 @@
 // exactly the bytes of the CPU path. Per image, two buffers are made at its first GPU render
 // and kept for its life: `metalBitmapData`, a copy of the source pixels (never refreshed: the
 // bitmap does not change), and `metalCachedBitmapData`, the 8-bit output. Each pass sets the
-// argument table, runs the grid width x height on a queue of its own and reads the output
+// argument table, runs one work item per pixel on a queue of its own and reads the output
 // back into the caller's memory, waiting for it: the pass is synchronous.
 //
 // The pipeline (the kernel object made from the program) is process-wide and made under a

@@ -48,23 +48,29 @@ std::string describe(const Settings& s) {
            std::to_string(s.white);
 }
 
+// A fresh render at the image's points, as packed bytes.
+std::vector<uint8_t> renderBytes(Image& image) {
+    image.cached = QImage();
+    const QImage picture = image.renderedImage();
+    std::vector<uint8_t> out;
+    for (int y = 0; y < picture.height(); ++y)
+        out.insert(out.end(), picture.constScanLine(y),
+                   picture.constScanLine(y) + 3 * picture.width());
+    return out;
+}
+
 // Renders as the viewer does (pattern in, histogram, points, render) and returns the bytes.
 std::vector<uint8_t> render(Image& image, const Settings& s) {
     userDefaults().setVolatileObject("highlightOverexposure", s.highlight);
     image._debayer = s.code;
     image._awb = s.awb;
-    image.cached = QImage();
     image.cachedHistogram = QImage();
     image.histogram();
     const bool automatic = s.black == -1 && s.white == -1;
     image._blackPoint = automatic ? image.autoBlackPoint : s.black;
     image._whitePoint = automatic ? image.autoWhitePoint : s.white;
-    const QImage picture = image.renderedImage();
+    auto out = renderBytes(image);
     userDefaults().setVolatileObject("highlightOverexposure", QVariant());
-    std::vector<uint8_t> out;
-    for (int y = 0; y < picture.height(); ++y)
-        out.insert(out.end(), picture.constScanLine(y),
-                   picture.constScanLine(y) + 3 * picture.width());
     return out;
 }
 
@@ -206,11 +212,8 @@ TEST(WhiteBalanceTest, EveryValueWithExtremeCoefficients) {
                 for (auto [black, white] : points) {
                     image->_blackPoint = black;
                     image->_whitePoint = white;
-                    image->cached = QImage();
-                    const QImage picture = image->renderedImage();
+                    outs[gpu].push_back(renderBytes(*image));
                     EXPECT_EQ(image->stretchedOnGPU, gpu);
-                    outs[gpu].emplace_back(picture.constBits(),
-                                           picture.constBits() + picture.sizeInBytes());
                 }
             }
             for (size_t i = 0; i < outs[0].size(); ++i) {
@@ -287,17 +290,6 @@ TEST(ThreadsTest, ManyImagesRenderAtOnce) {
             frames.push_back({image, {}});
         }
     };
-    auto renderAt = [](Image& image, std::pair<int64_t, int64_t> p) {
-        image._blackPoint = p.first;
-        image._whitePoint = p.second;
-        image.cached = QImage();
-        const QImage picture = image.renderedImage();
-        std::vector<uint8_t> out;
-        for (int y = 0; y < picture.height(); ++y)
-            out.insert(out.end(), picture.constScanLine(y),
-                       picture.constScanLine(y) + 3 * picture.width());
-        return out;
-    };
     choosePath(true);
     std::vector<Frame> frames;
     makeFrames(frames);
@@ -322,8 +314,8 @@ TEST(ThreadsTest, ManyImagesRenderAtOnce) {
             Image& image = *frames[size_t(i)].image;
             for (int round = 0; round < 3; ++round)
                 for (size_t k = 0; k < std::size(points); ++k) {
-                    mismatches[size_t(i)] +=
-                        renderAt(image, points[k]) != frames[size_t(i)].expected[k];
+                    std::tie(image._blackPoint, image._whitePoint) = points[k];
+                    mismatches[size_t(i)] += renderBytes(image) != frames[size_t(i)].expected[k];
                     onGPU[size_t(i)] += image.stretchedOnGPU;
                 }
         });
