@@ -80,8 +80,7 @@ Frame& frame(int64_t bitsPerPixel, int64_t pattern, bool gpu = false) {
     return f;
 }
 
-void renderLoop(benchmark::State& state, int64_t bitsPerPixel, int64_t pattern,
-                bool gpu = false) {
+void renderLoop(benchmark::State& state, int64_t bitsPerPixel, int64_t pattern, bool gpu = false) {
     Image& image = *frame(bitsPerPixel, pattern, gpu).image;
     for (auto _ : state) {
         image.cached = QImage();
