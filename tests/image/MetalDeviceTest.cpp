@@ -12,13 +12,6 @@
 #include <mutex>
 #include <thread>
 
-// Under AddressSanitizer: LLVM inside the CPU OpenCL implementation gives the thread that
-// first initialises it an alternate signal stack of its own, and the sanitizer then fails to
-// unmap the one it had made when that thread ends. Leave the signal stacks to LLVM.
-extern "C" const char* __asan_default_options() {
-    return "use_sigaltstack=0";
-}
-
 namespace {
 
 void onCpuDevice(bool useGPU, const QByteArray& source = {}) {
