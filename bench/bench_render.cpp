@@ -3,10 +3,13 @@
 // BM_MemoryFloor copies the same source bytes into the same output bytes with memcpy, in one
 // pass on one thread: the cost of merely touching the memory. Each render is reported as a
 // ratio to the floor of its layout (see README.md). The Reference benchmarks run the plain
-// per-value loop of the tests for comparison.
+// per-value loop of the tests for comparison. The GPU benchmarks run the OpenCL pass on the
+// CPU OpenCL device (PoCL), for context only: PoCL is the same cores.
 #include "../tests/image/ReferenceRender.h"
 #include "../tests/image/SyntheticImage.h"
+#include "MetalDevice.h"
 #include "ParallelRows.h"
+#include "Settings.h"
 
 #include <benchmark/benchmark.h>
 
@@ -48,10 +51,23 @@ struct Frame {
     ImagePtr image;
 };
 
-// One prepared frame per layout and pattern: histogram run, automatic points set.
-Frame& frame(int64_t bitsPerPixel, int64_t pattern) {
-    static std::map<std::pair<int64_t, int64_t>, Frame> frames;
-    Frame& f = frames[{bitsPerPixel, pattern}];
+// The render path for the frames made and rendered next: the CPU path ("useGPU" off), or the
+// GPU pass on the CPU OpenCL device. The GPU benchmarks run last, so no frame keeps buffers
+// of a context that was replaced.
+void choosePath(bool gpu) {
+    static int current = -1;
+    if (current == int(gpu)) return;
+    current = int(gpu);
+    qputenv("QUASEL_OPENCL_DEVICE_TYPE", "cpu");
+    userDefaults().setVolatileObject("useGPU", gpu);
+    resetMetalForTesting();
+}
+
+// One prepared frame per layout, pattern and path: histogram run, automatic points set.
+Frame& frame(int64_t bitsPerPixel, int64_t pattern, bool gpu = false) {
+    static std::map<std::tuple<int64_t, int64_t, bool>, Frame> frames;
+    choosePath(gpu);
+    Frame& f = frames[{bitsPerPixel, pattern, gpu}];
     if (!f.image) {
         f.pixels = skyPixels(bitsPerPixel);
         f.image = syntheticImage(bitsPerPixel, W, H, f.pixels);
@@ -64,11 +80,15 @@ Frame& frame(int64_t bitsPerPixel, int64_t pattern) {
     return f;
 }
 
-void renderLoop(benchmark::State& state, int64_t bitsPerPixel, int64_t pattern) {
-    Image& image = *frame(bitsPerPixel, pattern).image;
+void renderLoop(benchmark::State& state, int64_t bitsPerPixel, int64_t pattern, bool gpu = false) {
+    Image& image = *frame(bitsPerPixel, pattern, gpu).image;
     for (auto _ : state) {
         image.cached = QImage();
         benchmark::DoNotOptimize(image.renderedImage().constBits());
+        if (image.stretchedOnGPU != gpu) {
+            state.SkipWithError(gpu ? "no OpenCL pass (is PoCL installed?)" : "GPU pass ran");
+            break;
+        }
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * W * H * (bitsPerPixel / 8 + 3));
 }
@@ -78,6 +98,12 @@ void BM_Render16Mono(benchmark::State& state) {
 }
 void BM_Render16Bayer(benchmark::State& state) {
     renderLoop(state, 16, DebayerRGGB);
+}
+void BM_Render16MonoGPU(benchmark::State& state) {
+    renderLoop(state, 16, DebayerRaw, true);
+}
+void BM_Render16BayerGPU(benchmark::State& state) {
+    renderLoop(state, 16, DebayerRGGB, true);
 }
 void BM_Render8Mono(benchmark::State& state) {
     renderLoop(state, 8, DebayerRaw);
@@ -159,6 +185,8 @@ BENCHMARK(BM_Render48RGB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Histogram16)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Reference16Mono)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_Reference16Bayer)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_Render16MonoGPU)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Render16BayerGPU)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -2,6 +2,7 @@
 #include "Image.h"
 
 #include "FITSImageRep.h"
+#include "StretchWithMetal.h"
 #include "XISFImageRep.h"
 
 #include <cstdlib>
@@ -12,7 +13,9 @@ Image::Image() {
 
 Image::~Image() {
     std::free(cachedPlanes);
-    if (cachedBitmapData && !metalCachedBitmapData) std::free(cachedBitmapData);
+    // The GPU pass reads its output back into this memory: it is always the Image's own.
+    std::free(cachedBitmapData);
+    releaseMetalBuffers(*this);
 }
 
 // Takes the first bitmap among the representations, or nothing.

@@ -96,6 +96,7 @@ class Image {
     int64_t _whitePoint = 65535;                    // stretch white point in use
     _cl_mem* metalBitmapData = nullptr;             // GPU copy of the source pixels
     _cl_mem* metalCachedBitmapData = nullptr;       // GPU buffer receiving the 8-bit output
+    bool stretchedOnGPU = false;                    // the last render ran the GPU pass
 
     // Builds an Image from a whole file's bytes and its extension (".fits", ".nef", ...).
     // Never fails: bytes that nothing decodes give an Image without picture.

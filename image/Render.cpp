@@ -8,7 +8,8 @@
 //   32     four bytes per pixel, colour in bytes 0..2, or 1..3 when the alpha comes first.
 // Any other width gives a black picture. The output is `cachedBitmapData` (width x height x 3
 // bytes, allocated at the first render and reused), described by `cachedImageRep`; the
-// returned QImage is a copy of it.
+// returned QImage is a copy of it. Each layout tries the GPU pass first (StretchWithMetal.cpp),
+// which writes the same bytes into `cachedBitmapData`.
 //
 // Every output byte is the stretch of one value (Stretch.h). For 8- and 16-bit samples all
 // possible values are tabulated once per render, and bands of rows run on the cores; each
@@ -89,11 +90,6 @@ void renderColour(const uint8_t* src, int64_t w, int64_t h, int64_t stride, int6
 }
 
 }  // namespace
-
-// No GPU pass is available in this build; the CPU path always runs.
-bool Image::stretchWithMetal() {
-    return false;
-}
 
 QImage Image::renderedImage() {
     if (!cached.isNull()) return cached;

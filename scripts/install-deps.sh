@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   python3 libcfitsio-bin
   locales
+  ocl-icd-opencl-dev opencl-headers pocl-opencl-icd
 )
 
 missing=()

@@ -214,3 +214,39 @@ TEST_F(RenderToolTest, SamplingStepComesFromTheSettings) {
 }
 
 }  // namespace
+
+namespace {
+
+// --json names the path that rendered: the GPU pass on the CPU OpenCL device, or the CPU path
+// when the OpenCL loader finds no platform; the picture is the same.
+TEST_F(RenderToolTest, JsonNamesThePath) {
+    const int64_t w = 29, h = 17;
+    const auto px = randomPixels(16, w, h, 5);
+    const QString blob = write("frame.raw", rawBlob("RAW2", w, h, px));
+    reference::Source source{px.data(), 16, w, h, 0};
+    reference::Settings k;
+    k.black = 300, k.white = 60000;
+    struct Case {
+        const char* vendors;  // OCL_ICD_VENDORS, or nullptr for the installed platforms
+        bool gpu;
+    };
+    for (const Case c : {Case{nullptr, true}, Case{"/nonexistent-opencl-vendors", false}}) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QUASEL_OPENCL_DEVICE_TYPE", "cpu");
+        if (c.vendors) env.insert("OCL_ICD_VENDORS", c.vendors);
+        process.setProcessEnvironment(env);
+        const QString out = dir.filePath("json.ppm");
+        process.start(QUASEL_TOOL_PATH,
+                      {"render", blob, out, "--black", "300", "--white", "60000", "--json"});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        const QJsonObject o = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        EXPECT_EQ(o["gpu"].toBool(!c.gpu), c.gpu);
+        EXPECT_EQ(o["device"].isString(), c.gpu);
+        EXPECT_EQ(o["device"].isNull(), !c.gpu);
+        EXPECT_EQ(rgbBytes(QImage(out)), reference::render(source, k));
+    }
+}
+
+}  // namespace

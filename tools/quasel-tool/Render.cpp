@@ -1,17 +1,20 @@
 // quasel-tool render: renders a file as the viewer shows it and writes the 8-bit picture.
 //
 //   quasel-tool render FILE OUT [--pattern raw|rggb|gbrg|grbg|bggr] [--awb]
-//                      [--black N] [--white N] [--no-highlight] [--extension N]
+//                      [--black N] [--white N] [--no-highlight] [--extension N] [--json]
 //
 // The steps are the viewer's: the pattern goes into the Image, the histogram runs, the stretch
 // points are set (automatic unless given), then the picture is rendered. OUT is written as PNG,
 // or binary PPM (P6) when it ends in .ppm, or JPEG at Qt's default quality when it ends in .jpg.
+// --json also prints which path rendered: {"gpu": true|false, "device": name or null}.
 #include "Commands.h"
 
+#include "MetalDevice.h"
 #include "Settings.h"
 
 #include <QFile>
 #include <QImageWriter>
+#include <QJsonDocument>
 
 std::optional<int64_t> parsePattern(const QString& text) {
     const QString t = text.trimmed().toLower();
@@ -57,12 +60,12 @@ static std::optional<int64_t> parseInteger(const QString& text) {
 int runRender(const QStringList& args) {
     QStringList paths;
     int64_t pattern = DebayerRaw;
-    bool awb = false, highlight = true;
+    bool awb = false, highlight = true, json = false;
     std::optional<int64_t> black, white, extension;
     auto usage = [](const QString& why) {
         printErr("render: " + why +
                  "\nusage: quasel-tool render FILE OUT [--pattern raw|rggb|gbrg|grbg|bggr] "
-                 "[--awb] [--black N] [--white N] [--no-highlight] [--extension N]\n");
+                 "[--awb] [--black N] [--white N] [--no-highlight] [--extension N] [--json]\n");
         return 2;
     };
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -72,6 +75,8 @@ int runRender(const QStringList& args) {
             awb = true;
         } else if (a == "--no-highlight") {
             highlight = false;
+        } else if (a == "--json") {
+            json = true;
         } else if (a == "--pattern") {
             const auto p = hasValue ? parsePattern(args[++i]) : std::nullopt;
             if (!p) return usage("--pattern takes raw, rggb, gbrg, grbg, bggr or a code");
@@ -123,6 +128,12 @@ int runRender(const QStringList& args) {
     if (!writePicture(picture, paths[1])) {
         printErr("render: cannot write " + paths[1] + "\n");
         return 1;
+    }
+    if (json) {
+        const MetalDevice* device = image->stretchedOnGPU ? metalDevice() : nullptr;
+        const QJsonObject path{{"gpu", image->stretchedOnGPU},
+                               {"device", device ? QJsonValue(device->name) : QJsonValue()}};
+        printOut(QString::fromUtf8(QJsonDocument(path).toJson(QJsonDocument::Compact)) + "\n");
     }
     return 0;
 }
