@@ -51,17 +51,13 @@ TEST(Network, DeviceAddressesChooseProtocolAndPort) {
     };
     for (const auto& c : cases) {
         EchoServer server("127.0.0.1", c.datagram);
-        const std::string port = std::to_string(server.port());
-        const std::string address = c.prefix + (c.bare ? "" : ":" + port);
+        const std::string address = c.prefix + (c.bare ? "" : ":" + std::to_string(server.port()));
         SCOPED_TRACE(address);
-        CapturedLog log(SOLVAN_LOG_DEBUG);
         int protocol = c.protocolIn;
         const int handle =
             solvan_open_network_device(address.c_str(), c.bare ? server.port() : 1, &protocol);
         ASSERT_GE(handle, 0);
         EXPECT_EQ(protocol, c.protocolOut);
-        EXPECT_TRUE(log.has("Trying to open: '127.0.0.1', port = " + port +
-                            ", protocol = " + std::to_string(c.protocolOut)));
         expectConversation(handle, c.datagram);
         close(handle);
     }
