@@ -2,6 +2,7 @@
 // call ("change S ON=On #42", "update T A=1 'message'"), with hooks that may call the bus again.
 #pragma once
 
+#include "CapturedLog.h"
 #include "solvan_bus.h"
 
 #include <cstdio>
@@ -97,24 +98,4 @@ struct TestClient : Recorder {
                              (message ? " '" + std::string(message) + "'" : ""));
     }
     using Recorder::add;
-};
-
-// Collects the library's messages while it lives, at `level`.
-struct LogCapture {
-    static inline std::vector<std::string> lines;
-    static void collect(const char* message) { lines.emplace_back(message); }
-    explicit LogCapture(uint32_t level) {
-        lines.clear();
-        solvan_log_message_handler = collect;
-        solvan_set_log_level(level);
-    }
-    ~LogCapture() {
-        solvan_log_message_handler = nullptr;
-        solvan_set_log_level(SOLVAN_LOG_ERROR);
-    }
-    static bool has(const std::string& line) {
-        for (auto& l : lines)
-            if (l == line) return true;
-        return false;
-    }
 };

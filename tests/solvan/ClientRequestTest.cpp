@@ -47,12 +47,6 @@ TEST(ClientRequest, RequestsCarryNamesValuesAndTokens) {
                "change N A=1.5 B=-2 #42", "change N A=3 #42", "change S A=Off B=On #42",
                "change S B=On #42", "change CONNECTION CONNECTED=On DISCONNECTED=Off #42",
                "change CONNECTION CONNECTED=Off DISCONNECTED=On #42"}));
-    // The device has its token from the list: a wrong one is refused with a message.
-    client.take();
-    solvan_change_switch_item_with_token(c, "CCD", 0x41, "S", "A", true);
-    EXPECT_TRUE(device.take().empty());
-    EXPECT_EQ(client.take(),
-              Lines{"message 'Device 'CCD' is protected or locked for exclusive access'"});
     solvan_stop();
     solvan_clear_device_tokens();
     EXPECT_EQ(solvan_device_connect(c, "CCD"), SOLVAN_FAILED);

@@ -2,30 +2,13 @@
 // small C driver built against it with pkg-config, once shared and once static, and run.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include "Shell.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs `command` in the shell; returns its exit status and appends its output to `output`.
-int run(const std::string& command, std::string* output = nullptr) {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return -1;
-    char buffer[4096];
-    std::string text;
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        text.append(buffer, n);
-    int status = pclose(pipe);
-    if (output) *output += text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 const char* kDriver = R"(#include <solvan_bus.h>
 #include <solvan_token.h>
@@ -53,18 +36,22 @@ int main(void) {
 }
 )";
 
+// Runs `command` with its errors in `output`; returns its exit status.
+int run(const std::string& command, std::string& output) {
+    int status = -1;
+    output = shell(command + " 2>&1", &status);
+    return status;
+}
+
 TEST(Install, DriverBuildsWithPkgConfigAgainstTheInstalledTree) {
-    fs::path root = fs::temp_directory_path() / ("solvan-install-" + std::to_string(getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root);
-    fs::path prefix = root / "prefix";
+    ScratchDir root;
+    const fs::path prefix = root.path / "prefix", libdir = prefix / INSTALL_LIBDIR;
     std::string log;
     ASSERT_EQ(run("'" CMAKE_COMMAND "' --install '" BUILD_DIR "' --component solvan --prefix '" +
                       prefix.string() + "'",
-                  &log),
+                  log),
               0)
         << log;
-    fs::path libdir = prefix / INSTALL_LIBDIR;
     for (fs::path file :
          {libdir / "libsolvan.a", libdir / "libsolvan.so", libdir / "pkgconfig" / "solvan.pc",
           prefix / "include" / "solvan" / "solvan_bus.h",
@@ -73,31 +60,24 @@ TEST(Install, DriverBuildsWithPkgConfigAgainstTheInstalledTree) {
         EXPECT_TRUE(fs::exists(file)) << file;
     EXPECT_FALSE(fs::exists(prefix / "include" / "solvan" / "solvan_bus_private.h"));
 
-    std::ofstream(root / "driver.c") << kDriver;
-    std::string env = "PKG_CONFIG_PATH='" + (libdir / "pkgconfig").string() + "' ";
-    std::string compile = "'" C_COMPILER "' -std=c11 -Wall -Werror " EXTRA_FLAGS " '" +
-                          (root / "driver.c").string() + "' ";
-    struct Case {
-        const char* name;
-        std::string libraries;
-    } cases[] = {
+    const std::string driver = root.write("driver.c", kDriver);
+    const std::string env = "PKG_CONFIG_PATH='" + (libdir / "pkgconfig").string() + "' ";
+    const std::string compile =
+        "'" C_COMPILER "' -std=c11 -Wall -Werror " EXTRA_FLAGS " '" + driver + "' ";
+    const std::pair<const char*, std::string> cases[] = {
         {"shared", "$(" + env + "pkg-config --cflags --libs solvan)"},
         {"static", "$(" + env +
                        "pkg-config --static --cflags --libs solvan | "
                        "sed 's/-lsolvan/-l:libsolvan.a/')"},
     };
-    for (auto& c : cases) {
-        fs::path program = root / c.name;
+    for (auto& [name, libraries] : cases) {
+        const std::string program = (root.path / name).string();
         std::string output;
-        ASSERT_EQ(run(compile + "-o '" + program.string() + "' " + c.libraries, &output), 0)
-            << c.name << ": " << output;
-        output.clear();
-        EXPECT_EQ(
-            run("LD_LIBRARY_PATH='" + libdir.string() + "' '" + program.string() + "'", &output),
-            0);
-        EXPECT_EQ(output, "1 -1:30:00.00 12.5\n") << c.name;
+        ASSERT_EQ(run(compile + "-o '" + program + "' " + libraries, output), 0)
+            << name << ": " << output;
+        EXPECT_EQ(run("LD_LIBRARY_PATH='" + libdir.string() + "' '" + program + "'", output), 0);
+        EXPECT_EQ(output, "1 -1:30:00.00 12.5\n") << name;
     }
-    fs::remove_all(root);
 }
 
 }  // namespace
