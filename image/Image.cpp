@@ -2,6 +2,7 @@
 #include "Image.h"
 
 #include "FITSImageRep.h"
+#include "PictureBuffer.h"
 #include "XISFImageRep.h"
 
 #include <cstdlib>
@@ -11,8 +12,7 @@ Image::Image() {
 }
 
 Image::~Image() {
-    std::free(cachedPlanes);
-    if (cachedBitmapData && !metalCachedBitmapData) std::free(cachedBitmapData);
+    std::free(cachedPlanes);  // cachedBitmapData goes with cachedBitmapBuffer
 }
 
 // Takes the first bitmap among the representations, or nothing.
