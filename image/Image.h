@@ -85,20 +85,21 @@ class Image {
     std::shared_ptr<BitmapImageRep> originalImageRep;  // the bitmap; null means no picture
     QImage cached;  // rendered 8-bit picture cache; null when absent
     std::shared_ptr<BitmapImageRep> cachedImageRep;  // bitmap of the rendered picture
-    uint8_t** cachedPlanes = nullptr;     // one plane pointer handed to the output bitmap
-    uint8_t* cachedBitmapData = nullptr;  // 8-bit RGB render output, size x 3 bytes
-    std::shared_ptr<PictureBuffer> cachedBitmapBuffer;  // owner of cachedBitmapData's memory,
-                                                        // shared with the pictures over it
-    int64_t stackCount = 1;                             // always 1; nothing reads it
-    int64_t _debayer = DebayerRaw;                      // DebayerPattern in use; 255 = raw
-    bool _awb = false;                                  // automatic white balance on
-    std::array<uint64_t, 4> total4 = {0, 0, 0, 0};      // sums of the four 2 x 2 CFA positions
-    float redCoef = 1.0f;                               // red white-balance coefficient
-    float blueCoef = 1.0f;                              // blue white-balance coefficient
-    int64_t _blackPoint = 0;                            // stretch black point in use
-    int64_t _whitePoint = 65535;                        // stretch white point in use
-    _cl_mem* metalBitmapData = nullptr;                 // GPU copy of the source pixels
-    _cl_mem* metalCachedBitmapData = nullptr;           // GPU buffer receiving the 8-bit output
+    uint8_t** cachedPlanes = nullptr;               // one plane pointer handed to the output bitmap
+    uint8_t* cachedBitmapData = nullptr;            // 8-bit RGB render output, size x 3 bytes
+    int64_t stackCount = 1;                         // always 1; nothing reads it
+    int64_t _debayer = DebayerRaw;                  // DebayerPattern in use; 255 = raw
+    bool _awb = false;                              // automatic white balance on
+    std::array<uint64_t, 4> total4 = {0, 0, 0, 0};  // sums of the four 2 x 2 CFA positions
+    float redCoef = 1.0f;                           // red white-balance coefficient
+    float blueCoef = 1.0f;                          // blue white-balance coefficient
+    int64_t _blackPoint = 0;                        // stretch black point in use
+    int64_t _whitePoint = 65535;                    // stretch white point in use
+    _cl_mem* metalBitmapData = nullptr;             // GPU copy of the source pixels
+    _cl_mem* metalCachedBitmapData = nullptr;       // GPU buffer receiving the 8-bit output
+
+    // Owner of cachedBitmapData's memory, shared with the pictures handed out over it.
+    std::shared_ptr<PictureBuffer> cachedBitmapBuffer;
 
     // Builds an Image from a whole file's bytes and its extension (".fits", ".nef", ...).
     // Never fails: bytes that nothing decodes give an Image without picture.
