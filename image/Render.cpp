@@ -59,6 +59,7 @@ void renderGrey(const uint8_t* src, int64_t w, int64_t h, int64_t black, int64_t
         // Four pixels at a time: four independent lookups, then 16 bytes stored of which
         // the last 4 are overwritten by the next group.
         for (; p + 5 <= pixels; p += 4) {
+            if ((p & 15) == 0) __builtin_prefetch(s + (p + 1024) * sizeof(T));
             const uint32_t w0 = table[loadSample<T>(s, p)], w1 = table[loadSample<T>(s, p + 1)],
                            w2 = table[loadSample<T>(s, p + 2)], w3 = table[loadSample<T>(s, p + 3)];
             std::memcpy(out + 3 * p, &w0, 4);
