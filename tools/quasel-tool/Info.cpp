@@ -20,13 +20,23 @@ void printErr(const QString& text) {
 }
 
 ImagePtr loadImageFile(const QString& path, QString* error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Never closed: a mapped file's bytes stay valid while any Image of this process uses them.
+    auto* file = new QFile(path);
+    if (!file->open(QIODevice::ReadOnly)) {
         if (error) *error = "cannot read " + path;
+        delete file;
         return nullptr;
     }
     const QString suffix = QFileInfo(path).suffix();
-    return Image::create(file.readAll(), "." + suffix);
+    // Mapped rather than read: copying a large frame into fresh memory costs about as much as
+    // decoding it. What cannot be mapped (an empty file, a pipe) is read.
+    const qint64 size = file->size();
+    if (uchar* mapped = size > 0 ? file->map(0, size) : nullptr)
+        return Image::create(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size),
+                             "." + suffix);
+    const QByteArray bytes = file->readAll();
+    delete file;
+    return Image::create(bytes, "." + suffix);
 }
 
 static QJsonValue stringTableJson(const StringTable& table, qsizetype limit = -1) {
