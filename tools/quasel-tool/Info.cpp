@@ -29,9 +29,10 @@ ImagePtr loadImageFile(const QString& path, QString* error) {
     }
     const QString suffix = QFileInfo(path).suffix();
     // Mapped rather than read: copying a large frame into fresh memory costs about as much as
-    // decoding it. What cannot be mapped (an empty file, a pipe) is read.
+    // decoding it. The mapping is private, so a reader that writes to its bytes changes only
+    // this process's copy. What cannot be mapped (an empty file, a pipe) is read.
     const qint64 size = file->size();
-    if (uchar* mapped = size > 0 ? file->map(0, size) : nullptr)
+    if (uchar* mapped = size > 0 ? file->map(0, size, QFileDevice::MapPrivateOption) : nullptr)
         return Image::create(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size),
                              "." + suffix);
     const QByteArray bytes = file->readAll();
