@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
         ++cards;
     const long w = keyword((char*)file, cards, "NAXIS1"), h = keyword((char*)file, cards, "NAXIS2");
     const size_t data = (cards * 80 / 2880 + 1) * 2880, n = (size_t)w * (size_t)h;
-    if (keyword((char*)file, cards, "BITPIX") != 16 || w <= 0 || h <= 0 || data + 2 * n > (size_t)size)
+    if (keyword((char*)file, cards, "BITPIX") != 16 || w <= 0 || h <= 0 ||
+        data + 2 * n > (size_t)size)
         return 1;
 
     const uint8_t* s = file + data;
@@ -84,7 +85,8 @@ int main(int argc, char** argv) {
     } else {
         /* Keep the expansion from being optimised away. */
         unsigned sum = 0;
-        for (size_t i = 0; i < 3 * n; i += 4093) sum += rgb[i];
+        for (size_t i = 0; i < 3 * n; i += 4093)
+            sum += rgb[i];
         if (sum == 1) puts("");
     }
     free(rgb);
