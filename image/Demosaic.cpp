@@ -179,6 +179,7 @@ void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_
     uint32_t s0 = sample(0), s1 = sample(1), v0 = vertical(0), v1 = vertical(1);
     int64_t x = 1;
     for (; x + 1 <= w - 2; x += 2) {
+        if ((x & 31) == 1) __builtin_prefetch(down + (x + 512) * int64_t(sizeof(T)));
         const uint32_t s2 = sample(x + 1), v2 = vertical(x + 1);
         const uint32_t s3 = sample(x + 2), v3 = vertical(x + 2);
         innerPixel<PO>(s0, s1, s2, v0, v1, v2, out + 3 * x, t);
