@@ -142,47 +142,51 @@ void edgePixel(const uint8_t* src, int64_t w, int64_t h, int64_t x, int64_t y, i
     }
 }
 
-// An inner pixel of phase P: all eight neighbours exist.
-template <typename T, int P>
-inline void innerPixel(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t x,
-                       uint8_t* out, ChannelTables t) {
-    const size_t i = size_t(x);
-    const uint32_t c = loadSample<T>(row, i);
+// An inner pixel of phase P from its row's samples left, centre and right and the vertical
+// sums (sample above plus sample below) of the same three columns: all eight neighbours exist.
+template <int P>
+inline void innerPixel(uint32_t left, uint32_t centre, uint32_t right, uint32_t vLeft,
+                       uint32_t vCentre, uint32_t vRight, uint8_t* out, const ChannelTables& t) {
     if constexpr (P == RedSite || P == BlueSite) {
-        const uint32_t cross = (uint32_t(loadSample<T>(row, i - 1)) + loadSample<T>(row, i + 1) +
-                                loadSample<T>(up, i) + loadSample<T>(down, i)) >>
-                               2;
-        const uint32_t diagonal = (uint32_t(loadSample<T>(up, i - 1)) + loadSample<T>(up, i + 1) +
-                                   loadSample<T>(down, i - 1) + loadSample<T>(down, i + 1)) >>
-                                  2;
+        const uint32_t cross = (left + right + vCentre) >> 2;
+        const uint32_t diagonal = (vLeft + vRight) >> 2;
         if constexpr (P == RedSite)
-            put4(out, t, c, cross, diagonal);
+            put4(out, t, centre, cross, diagonal);
         else
-            put4(out, t, diagonal, cross, c);
+            put4(out, t, diagonal, cross, centre);
     } else {
-        const uint32_t horizontal =
-            (uint32_t(loadSample<T>(row, i - 1)) + loadSample<T>(row, i + 1)) >> 1;
-        const uint32_t vertical = (uint32_t(loadSample<T>(up, i)) + loadSample<T>(down, i)) >> 1;
+        const uint32_t horizontal = (left + right) >> 1;
+        const uint32_t vertical = vCentre >> 1;
         if constexpr (P == GreenOnRedRow)
-            put4(out, t, horizontal, c, vertical);
+            put4(out, t, horizontal, centre, vertical);
         else
-            put4(out, t, vertical, c, horizontal);
+            put4(out, t, vertical, centre, horizontal);
     }
 }
 
 // Columns 1 .. w-2 of an inner row whose even columns have phase PE. Column w-1 must be
-// written afterwards (the last pixel's 4-byte store reaches into it). The tables come by
-// value so that the output stores cannot force them to be read again.
+// written afterwards (the last pixel's 4-byte store reaches into it). A window of three
+// columns slides along the row, so each sample is loaded once. The tables come by value so
+// that the output stores cannot force them to be read again.
 template <typename T, int PE>
 void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t w, uint8_t* out,
               ChannelTables t) {
     constexpr int PO = PE ^ 16;  // phase of the odd columns
+    auto sample = [row](int64_t i) -> uint32_t { return loadSample<T>(row, size_t(i)); };
+    auto vertical = [up, down](int64_t i) -> uint32_t {
+        return uint32_t(loadSample<T>(up, size_t(i))) + loadSample<T>(down, size_t(i));
+    };
+    uint32_t s0 = sample(0), s1 = sample(1), v0 = vertical(0), v1 = vertical(1);
     int64_t x = 1;
     for (; x + 1 <= w - 2; x += 2) {
-        innerPixel<T, PO>(up, row, down, x, out + 3 * x, t);
-        innerPixel<T, PE>(up, row, down, x + 1, out + 3 * (x + 1), t);
+        if ((x & 31) == 1) __builtin_prefetch(down + (x + 512) * int64_t(sizeof(T)));
+        const uint32_t s2 = sample(x + 1), v2 = vertical(x + 1);
+        const uint32_t s3 = sample(x + 2), v3 = vertical(x + 2);
+        innerPixel<PO>(s0, s1, s2, v0, v1, v2, out + 3 * x, t);
+        innerPixel<PE>(s1, s2, s3, v1, v2, v3, out + 3 * (x + 1), t);
+        s0 = s2, s1 = s3, v0 = v2, v1 = v3;
     }
-    if (x <= w - 2) innerPixel<T, PO>(up, row, down, x, out + 3 * x, t);
+    if (x <= w - 2) innerPixel<PO>(s0, s1, sample(x + 1), v0, v1, vertical(x + 1), out + 3 * x, t);
 }
 
 // Rows [y0, y1) into `out` (row y0 first).

@@ -2,6 +2,7 @@
 #include "Image.h"
 
 #include "FITSImageRep.h"
+#include "PictureBuffer.h"
 #include "StretchWithMetal.h"
 #include "XISFImageRep.h"
 
@@ -12,9 +13,7 @@ Image::Image() {
 }
 
 Image::~Image() {
-    std::free(cachedPlanes);
-    // The GPU pass reads its output back into this memory: it is always the Image's own.
-    std::free(cachedBitmapData);
+    std::free(cachedPlanes);  // cachedBitmapData goes with cachedBitmapBuffer
     releaseMetalBuffers(*this);
 }
 
@@ -36,11 +35,14 @@ ImagePtr Image::create(const QByteArray& bytes, const QString& givenFormat) {
     else
         image->original = DecodedImage::initWithData(image->data);
 
-    image->properties = imageSourceProperties(image->data);
-    if (!image->original) return image;
-
-    auto bitmap = firstBitmap(image->original->representations);
-    if (!bitmap) return image;
+    // The file's properties stand only when no bitmap comes out: a bitmap's EXIF replaces them
+    // below. Asking for them is not free (every image-format plugin is loaded to probe the
+    // bytes), so they are asked for only then.
+    auto bitmap = image->original ? firstBitmap(image->original->representations) : nullptr;
+    if (!bitmap) {
+        image->properties = imageSourceProperties(image->data);
+        return image;
+    }
 
     image->originalImageRep = bitmap;
     image->width = bitmap->pixelsWide;

@@ -28,6 +28,7 @@
 #include <vector>
 
 struct _cl_mem;  // OpenCL buffer (the GPU rendering pass)
+class PictureBuffer;
 
 // `DebayerPattern` codes: bit 4 is the column and bit 0 the row of the red site.
 enum DebayerPattern : int64_t {
@@ -97,6 +98,9 @@ class Image {
     _cl_mem* metalBitmapData = nullptr;             // GPU copy of the source pixels
     _cl_mem* metalCachedBitmapData = nullptr;       // GPU buffer receiving the 8-bit output
     bool stretchedOnGPU = false;                    // the last render ran the GPU pass
+
+    // Owner of cachedBitmapData's memory, shared with the pictures handed out over it.
+    std::shared_ptr<PictureBuffer> cachedBitmapBuffer;
 
     // Builds an Image from a whole file's bytes and its extension (".fits", ".nef", ...).
     // Never fails: bytes that nothing decodes give an Image without picture.

@@ -1,9 +1,9 @@
 // Delivering the rows of an 8-bit RGB render to their destinations.
 //
 // A render kernel makes rows [first, end) into a small staging block that stays in the
-// core's cache; the block is then streamed to the packed output (width x 3 bytes per row)
-// and, when asked, to a picture with its own row stride. Bands of rows run on the cores;
-// each row depends on the source alone, so the bytes do not depend on the thread count.
+// core's cache; the block is then streamed to the packed output (width x 3 bytes per row),
+// the memory the returned picture shares. Bands of rows run on the cores; each row depends
+// on the source alone, so the bytes do not depend on the thread count.
 #pragma once
 
 #include "ParallelRows.h"
@@ -14,13 +14,11 @@
 #include <vector>
 
 struct RowTargets {
-    uint8_t* packed = nullptr;   // width x 3 bytes per row, top row first
-    uint8_t* picture = nullptr;  // optional second copy, or nullptr
-    size_t pictureRowBytes = 0;  // row stride of `picture` (at least width x 3)
+    uint8_t* packed = nullptr;  // width x 3 bytes per row, top row first
 };
 
 // Runs make(first, end, out), which writes rows [first, end) packed at `out`, over the whole
-// frame, and copies every finished block to the targets.
+// frame, and copies every finished block to the target.
 template <typename MakeRows>
 void produceRows(int64_t width, int64_t height, const RowTargets& targets, MakeRows&& make) {
     if (width <= 0 || height <= 0) return;
@@ -33,16 +31,8 @@ void produceRows(int64_t width, int64_t height, const RowTargets& targets, MakeR
         for (int64_t b0 = y0; b0 < y1; b0 += blockRows) {
             const int64_t b1 = std::min(y1, b0 + blockRows);
             make(b0, b1, staging.data());
-            const size_t bytes = size_t(b1 - b0) * rowBytes;
-            streamCopy(targets.packed + size_t(b0) * rowBytes, staging.data(), bytes);
-            if (!targets.picture) continue;
-            if (targets.pictureRowBytes == rowBytes) {
-                streamCopy(targets.picture + size_t(b0) * rowBytes, staging.data(), bytes);
-            } else {
-                for (int64_t y = b0; y < b1; ++y)
-                    streamCopy(targets.picture + size_t(y) * targets.pictureRowBytes,
-                               staging.data() + size_t(y - b0) * rowBytes, rowBytes);
-            }
+            streamCopy(targets.packed + size_t(b0) * rowBytes, staging.data(),
+                       size_t(b1 - b0) * rowBytes);
         }
         streamFence();
     });

@@ -1,68 +1,68 @@
 #include "PictureBuffer.h"
 
-#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 
 namespace {
 
-// Each buffer starts with a header naming its size; the pixels follow at a 64-byte offset.
-struct BufferHeader {
-    size_t pixelBytes;  // bytes of pixel memory after the header
-};
-constexpr size_t headerBytes = 64;
-
-struct SparePool {
-    std::mutex mutex;               // guards spare
-    BufferHeader* spare = nullptr;  // the one released buffer kept for reuse, or none
+struct Spare {
+    std::mutex mutex;          // guards the fields below
+    uint8_t* bytes = nullptr;  // memory of the last buffer released, or none
+    size_t size = 0;           // its size in bytes
 };
 
 // Never destroyed: pictures may be released during static destruction at exit.
-SparePool& pool() {
-    static SparePool* p = new SparePool;
-    return *p;
-}
-
-uchar* pixelsOf(BufferHeader* b) {
-    return reinterpret_cast<uchar*>(b) + headerBytes;
-}
-
-// QImage cleanup: keep the buffer as the spare (dropping an older one).
-void release(void* info) {
-    auto* buffer = static_cast<BufferHeader*>(info);
-    BufferHeader* old = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(pool().mutex);
-        old = pool().spare;
-        pool().spare = buffer;
-    }
-    std::free(old);
-}
-
-BufferHeader* takeBuffer(size_t pixelBytes) {
-    BufferHeader* spare = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(pool().mutex);
-        spare = pool().spare;
-        pool().spare = nullptr;
-    }
-    if (spare && spare->pixelBytes == pixelBytes) return spare;
-    std::free(spare);
-    auto* fresh = static_cast<BufferHeader*>(std::malloc(headerBytes + pixelBytes));
-    if (fresh) fresh->pixelBytes = pixelBytes;
-    return fresh;
+Spare& spare() {
+    static Spare* s = new Spare;
+    return *s;
 }
 
 }  // namespace
 
-QImage recycledRgbPicture(int width, int height) {
-    if (width <= 0 || height <= 0) return {};
-    const qsizetype rowBytes = (qsizetype(width) * 3 + 3) & ~qsizetype(3);  // Qt's row alignment
-    const size_t pixelBytes = size_t(rowBytes) * size_t(height);
-    BufferHeader* buffer = takeBuffer(pixelBytes);
-    if (!buffer) return {};
-    QImage picture(pixelsOf(buffer), width, height, rowBytes, QImage::Format_RGB888, release,
-                   buffer);
-    if (picture.isNull()) release(buffer);
-    return picture;
+std::shared_ptr<PictureBuffer> PictureBuffer::make(size_t bytes) {
+    if (bytes == 0) return nullptr;
+    uint8_t* memory = nullptr;
+    uint8_t* other = nullptr;  // a spare of another size, dropped
+    {
+        std::lock_guard<std::mutex> lock(spare().mutex);
+        if (spare().bytes && spare().size == bytes)
+            memory = spare().bytes;
+        else
+            other = spare().bytes;
+        spare().bytes = nullptr;
+    }
+    std::free(other);
+    if (!memory) memory = static_cast<uint8_t*>(std::calloc(bytes, 1));
+    if (!memory) return nullptr;
+    return std::shared_ptr<PictureBuffer>(new PictureBuffer(memory, bytes));
+}
+
+PictureBuffer::~PictureBuffer() {
+    uint8_t* old = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(spare().mutex);
+        old = spare().bytes;
+        spare().bytes = bytes_;
+        spare().size = size_;
+    }
+    std::free(old);
+}
+
+// QImage cleanup: the picture's last copy is gone.
+void PictureBuffer::releasePicture(void* holder) {
+    auto* buffer = static_cast<std::shared_ptr<PictureBuffer>*>(holder);
+    (*buffer)->pictures_.fetch_sub(1, std::memory_order_release);
+    delete buffer;
+}
+
+QImage PictureBuffer::picture(const std::shared_ptr<PictureBuffer>& buffer, int width, int height) {
+    if (!buffer || width <= 0 || height <= 0) return {};
+    const size_t rowBytes = size_t(width) * 3;
+    if (rowBytes > size_t(INT32_MAX) || size_t(height) > buffer->size_ / rowBytes) return {};
+    buffer->pictures_.fetch_add(1, std::memory_order_relaxed);
+    auto* holder = new std::shared_ptr<PictureBuffer>(buffer);
+    QImage shown(static_cast<const uchar*>(buffer->bytes_), width, height, qsizetype(rowBytes),
+                 QImage::Format_RGB888, releasePicture, holder);
+    if (shown.isNull()) releasePicture(holder);  // Qt refused it and will not call back
+    return shown;
 }

@@ -7,9 +7,11 @@
 //   24, 48 R, G, B samples: each stretched into the output byte of the same index;
 //   32     four bytes per pixel, colour in bytes 0..2, or 1..3 when the alpha comes first.
 // Any other width gives a black picture. The output is `cachedBitmapData` (width x height x 3
-// bytes, allocated at the first render and reused), described by `cachedImageRep`; the
-// returned QImage is a copy of it. Each layout tries the GPU pass first (StretchWithMetal.cpp),
-// which writes the same bytes into `cachedBitmapData`.
+// bytes), described by `cachedImageRep`; the returned QImage is a read-only view of the same
+// memory that shares its ownership (PictureBuffer.h), so each output byte is written once. The
+// memory is reused by the next render unless a picture over it is still alive; then that
+// render takes another buffer and the picture keeps its bytes. Each layout tries the GPU pass
+// first (StretchWithMetal.cpp), which writes the same bytes into `cachedBitmapData`.
 //
 // Every output byte is the stretch of one value (Stretch.h). For 8- and 16-bit samples all
 // possible values are tabulated once per render, and bands of rows run on the cores; each
@@ -26,6 +28,12 @@
 #include <cstring>
 
 namespace {
+
+// The rendered bitmap's description; it keeps the memory it describes alive.
+class RenderedBitmapImageRep : public BitmapImageRep {
+  public:
+    std::shared_ptr<PictureBuffer> buffer;  // the described memory
+};
 
 // Grey samples: one table word per sample value holds its three output bytes in memory order
 // (the saturated value's word holds the highlight colour), so a pixel is one lookup and one
@@ -52,6 +60,7 @@ void renderGrey(const uint8_t* src, int64_t w, int64_t h, int64_t black, int64_t
         // Four pixels at a time: four independent lookups, then 16 bytes stored of which
         // the last 4 are overwritten by the next group.
         for (; p + 5 <= pixels; p += 4) {
+            if ((p & 15) == 0) __builtin_prefetch(s + (p + 1024) * sizeof(T));
             const uint32_t w0 = table[loadSample<T>(s, p)], w1 = table[loadSample<T>(s, p + 1)],
                            w2 = table[loadSample<T>(s, p + 2)], w3 = table[loadSample<T>(s, p + 3)];
             std::memcpy(out + 3 * p, &w0, 4);
@@ -103,25 +112,25 @@ QImage Image::renderedImage() {
         rep->pixelsHigh < height || rep->bytesPerRow < width * bitsPerPixel / 8)
         return {};
     const size_t outputBytes = size_t(width) * size_t(height) * 3;
-    if (!cachedBitmapData) cachedBitmapData = static_cast<uint8_t*>(std::calloc(outputBytes, 1));
-    if (!cachedBitmapData) return {};
+    if (width > INT32_MAX || height > INT32_MAX) return {};
+    // A picture over the memory may still be shown (the viewer, an earlier caller): then this
+    // render writes elsewhere and that picture keeps its bytes.
+    if (!cachedBitmapBuffer || cachedBitmapBuffer->size() != outputBytes ||
+        cachedBitmapBuffer->isShown()) {
+        auto fresh = PictureBuffer::make(outputBytes);
+        if (!fresh) return {};
+        cachedBitmapBuffer = std::move(fresh);
+    }
+    cachedBitmapData = cachedBitmapBuffer->data();
     cachedPlanes[0] = cachedBitmapData;
-
-    // The picture owns a copy of the output: the viewer may keep it after this Image is gone,
-    // and the next render rewrites cachedBitmapData in place. Both are written from the same
-    // cached block of rows; the picture's memory is recycled from the last released picture
-    // of the same size.
-    QImage picture = recycledRgbPicture(int(width), int(height));
-    if (picture.isNull()) return {};
-    const RowTargets targets{cachedBitmapData, picture.bits(), size_t(picture.bytesPerLine())};
+    const RowTargets targets{cachedBitmapData};
 
     const uint8_t* src = rep->bitmapData();
     const int64_t black = _blackPoint, white = _whitePoint;
-    bool copyToPicture = false;  // the output is in cachedBitmapData only
     switch (bitsPerPixel) {
         case 8:
         case 16: {
-            if ((copyToPicture = stretchWithMetal())) break;
+            if (stretchWithMetal()) break;
             const int bytes = int(bitsPerPixel / 8);
             if (_debayer != DebayerRaw && width >= 2 && height >= 2) {
                 updateWhiteBalance();
@@ -138,35 +147,32 @@ QImage Image::renderedImage() {
             break;
         }
         case 24:
-            if ((copyToPicture = stretchWithMetal())) break;
+            if (stretchWithMetal()) break;
             renderColour<uint8_t>(src, width, height, 3, 0, black, white, targets);
             break;
         case 48:
-            if ((copyToPicture = stretchWithMetal())) break;
+            if (stretchWithMetal()) break;
             renderColour<uint16_t>(src, width, height, 3, 0, black, white, targets);
             break;
         case 32:
-            if ((copyToPicture = stretchWithMetal())) break;
+            if (stretchWithMetal()) break;
             renderColour<uint8_t>(src, width, height, 4, rep->bitmapFormat & BitmapFormatAlphaFirst,
                                   black, white, targets);
             break;
         default:  // no conversion for this pixel width: a black picture
             std::memset(cachedBitmapData, 0, outputBytes);
-            copyToPicture = true;
             break;
     }
-    if (copyToPicture)
-        for (int64_t y = 0; y < height; ++y)
-            std::memcpy(picture.scanLine(int(y)), cachedBitmapData + size_t(y) * size_t(width) * 3,
-                        size_t(width) * 3);
 
-    if (!cachedImageRep) {
-        auto described = std::make_shared<BitmapImageRep>();
+    // A new description only for new memory: the export reads whichever is current.
+    if (!cachedImageRep || cachedImageRep->bitmapData() != cachedBitmapData) {
+        auto described = std::make_shared<RenderedBitmapImageRep>();
         if (!described->describe(cachedPlanes, width, height, 8, 3, false, false,
                                  ColorSpace::DeviceRGB, 0, width * 3, 24, outputBytes))
             return {};
+        described->buffer = cachedBitmapBuffer;
         cachedImageRep = described;
     }
-    cached = picture;
+    cached = PictureBuffer::picture(cachedBitmapBuffer, int(width), int(height));
     return cached;
 }

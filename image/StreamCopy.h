@@ -1,7 +1,6 @@
 // Copying finished output rows to memory that will not be read again soon.
 //
-// A render writes every output byte twice (the Image's packed output and the picture handed
-// to the viewer), 72 MB each for a 24-megapixel frame, far more than the caches hold. Plain
+// A render's output is 72 MB for a 24-megapixel frame, far more than the caches hold. Plain
 // stores first read each destination line into the cache; streaming stores write around it,
 // which saves a third of the memory traffic. Other targets fall back to memcpy.
 #pragma once

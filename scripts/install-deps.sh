@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
-  libcfitsio-dev libraw-dev zlib1g-dev libbz2-dev
+  libcfitsio-dev libraw-dev zlib1g-dev libbz2-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick
   python3 libcfitsio-bin

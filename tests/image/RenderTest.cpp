@@ -43,9 +43,9 @@ std::vector<uint8_t> render(Image& image, int64_t code, bool awb, int64_t black,
     const QImage picture = image.renderedImage();
     EXPECT_EQ(picture.format(), QImage::Format_RGB888);
     auto out = pictureBytes(picture);
-    // The picture is a copy of cachedBitmapData.
+    // The picture is a view of cachedBitmapData, the bytes the export reads.
     if (!out.empty()) {
-        EXPECT_EQ(0, std::memcmp(out.data(), image.cachedBitmapData, out.size()));
+        EXPECT_EQ(picture.constBits(), image.cachedBitmapData);
     }
     return out;
 }
@@ -121,26 +121,67 @@ TEST(RenderCacheTest, CachedPictureIsReturnedWithoutRecomputing) {
     ImagePtr image = syntheticImage(8, 4, 4, std::vector<uint8_t>(16, 100));
     render(*image, 255, false, 0, 255);
     const QImage first = image->cached;
-    uint8_t* const memory = image->cachedBitmapData;
     image->_blackPoint = 200;
     const QImage again = image->renderedImage();
     EXPECT_EQ(again.cacheKey(), first.cacheKey());
-    EXPECT_EQ(memory[0], 100);
+    EXPECT_EQ(image->cachedBitmapData[0], 100);
+}
 
-    // A new render reuses the output memory and its bitmap description.
-    const auto rep = image->cachedImageRep;
+// Renders at points that turn every sample 100 into `expected`, and checks the bitmap the
+// export reads describes the output.
+void rerender(Image& image, int64_t black, uint8_t expected) {
+    image.cached = QImage();
+    image.histogram();  // resets the points at the first call
+    image._blackPoint = black;
+    image._whitePoint = 200;
+    ASSERT_FALSE(image.renderedImage().isNull());
+    const auto rep = image.cachedImageRep;
     ASSERT_TRUE(rep);
-    render(*image, 255, false, 100, 200);
-    EXPECT_EQ(image->cachedBitmapData, memory);
-    EXPECT_EQ(image->cachedImageRep, rep);
-    EXPECT_EQ(image->cachedPlanes[0], memory);
-    EXPECT_EQ(rep->bitmapData(), memory);
+    EXPECT_EQ(image.cachedPlanes[0], image.cachedBitmapData);
+    EXPECT_EQ(rep->bitmapData(), image.cachedBitmapData);
     EXPECT_EQ(rep->pixelsWide, 4);
     EXPECT_EQ(rep->bytesPerRow, 12);
     EXPECT_EQ(rep->bitsPerPixel, 24);
-    EXPECT_EQ(memory[0], 0);
-    // The earlier picture owns its bytes: the new render did not change it.
-    EXPECT_EQ(first.constScanLine(0)[0], 100);
+    EXPECT_EQ(image.cachedBitmapData[0], expected);
+}
+
+TEST(RenderCacheTest, ReleasedPictureMemoryIsRenderedInPlace) {
+    ImagePtr image = syntheticImage(8, 4, 4, std::vector<uint8_t>(16, 100));
+    rerender(*image, 0, 128);
+    uint8_t* const memory = image->cachedBitmapData;
+    const auto rep = image->cachedImageRep;
+    rerender(*image, 100, 0);  // nobody holds the first picture
+    EXPECT_EQ(image->cachedBitmapData, memory);
+    EXPECT_EQ(image->cachedImageRep, rep);
+}
+
+TEST(RenderCacheTest, HeldPictureKeepsItsBytesThroughARerender) {
+    ImagePtr image = syntheticImage(8, 4, 4, std::vector<uint8_t>(16, 100));
+    rerender(*image, 0, 128);
+    const QImage shown = image->cached;  // as the viewer holds it
+    rerender(*image, 100, 0);
+    EXPECT_NE(image->cachedBitmapData, shown.constBits());
+    EXPECT_EQ(shown.pixel(3, 3), qRgb(128, 128, 128));
+    EXPECT_EQ(image->cached.pixel(3, 3), qRgb(0, 0, 0));
+    // The export's bitmap follows the new memory.
+    EXPECT_EQ(image->cachedImageRep->bitmapData(), image->cachedBitmapData);
+}
+
+TEST(RenderCacheTest, PictureOutlivesItsImage) {
+    QImage shown;
+    {
+        ImagePtr image = syntheticImage(8, 4, 4, std::vector<uint8_t>(16, 100));
+        rerender(*image, 0, 128);
+        shown = image->renderedImage();
+    }
+    // The Image and its output are gone; the picture's memory is not. A new Image of the same
+    // size renders elsewhere while the picture is held.
+    ImagePtr other = syntheticImage(8, 4, 4, std::vector<uint8_t>(16, 100));
+    rerender(*other, 100, 0);
+    EXPECT_NE(other->cachedBitmapData, shown.constBits());
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(shown.pixel(x, y), qRgb(128, 128, 128));
 }
 
 TEST(RenderCacheTest, NoBitmapNoPicture) {

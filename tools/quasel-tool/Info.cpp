@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 void printOut(const QString& text) {
     std::fputs(text.toUtf8().constData(), stdout);
@@ -20,13 +22,25 @@ void printErr(const QString& text) {
 }
 
 ImagePtr loadImageFile(const QString& path, QString* error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Files whose bytes are mapped stay open for the life of the process: the Images point
+    // into them. Kept reachable, never destroyed (nothing is gained by unmapping at exit).
+    static auto* mappedFiles = new std::vector<std::unique_ptr<QFile>>;
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly)) {
         if (error) *error = "cannot read " + path;
         return nullptr;
     }
     const QString suffix = QFileInfo(path).suffix();
-    return Image::create(file.readAll(), "." + suffix);
+    // Mapped rather than read: copying a large frame into fresh memory costs about as much as
+    // decoding it. The mapping is private, so a reader that writes to its bytes changes only
+    // this process's copy. What cannot be mapped (an empty file, a pipe) is read.
+    const qint64 size = file->size();
+    if (uchar* mapped = size > 0 ? file->map(0, size, QFileDevice::MapPrivateOption) : nullptr) {
+        mappedFiles->push_back(std::move(file));
+        return Image::create(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size),
+                             "." + suffix);
+    }
+    return Image::create(file->readAll(), "." + suffix);
 }
 
 static QJsonValue stringTableJson(const StringTable& table, qsizetype limit = -1) {

@@ -46,8 +46,10 @@ static bool writePPM(const QImage& picture, const QString& path) {
 static bool writePicture(const QImage& picture, const QString& path) {
     const QString lower = path.toLower();
     if (lower.endsWith(".ppm")) return writePPM(picture, path);
-    QImageWriter writer(path, lower.endsWith(".jpg") ? "jpeg" : "png");
-    return writer.write(picture);
+    // A JPEG writer found by the name's suffix: given the format by name instead, Qt loads
+    // every image-format plugin in turn until one says it writes it.
+    if (lower.endsWith(".jpg")) return QImageWriter(path).write(picture);
+    return QImageWriter(path, "png").write(picture);
 }
 
 static std::optional<int64_t> parseInteger(const QString& text) {

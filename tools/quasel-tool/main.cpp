@@ -16,7 +16,8 @@ static void usage() {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    // Never destroyed: its teardown loads the whole font configuration only to drop it again.
+    QGuiApplication& app = *new QGuiApplication(argc, argv);
     QCoreApplication::setOrganizationName("Quasel");
     QCoreApplication::setApplicationName("Quasel");
     registerImageReaders();
