@@ -1,6 +1,8 @@
-/* CFITSIO's network drivers, as far as the helper links them: it links CFITSIO statically and
-** reads memory files only, so libcurl and its TLS stack, whose loading and start-up cost
-** milliseconds per helper process, stay out. Every network open fails at once. */
+/* The libcurl entry points that CFITSIO's network drivers call, answered with failure, for the
+** programs that link CFITSIO statically (quasel_cfitsio_static in CMakeLists.txt): they open
+** local files and memory only, so libcurl and the thirty-odd libraries behind it, whose loading
+** costs a short-lived process a good part of its run, stay out. CFITSIO reports any remote
+** name as a file it cannot open. */
 #include <stddef.h>
 
 int curl_global_init(long flags) {
