@@ -2,7 +2,6 @@
 // (a8280271.fits read through CFITSIO) cut at shifted places, by whole and by fractional pixels,
 // must give its shift back through donuts digests and centroids; plus the small cases.
 #include "FitsFiles.h"
-#include "SyntheticFrame.h"
 #include "TestData.h"
 #include "solvan_raw_utils.h"
 
@@ -18,23 +17,18 @@ struct Frame16 {
     std::vector<uint16_t> pixels;
 };
 
-Frame16 realFrame() {
-    long naxes[3];
-    Frame16 f;
-    f.pixels = readFitsPixels<uint16_t>(testDataPath("fits/a8280271.fits"), TUSHORT, naxes);
-    f.width = int(naxes[0]);
-    f.height = int(naxes[1]);
-    return f;
-}
-
-// A width x height cut of `full` whose pixel (x, y) is full(x + margin - dx, y + margin - dy):
-// the sky moved by (dx, dy). Fractional shifts interpolate linearly between neighbours.
-Frame16 cut(const Frame16& full, int margin, double dx, double dy) {
-    Frame16 f;
-    f.width = full.width - 2 * margin;
-    f.height = full.height - 2 * margin;
-    f.pixels.resize(size_t(f.width) * f.height);
-    auto at = [&](int x, int y) { return double(full.pixels[size_t(y) * full.width + x]); };
+// A cut of the real frame `margin` pixels in from each edge (a negative margin surrounds it
+// with 0) whose pixel (x, y) is real(x + margin - dx, y + margin - dy): the sky moved by
+// (dx, dy). Fractional shifts interpolate linearly between neighbours.
+Frame16 cut(int margin, double dx, double dy) {
+    static long naxes[3];
+    static const std::vector<uint16_t> real =
+        readFitsPixels<uint16_t>(testDataPath("fits/a8280271.fits"), TUSHORT, naxes);
+    const int w = int(naxes[0]), h = int(naxes[1]);
+    auto at = [&](int x, int y) {
+        return x < 0 || y < 0 || x >= w || y >= h ? 0.0 : double(real[size_t(y) * w + x]);
+    };
+    Frame16 f{w - 2 * margin, h - 2 * margin, {}};
     for (int y = 0; y < f.height; ++y)
         for (int x = 0; x < f.width; ++x) {
             const double sx = x + margin - dx, sy = y + margin - dy;
@@ -42,38 +36,30 @@ Frame16 cut(const Frame16& full, int margin, double dx, double dy) {
             const double fx = sx - x0, fy = sy - y0;
             const double v = (1 - fx) * (1 - fy) * at(x0, y0) + fx * (1 - fy) * at(x0 + 1, y0) +
                              (1 - fx) * fy * at(x0, y0 + 1) + fx * fy * at(x0 + 1, y0 + 1);
-            f.pixels[size_t(y) * f.width + x] = uint16_t(std::lround(v));
+            f.pixels.push_back(uint16_t(std::lround(v)));
         }
     return f;
 }
 
-solvan_digest donuts(const Frame16& f, int clipping) {
-    solvan_digest d{};
-    EXPECT_EQ(
-        solvan_donuts_digest(SOLVAN_RAW_MONO16, f.pixels.data(), f.width, f.height, clipping, &d),
-        SOLVAN_OK);
-    return d;
-}
-
 TEST(Drift, DonutsDriftOfAShiftedRealFrame) {
     REQUIRE_TEST_FILE(testDataPath("fits/a8280271.fits"));
-    const Frame16 full = realFrame();
-    ASSERT_EQ(full.width, 536);
-    const int margin = 12;
-    const Frame16 reference = cut(full, margin, 0, 0);
-    solvan_digest ref = donuts(reference, 8);
+    auto donuts = [](const Frame16& f) {
+        solvan_digest d{};
+        EXPECT_EQ(
+            solvan_donuts_digest(SOLVAN_RAW_MONO16, f.pixels.data(), f.width, f.height, 8, &d),
+            SOLVAN_OK);
+        return d;
+    };
+    solvan_digest ref = donuts(cut(12, 0, 0));
     EXPECT_EQ(ref.width, 512);  // 536 - 24 - 16 = 496 -> 512
     EXPECT_GT(ref.snr, 0);
-    struct Shift {
-        double dx, dy;
-    };
-    for (const Shift s : {Shift{0, 0}, Shift{3, -2}, Shift{-5, 7}, Shift{1.5, -0.5},
-                          Shift{0.25, 2.75}, Shift{-2.4, -1.3}}) {
-        solvan_digest moved = donuts(cut(full, margin, s.dx, s.dy), 8);
+    for (auto [sx, sy] :
+         {std::pair{0.0, 0.0}, {3.0, -2.0}, {-5.0, 7.0}, {1.5, -0.5}, {0.25, 2.75}, {-2.4, -1.3}}) {
+        solvan_digest moved = donuts(cut(12, sx, sy));
         double dx = 99, dy = 99;
         ASSERT_EQ(solvan_calculate_drift(&ref, &moved, &dx, &dy), SOLVAN_OK);
-        EXPECT_NEAR(dx, s.dx, 0.1) << s.dx << ", " << s.dy;
-        EXPECT_NEAR(dy, s.dy, 0.1) << s.dx << ", " << s.dy;
+        EXPECT_NEAR(dx, sx, 0.1) << sx << ", " << sy;
+        EXPECT_NEAR(dy, sy, 0.1) << sx << ", " << sy;
         solvan_delete_digest(&moved);
     }
     solvan_delete_digest(&ref);
@@ -81,31 +67,20 @@ TEST(Drift, DonutsDriftOfAShiftedRealFrame) {
 
 TEST(Drift, CentroidDriftIsExactForWholePixelShifts) {
     REQUIRE_TEST_FILE(testDataPath("fits/a8280271.fits"));
-    const Frame16 full = realFrame();
     // The frame inside a black surround, moved as a whole: every pixel keeps its value.
-    auto placed = [&](int dx, int dy) {
-        Frame16 f;
-        f.width = full.width + 40, f.height = full.height + 40;
-        f.pixels.assign(size_t(f.width) * f.height, 0);
-        for (int y = 0; y < full.height; ++y)
-            for (int x = 0; x < full.width; ++x)
-                f.pixels[size_t(y + 20 + dy) * f.width + x + 20 + dx] =
-                    full.pixels[size_t(y) * full.width + x];
-        return f;
-    };
-    const Frame16 a = placed(0, 0), b = placed(7, -3);
-    solvan_digest da{}, db{};
-    ASSERT_EQ(solvan_frame_centroid(SOLVAN_RAW_MONO16, a.pixels.data(), a.width, a.height, &da),
-              SOLVAN_OK);
-    ASSERT_EQ(solvan_frame_centroid(SOLVAN_RAW_MONO16, b.pixels.data(), b.width, b.height, &db),
-              SOLVAN_OK);
+    solvan_digest d[2];
+    const Frame16 frames[2] = {cut(-20, 0, 0), cut(-20, 7, -3)};
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(solvan_frame_centroid(SOLVAN_RAW_MONO16, frames[i].pixels.data(), frames[i].width,
+                                        frames[i].height, &d[i]),
+                  SOLVAN_OK);
     double dx, dy;
-    ASSERT_EQ(solvan_calculate_drift(&da, &db, &dx, &dy), SOLVAN_OK);
+    ASSERT_EQ(solvan_calculate_drift(&d[0], &d[1], &dx, &dy), SOLVAN_OK);
     EXPECT_NEAR(dx, 7, 1e-9);
     EXPECT_NEAR(dy, -3, 1e-9);
 }
 
-TEST(Drift, CentroidDigests) {
+TEST(Drift, CentroidDigestsAndTheirRejections) {
     solvan_digest a{}, b{};
     a.algorithm = b.algorithm = SOLVAN_DIGEST_CENTROID;
     a.width = b.width = 100, a.height = b.height = 80;
@@ -132,6 +107,14 @@ TEST(Drift, CentroidDigests) {
     }
     EXPECT_EQ(solvan_calculate_drift(nullptr, &b, &dx, &dy), SOLVAN_FAILED);
     EXPECT_EQ(solvan_calculate_drift(&a, &b, &dx, nullptr), SOLVAN_FAILED);
+
+    // Deleting a centroid digest zeroes its header only.
+    EXPECT_EQ(solvan_delete_digest(&a), SOLVAN_OK);
+    EXPECT_EQ(a.algorithm, 0u);
+    EXPECT_EQ(a.width, 0);
+    EXPECT_EQ(a.height, 0);
+    EXPECT_EQ(a.centroid_x, 10.5);
+    EXPECT_EQ(solvan_delete_digest(nullptr), SOLVAN_FAILED);
 }
 
 // Spectrum of a real profile of n samples, by the library's own FFT (checked in FftTest).
@@ -160,26 +143,24 @@ TEST(Drift, CorrelationIsTheCircularCrossCorrelation) {
     EXPECT_EQ(untouched, std::vector<double>(6, 9));
 }
 
-// A donuts-like digest holding the spectra of two given profiles (x and y alike).
-solvan_digest digestOf(const std::vector<double>& profile) {
-    solvan_digest d{};
-    d.algorithm = SOLVAN_DIGEST_DONUTS;
-    d.width = d.height = int(profile.size());
-    const std::vector<double> s = spectrum(profile);
-    d.fft_x = static_cast<double*>(solvan_safe_malloc(s.size() * sizeof(double)));
-    d.fft_y = static_cast<double*>(solvan_safe_malloc(s.size() * sizeof(double)));
-    std::copy(s.begin(), s.end(), d.fft_x);
-    std::copy(s.begin(), s.end(), d.fft_y);
-    return d;
-}
-
 TEST(Drift, CorrelationPeaksAndTheirParabola) {
+    // Donuts-like digests holding the spectra of a profile (x and y alike).
+    auto digestOf = [](const std::vector<double>& profile) {
+        solvan_digest d{};
+        d.algorithm = SOLVAN_DIGEST_DONUTS;
+        d.width = d.height = int(profile.size());
+        const std::vector<double> s = spectrum(profile);
+        d.fft_x = static_cast<double*>(solvan_safe_malloc(s.size() * sizeof(double)));
+        d.fft_y = static_cast<double*>(solvan_safe_malloc(s.size() * sizeof(double)));
+        std::copy(s.begin(), s.end(), d.fft_x);
+        std::copy(s.begin(), s.end(), d.fft_y);
+        return d;
+    };
     const std::vector<double> star = {0, 0, 0, 1, 4, 9, 4, 1, 0, 0, 0, 0, 0, 0, 0, 0};
     std::vector<double> left(16);  // moved one place down: the peak at n - 1
     for (int k = 0; k < 16; ++k)
         left[k] = star[(k + 1) % 16];
-    std::vector<double> flat(16, 1);
-    solvan_digest s = digestOf(star), l = digestOf(left), f = digestOf(flat);
+    solvan_digest s = digestOf(star), l = digestOf(left), f = digestOf(std::vector<double>(16, 1));
     double dx, dy;
     ASSERT_EQ(solvan_calculate_drift(&s, &s, &dx, &dy), SOLVAN_OK);
     EXPECT_NEAR(dx, 0, 1e-12);  // symmetric correlation around 0
@@ -194,17 +175,6 @@ TEST(Drift, CorrelationPeaksAndTheirParabola) {
         EXPECT_EQ(d->algorithm, 0u);
         EXPECT_EQ(solvan_delete_digest(d), SOLVAN_OK);  // twice is harmless
     }
-}
-
-TEST(Drift, DeletingACentroidDigestZeroesItsHeader) {
-    solvan_digest d{};
-    d.algorithm = SOLVAN_DIGEST_CENTROID, d.width = 5, d.height = 6, d.centroid_x = 1.25;
-    EXPECT_EQ(solvan_delete_digest(&d), SOLVAN_OK);
-    EXPECT_EQ(d.algorithm, 0u);
-    EXPECT_EQ(d.width, 0);
-    EXPECT_EQ(d.height, 0);
-    EXPECT_EQ(d.centroid_x, 1.25);
-    EXPECT_EQ(solvan_delete_digest(nullptr), SOLVAN_FAILED);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // solvan_reduce_multistar_digest and solvan_guider_reponse: outlier rejection with its debug
 // lines, two stars always used, stars whose drift fails, the limits, and the guiding response.
-#include "DebugLines.h"
+#include "CapturedLog.h"
 #include "solvan_raw_utils.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +26,10 @@ struct Stars {
         references.push_back(centroid(x, 5));
         currents.push_back(centroid(x + drift, 5));
     }
+    int reduce(const solvan_digest* base, int count, solvan_digest* result) {
+        return solvan_reduce_multistar_digest(base, references.data(), currents.data(), count,
+                                              result);
+    }
 };
 
 const char* const kName = "solvan_reduce_multistar_digest";
@@ -36,59 +40,47 @@ TEST(Multistar, TheOutlierIsSkipped) {
         s.add(d);
     const solvan_digest base = centroid(100, 200);
     solvan_digest result{};
-    DebugLines debug;
-    ASSERT_EQ(
-        solvan_reduce_multistar_digest(&base, s.references.data(), s.currents.data(), 4, &result),
-        SOLVAN_OK);
+    CapturedLog log(SOLVAN_LOG_DEBUG);
+    ASSERT_EQ(s.reduce(&base, 4, &result), SOLVAN_OK);
     EXPECT_EQ(result.algorithm, 1u);
     EXPECT_EQ(result.width, 640);
     EXPECT_NEAR(result.centroid_x, 101.0, 1e-12);
     EXPECT_NEAR(result.centroid_y, 200.0, 1e-12);
-    const std::vector<std::string> expected = {
-        std::string(kName) + ": average = 2.0000 stddev = 1.7335",
-        std::string(kName) + ": ++ Used star [0] drift = 1.0000",
-        std::string(kName) + ": ++ Used star [1] drift = 1.1000",
-        std::string(kName) + ": ++ Used star [2] drift = 0.9000",
-        std::string(kName) + ": -- Skip star [3] drift = 5.0000",
-        std::string(kName) +
-            ": == Result using 3 of 4 stars. Drifts = ( 1.000, 0.000 ) digest = "
-            "( 101.000, 200.000 )",
+    std::vector<std::string> expected = {
+        "average = 2.0000 stddev = 1.7335",
+        "++ Used star [0] drift = 1.0000",
+        "++ Used star [1] drift = 1.1000",
+        "++ Used star [2] drift = 0.9000",
+        "-- Skip star [3] drift = 5.0000",
+        "== Result using 3 of 4 stars. Drifts = ( 1.000, 0.000 ) digest = ( 101.000, 200.000 )",
     };
-    EXPECT_EQ(debug.all(), expected);
+    for (std::string& line : expected)
+        line = std::string(kName) + ": " + line;
+    EXPECT_EQ(log.lines(), expected);
 }
 
-TEST(Multistar, TwoStarsAreAlwaysUsed) {
-    Stars s;
-    s.add(0.1);
-    s.add(50);
+TEST(Multistar, TwoStarsAreAlwaysUsedAndAStarWhoseDriftFailsTakesNoPart) {
     const solvan_digest base = centroid(0, 0);
     solvan_digest result{};
-    ASSERT_EQ(
-        solvan_reduce_multistar_digest(&base, s.references.data(), s.currents.data(), 2, &result),
-        SOLVAN_OK);
+    Stars two;
+    two.add(0.1);
+    two.add(50);
+    ASSERT_EQ(two.reduce(&base, 2, &result), SOLVAN_OK);
     EXPECT_NEAR(result.centroid_x, 25.05, 1e-12);
-}
 
-TEST(Multistar, AStarWhoseDriftFailsTakesNoPart) {
     Stars s;
     for (double d : {1.0, 1.2, 30.0})
         s.add(d);
     s.currents[2].width = 1000;  // sizes differ: no drift for star 2
-    const solvan_digest base = centroid(0, 0);
-    solvan_digest result{};
-    DebugLines debug;
-    ASSERT_EQ(
-        solvan_reduce_multistar_digest(&base, s.references.data(), s.currents.data(), 3, &result),
-        SOLVAN_OK);
+    CapturedLog log(SOLVAN_LOG_DEBUG);
+    ASSERT_EQ(s.reduce(&base, 3, &result), SOLVAN_OK);
     EXPECT_NEAR(result.centroid_x, 1.1, 1e-12);  // two valid stars: both used
-    EXPECT_EQ(debug.all().front(), std::string(kName) + ": average = 1.1000 stddev = 0.1000");
+    EXPECT_EQ(log.lines().front(), std::string(kName) + ": average = 1.1000 stddev = 0.1000");
 
     for (solvan_digest& c : s.currents)
         c.width = 1000;
     result = centroid(-1, -1, 1, 1);
-    EXPECT_EQ(
-        solvan_reduce_multistar_digest(&base, s.references.data(), s.currents.data(), 3, &result),
-        SOLVAN_NO_STAR);
+    EXPECT_EQ(s.reduce(&base, 3, &result), SOLVAN_NO_STAR);
     EXPECT_EQ(result.centroid_x, 0);  // the header written, at the base centroid
     EXPECT_EQ(result.width, 1000);
 }
@@ -107,33 +99,25 @@ TEST(Multistar, RejectedArgumentsWriteNothing) {
     for (const Case c :
          {Case{&base, 13}, Case{&base, 0}, Case{&notCentroid, 3}, Case{nullptr, 3}}) {
         solvan_digest result = centroid(-5, -5, 3, 3);
-        EXPECT_EQ(solvan_reduce_multistar_digest(c.base, s.references.data(), s.currents.data(),
-                                                 c.count, &result),
-                  SOLVAN_FAILED);
+        EXPECT_EQ(s.reduce(c.base, c.count, &result), SOLVAN_FAILED);
         EXPECT_EQ(result.centroid_x, -5);
         EXPECT_EQ(result.width, 3);
     }
     solvan_digest result{};
-    EXPECT_EQ(
-        solvan_reduce_multistar_digest(&base, s.references.data(), s.currents.data(), 12, &result),
-        SOLVAN_OK);  // twelve is the most
+    EXPECT_EQ(s.reduce(&base, 12, &result), SOLVAN_OK);  // twelve is the most
     s.references[0].algorithm = 2;
-    EXPECT_EQ(
-        solvan_reduce_multistar_digest(&base, s.references.data(), s.currents.data(), 3, &result),
-        SOLVAN_FAILED);
-    EXPECT_EQ(
-        solvan_reduce_multistar_digest(&base, s.references.data(), s.currents.data(), 3, nullptr),
-        SOLVAN_FAILED);
+    EXPECT_EQ(s.reduce(&base, 3, &result), SOLVAN_FAILED);
+    EXPECT_EQ(s.reduce(&base, 3, nullptr), SOLVAN_FAILED);
 }
 
 TEST(GuiderResponse, ProportionalAndIntegral) {
-    DebugLines debug;
+    CapturedLog log(SOLVAN_LOG_DEBUG);
     EXPECT_DOUBLE_EQ(solvan_guider_reponse(0.5, 0.1, 1, 2, 1), -1.1);
-    ASSERT_EQ(debug.all().size(), 1u);
-    EXPECT_EQ(debug.all()[0],
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0],
               "solvan_guider_reponse(): P = 0.5000, I = 0.1000, response = -1.1000, drift = "
               "2.0000, avg_drift = 1.0000");
-    EXPECT_DOUBLE_EQ(solvan_guider_reponse(0.7, 0.2, 3, -1, 0.5), -(0.7 * -1 + 0.2 * 0.5 * 3));
+    EXPECT_DOUBLE_EQ(solvan_guider_reponse(0.7, 0.2, 3, -1, 0.5), 0.4);  // -(-0.7 + 0.3)
 }
 
 }  // namespace

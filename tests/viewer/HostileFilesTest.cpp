@@ -1,30 +1,15 @@
 // Opening the hostile inputs in the viewer: each opens within seconds, the broken part shows no
 // picture, and the sound parts (headers) keep their tabs.
-#include "Document.h"
-#include "DocumentController.h"
-#include "PanelWindow.h"
-#include "TabGroupWindow.h"
+#include "OpenDocuments.h"
 #include "TestData.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTabWidget>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-QStringList tabTitles(const Document* document) {
-    QStringList titles;
-    PanelWindow* main = document->mainWindow();
-    if (!main || !main->tabGroup()) return titles;
-    QTabWidget* tabs = main->tabGroup()->tabWidget();
-    for (int i = 0; i < tabs->count(); ++i)
-        titles.append(tabs->tabText(i));
-    return titles;
-}
 
 struct HostileFile {
     const char* file;    // in testdata/hostile (or fits/ for the sound sample)
@@ -39,14 +24,7 @@ void PrintTo(const HostileFile& c, std::ostream* os) {
 class HostileFiles : public ::testing::TestWithParam<HostileFile> {
   protected:
     void SetUp() override { registerImageReaders(); }
-    void TearDown() override {
-        for (Document* d : DocumentController::shared().documents())
-            d->close();
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        qDeleteAll(Document::openDocuments().values());
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void TearDown() override { closeAllDocuments(); }
     QTemporaryDir dir;
 };
 
