@@ -1,6 +1,9 @@
 // solvan_calculate_drift, solvan_correlate_fft and solvan_delete_digest: a real frame
 // (a8280271.fits read through CFITSIO) cut at shifted places, by whole and by fractional pixels,
-// must give its shift back through donuts digests and centroids; plus the small cases.
+// must give its shift back through donuts digests and centroids; plus the small cases. Then
+// solvan_reduce_multistar_digest (outlier rejection with its debug lines, two stars always used,
+// stars whose drift fails, the limits) and solvan_guider_reponse.
+#include "CapturedLog.h"
 #include "FitsFiles.h"
 #include "TestData.h"
 #include "solvan_raw_utils.h"
@@ -8,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,26 +45,34 @@ Frame16 cut(int margin, double dx, double dy) {
     return f;
 }
 
+// The donuts digest (edge clipping 8) or the centroid digest of a frame.
+solvan_digest digest(const Frame16& f, bool donuts) {
+    solvan_digest d{};
+    const uint16_t* p = f.pixels.data();
+    EXPECT_EQ(donuts ? solvan_donuts_digest(SOLVAN_RAW_MONO16, p, f.width, f.height, 8, &d)
+                     : solvan_frame_centroid(SOLVAN_RAW_MONO16, p, f.width, f.height, &d),
+              SOLVAN_OK);
+    return d;
+}
+
+// The drift from `reference` to `moved`; deletes `moved`.
+std::pair<double, double> drift(const solvan_digest& reference, solvan_digest moved) {
+    double dx = 99, dy = 99;
+    EXPECT_EQ(solvan_calculate_drift(&reference, &moved, &dx, &dy), SOLVAN_OK);
+    solvan_delete_digest(&moved);
+    return {dx, dy};
+}
+
 TEST(Drift, DonutsDriftOfAShiftedRealFrame) {
     REQUIRE_TEST_FILE(testDataPath("fits/a8280271.fits"));
-    auto donuts = [](const Frame16& f) {
-        solvan_digest d{};
-        EXPECT_EQ(
-            solvan_donuts_digest(SOLVAN_RAW_MONO16, f.pixels.data(), f.width, f.height, 8, &d),
-            SOLVAN_OK);
-        return d;
-    };
-    solvan_digest ref = donuts(cut(12, 0, 0));
+    solvan_digest ref = digest(cut(12, 0, 0), true);
     EXPECT_EQ(ref.width, 512);  // 536 - 24 - 16 = 496 -> 512
     EXPECT_GT(ref.snr, 0);
     for (auto [sx, sy] :
          {std::pair{0.0, 0.0}, {3.0, -2.0}, {-5.0, 7.0}, {1.5, -0.5}, {0.25, 2.75}, {-2.4, -1.3}}) {
-        solvan_digest moved = donuts(cut(12, sx, sy));
-        double dx = 99, dy = 99;
-        ASSERT_EQ(solvan_calculate_drift(&ref, &moved, &dx, &dy), SOLVAN_OK);
+        const auto [dx, dy] = drift(ref, digest(cut(12, sx, sy), true));
         EXPECT_NEAR(dx, sx, 0.1) << sx << ", " << sy;
         EXPECT_NEAR(dy, sy, 0.1) << sx << ", " << sy;
-        solvan_delete_digest(&moved);
     }
     solvan_delete_digest(&ref);
 }
@@ -68,23 +80,22 @@ TEST(Drift, DonutsDriftOfAShiftedRealFrame) {
 TEST(Drift, CentroidDriftIsExactForWholePixelShifts) {
     REQUIRE_TEST_FILE(testDataPath("fits/a8280271.fits"));
     // The frame inside a black surround, moved as a whole: every pixel keeps its value.
-    solvan_digest d[2];
-    const Frame16 frames[2] = {cut(-20, 0, 0), cut(-20, 7, -3)};
-    for (int i = 0; i < 2; ++i)
-        ASSERT_EQ(solvan_frame_centroid(SOLVAN_RAW_MONO16, frames[i].pixels.data(), frames[i].width,
-                                        frames[i].height, &d[i]),
-                  SOLVAN_OK);
-    double dx, dy;
-    ASSERT_EQ(solvan_calculate_drift(&d[0], &d[1], &dx, &dy), SOLVAN_OK);
+    const auto [dx, dy] = drift(digest(cut(-20, 0, 0), false), digest(cut(-20, 7, -3), false));
     EXPECT_NEAR(dx, 7, 1e-9);
     EXPECT_NEAR(dy, -3, 1e-9);
 }
 
+// A centroid digest at (x, y) of a frame of the given size.
+solvan_digest centroid(double x, double y, int width = 640, int height = 480) {
+    solvan_digest d{};
+    d.algorithm = SOLVAN_DIGEST_CENTROID;
+    d.width = width, d.height = height;
+    d.centroid_x = x, d.centroid_y = y;
+    return d;
+}
+
 TEST(Drift, CentroidDigestsAndTheirRejections) {
-    solvan_digest a{}, b{};
-    a.algorithm = b.algorithm = SOLVAN_DIGEST_CENTROID;
-    a.width = b.width = 100, a.height = b.height = 80;
-    a.centroid_x = 10.5, a.centroid_y = 20.5, b.centroid_x = 12.0, b.centroid_y = 19.5;
+    solvan_digest a = centroid(10.5, 20.5, 100, 80), b = centroid(12.0, 19.5, 100, 80);
     double dx = 0, dy = 0;
     ASSERT_EQ(solvan_calculate_drift(&a, &b, &dx, &dy), SOLVAN_OK);
     EXPECT_EQ(dx, 1.5);
@@ -175,6 +186,108 @@ TEST(Drift, CorrelationPeaksAndTheirParabola) {
         EXPECT_EQ(d->algorithm, 0u);
         EXPECT_EQ(solvan_delete_digest(d), SOLVAN_OK);  // twice is harmless
     }
+}
+
+struct Stars {
+    std::vector<solvan_digest> references, currents;
+    // A star at (10 i, 5) that moved by `drift` along x.
+    void add(double drift) {
+        const double x = 10.0 * double(references.size());
+        references.push_back(centroid(x, 5));
+        currents.push_back(centroid(x + drift, 5));
+    }
+    int reduce(const solvan_digest* base, int count, solvan_digest* result) {
+        return solvan_reduce_multistar_digest(base, references.data(), currents.data(), count,
+                                              result);
+    }
+};
+
+const char* const kName = "solvan_reduce_multistar_digest";
+
+TEST(Multistar, TheOutlierIsSkipped) {
+    Stars s;
+    for (double d : {1.0, 1.1, 0.9, 5.0})
+        s.add(d);
+    const solvan_digest base = centroid(100, 200);
+    solvan_digest result{};
+    CapturedLog log(SOLVAN_LOG_DEBUG);
+    ASSERT_EQ(s.reduce(&base, 4, &result), SOLVAN_OK);
+    EXPECT_EQ(result.algorithm, 1u);
+    EXPECT_EQ(result.width, 640);
+    EXPECT_NEAR(result.centroid_x, 101.0, 1e-12);
+    EXPECT_NEAR(result.centroid_y, 200.0, 1e-12);
+    std::vector<std::string> expected = {
+        "average = 2.0000 stddev = 1.7335",
+        "++ Used star [0] drift = 1.0000",
+        "++ Used star [1] drift = 1.1000",
+        "++ Used star [2] drift = 0.9000",
+        "-- Skip star [3] drift = 5.0000",
+        "== Result using 3 of 4 stars. Drifts = ( 1.000, 0.000 ) digest = ( 101.000, 200.000 )",
+    };
+    for (std::string& line : expected)
+        line = std::string(kName) + ": " + line;
+    EXPECT_EQ(log.lines(), expected);
+}
+
+TEST(Multistar, TwoStarsAreAlwaysUsedAndAStarWhoseDriftFailsTakesNoPart) {
+    const solvan_digest base = centroid(0, 0);
+    solvan_digest result{};
+    Stars two;
+    two.add(0.1);
+    two.add(50);
+    ASSERT_EQ(two.reduce(&base, 2, &result), SOLVAN_OK);
+    EXPECT_NEAR(result.centroid_x, 25.05, 1e-12);
+
+    Stars s;
+    for (double d : {1.0, 1.2, 30.0})
+        s.add(d);
+    s.currents[2].width = 1000;  // sizes differ: no drift for star 2
+    CapturedLog log(SOLVAN_LOG_DEBUG);
+    ASSERT_EQ(s.reduce(&base, 3, &result), SOLVAN_OK);
+    EXPECT_NEAR(result.centroid_x, 1.1, 1e-12);  // two valid stars: both used
+    EXPECT_EQ(log.lines().front(), std::string(kName) + ": average = 1.1000 stddev = 0.1000");
+
+    for (solvan_digest& c : s.currents)
+        c.width = 1000;
+    result = centroid(-1, -1, 1, 1);
+    EXPECT_EQ(s.reduce(&base, 3, &result), SOLVAN_NO_STAR);
+    EXPECT_EQ(result.centroid_x, 0);  // the header written, at the base centroid
+    EXPECT_EQ(result.width, 1000);
+}
+
+TEST(Multistar, RejectedArgumentsWriteNothing) {
+    Stars s;
+    for (int i = 0; i < 13; ++i)
+        s.add(1);
+    const solvan_digest base = centroid(0, 0);
+    solvan_digest notCentroid = base;
+    notCentroid.algorithm = SOLVAN_DIGEST_DONUTS;
+    struct Case {
+        const solvan_digest* base;
+        int count;
+    };
+    for (const Case c :
+         {Case{&base, 13}, Case{&base, 0}, Case{&notCentroid, 3}, Case{nullptr, 3}}) {
+        solvan_digest result = centroid(-5, -5, 3, 3);
+        EXPECT_EQ(s.reduce(c.base, c.count, &result), SOLVAN_FAILED);
+        EXPECT_EQ(result.centroid_x, -5);
+        EXPECT_EQ(result.width, 3);
+    }
+    solvan_digest result{};
+    EXPECT_EQ(s.reduce(&base, 12, &result), SOLVAN_OK);  // twelve is the most
+    s.references[0].algorithm = 2;
+    EXPECT_EQ(s.reduce(&base, 3, &result), SOLVAN_FAILED);
+    EXPECT_EQ(s.reduce(&base, 3, nullptr), SOLVAN_FAILED);
+}
+
+TEST(GuiderResponse, ProportionalAndIntegral) {
+    CapturedLog log(SOLVAN_LOG_DEBUG);
+    EXPECT_DOUBLE_EQ(solvan_guider_reponse(0.5, 0.1, 1, 2, 1), -1.1);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0],
+              "solvan_guider_reponse(): P = 0.5000, I = 0.1000, response = -1.1000, drift = "
+              "2.0000, avg_drift = 1.0000");
+    EXPECT_DOUBLE_EQ(solvan_guider_reponse(0.7, 0.2, 3, -1, 0.5), 0.4);  // -(-0.7 + 0.3)
 }
 
 }  // namespace

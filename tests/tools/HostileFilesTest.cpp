@@ -42,8 +42,8 @@ TEST(HostileFiles, InfoFinishesWithoutPictureForTheBrokenPart) {
         const QString err = QString::fromUtf8(r.err);
         const QJsonObject o = QJsonDocument::fromJson(r.out).object();
         EXPECT_FALSE(o["hasPicture"].toBool());
-        EXPECT_TRUE(c.logLine.isEmpty() ? !err.contains("quasel-decode") : err.contains(c.logLine))
-            << err.toStdString();
+        EXPECT_EQ(err.count("quasel-decode:"), c.logLine.isEmpty() ? 0 : 1) << err.toStdString();
+        EXPECT_TRUE(err.contains(c.logLine)) << err.toStdString();
         if (!c.hasExtension) continue;
         EXPECT_GT(o["metadata"].toArray().size(), 1);
         const QJsonArray children = o["extensions"].toArray();
