@@ -22,14 +22,18 @@
 
 namespace {
 
-std::vector<solvan_star> find(const RawFrame& f, int radius, int maxStars) {
+// The library's stars (at most maxStars) of a frame of the given layout.
+std::vector<solvan_star> find(solvan_raw_type type, const void* data, int w, int h, int radius,
+                              int maxStars) {
     std::vector<solvan_star> stars(std::max(maxStars, 1));
     uint32_t found = 12345;
-    EXPECT_EQ(solvan_find_stars_refined(f.layout.type, f.data(), radius, f.width, f.height,
-                                        maxStars, stars.data(), &found),
+    EXPECT_EQ(solvan_find_stars_refined(type, data, radius, w, h, maxStars, stars.data(), &found),
               SOLVAN_OK);
     stars.resize(found);
     return stars;
+}
+std::vector<solvan_star> find(const RawFrame& f, int radius, int maxStars) {
+    return find(f.layout.type, f.data(), f.width, f.height, radius, maxStars);
 }
 
 // Sky with noise, Gaussian and flat-topped stars (some saturated, some touching the edge),
@@ -225,10 +229,7 @@ TEST(FindStars, NoLightGivesTheLowestDouble) {
 // rise above 1.35 times the frame's mean of 296), FWHM_IMAGE of 2 or more (this raw frame's
 // many cosmic rays, which it also lists, are one pixel wide). X_IMAGE, Y_IMAGE are 1-based
 // FITS pixel coordinates with pixel centres on integers.
-struct Source {
-    double x, y;
-};
-const std::vector<Source> kSourceExtractor = {
+const std::vector<std::pair<double, double>> kSourceExtractor = {
     {340.1386, 122.7458},  // FLUX_MAX 1416.7, FWHM 3.33
     {451.8727, 434.1557},  // 1269.4, 8.84
     {170.2523, 39.3030},   // 1006.8, 8.27
@@ -242,21 +243,17 @@ TEST(FindStars, RealFrameHoldsTheBrightSourcesOfSourceExtractor) {
     const int w = int(naxes[0]), h = int(naxes[1]);
     ASSERT_EQ(size_t(w) * h, pixels.size());
     for (int radius : {0, 5}) {
-        std::vector<solvan_star> stars(50);
-        uint32_t found = 0;
-        ASSERT_EQ(solvan_find_stars_refined(SOLVAN_RAW_MONO16, pixels.data(), radius, w, h, 50,
-                                            stars.data(), &found),
-                  SOLVAN_OK);
-        stars.resize(found);
+        const std::vector<solvan_star> stars =
+            find(SOLVAN_RAW_MONO16, pixels.data(), w, h, radius, 50);
         // Row 0 in memory is FITS row 1; whole-pixel positions are centred like X_IMAGE - 1,
         // refined ones count pixel i as [i, i + 1).
         const double shift = radius == 0 ? 1 : 0.5;
-        for (const Source& s : kSourceExtractor) {
-            const bool matched = std::any_of(stars.begin(), stars.end(), [&](const solvan_star& t) {
-                return std::hypot(t.x + shift - s.x, t.y + shift - s.y) <= 1;
-            });
-            EXPECT_TRUE(matched) << "radius " << radius << ": source at " << s.x << ", " << s.y;
-        }
+        for (const auto& [x, y] : kSourceExtractor)
+            EXPECT_TRUE(std::any_of(stars.begin(), stars.end(),
+                                    [&](const solvan_star& t) {
+                                        return std::hypot(t.x + shift - x, t.y + shift - y) <= 1;
+                                    }))
+                << "radius " << radius << ": source at " << x << ", " << y;
     }
 }
 
