@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -183,30 +184,27 @@ TEST(Drift, CorrelationPeaksAndTheirParabola) {
     }
 }
 
-struct Stars {
-    std::vector<solvan_digest> references, currents;
-    // A star at (10 i, 5) that moved by `drift` along x.
-    void add(double drift) {
-        const double x = 10.0 * double(references.size());
-        references.push_back(centroid(x, 5));
-        currents.push_back(centroid(x + drift, 5));
-    }
-    int reduce(const solvan_digest* base, int count, solvan_digest* result) {
-        return solvan_reduce_multistar_digest(base, references.data(), currents.data(), count,
-                                              result);
-    }
-};
+const std::string kMultistar = "solvan_reduce_multistar_digest: ";
 
-const char* const kName = "solvan_reduce_multistar_digest";
+// solvan_reduce_multistar_digest from `base` over stars at (10 i, 5) that moved by drifts[i]
+// along x; a star listed in `failing` moved into a frame of another size (its drift fails).
+int reduce(const solvan_digest& base, const std::vector<double>& drifts, solvan_digest* result,
+           const std::vector<size_t>& failing = {}) {
+    std::vector<solvan_digest> references, currents;
+    for (size_t i = 0; i < drifts.size(); ++i) {
+        const bool fails = std::count(failing.begin(), failing.end(), i) > 0;
+        references.push_back(centroid(10.0 * i, 5));
+        currents.push_back(centroid(10.0 * i + drifts[i], 5, fails ? 1000 : 640));
+    }
+    return solvan_reduce_multistar_digest(&base, references.data(), currents.data(),
+                                          int(drifts.size()), result);
+}
 
 TEST(Multistar, TheOutlierIsSkipped) {
-    Stars s;
-    for (double d : {1.0, 1.1, 0.9, 5.0})
-        s.add(d);
     const solvan_digest base = centroid(100, 200);
     solvan_digest result{};
     CapturedLog log(SOLVAN_LOG_DEBUG);
-    ASSERT_EQ(s.reduce(&base, 4, &result), SOLVAN_OK);
+    ASSERT_EQ(reduce(base, {1.0, 1.1, 0.9, 5.0}, &result), SOLVAN_OK);
     EXPECT_EQ(result.algorithm, 1u);
     EXPECT_EQ(result.width, 640);
     EXPECT_NEAR(result.centroid_x, 101.0, 1e-12);
@@ -220,59 +218,51 @@ TEST(Multistar, TheOutlierIsSkipped) {
         "== Result using 3 of 4 stars. Drifts = ( 1.000, 0.000 ) digest = ( 101.000, 200.000 )",
     };
     for (std::string& line : expected)
-        line = std::string(kName) + ": " + line;
+        line = kMultistar + line;
     EXPECT_EQ(log.lines(), expected);
 }
 
-TEST(Multistar, TwoStarsAreAlwaysUsedAndAStarWhoseDriftFailsTakesNoPart) {
-    const solvan_digest base = centroid(0, 0);
-    solvan_digest result{};
-    Stars two;
-    two.add(0.1);
-    two.add(50);
-    ASSERT_EQ(two.reduce(&base, 2, &result), SOLVAN_OK);
-    EXPECT_NEAR(result.centroid_x, 25.05, 1e-12);
-
-    Stars s;
-    for (double d : {1.0, 1.2, 30.0})
-        s.add(d);
-    s.currents[2].width = 1000;  // sizes differ: no drift for star 2
-    CapturedLog log(SOLVAN_LOG_DEBUG);
-    ASSERT_EQ(s.reduce(&base, 3, &result), SOLVAN_OK);
-    EXPECT_NEAR(result.centroid_x, 1.1, 1e-12);  // two valid stars: both used
-    EXPECT_EQ(log.lines().front(), std::string(kName) + ": average = 1.1000 stddev = 0.1000");
-
-    for (solvan_digest& c : s.currents)
-        c.width = 1000;
-    result = centroid(-1, -1, 1, 1);
-    EXPECT_EQ(s.reduce(&base, 3, &result), SOLVAN_NO_STAR);
-    EXPECT_EQ(result.centroid_x, 0);  // the header written, at the base centroid
-    EXPECT_EQ(result.width, 1000);
+TEST(Multistar, TwoStarsAlwaysUsedFailingStarsLeftOutAndTheLimits) {
+    struct Case {
+        std::vector<double> drifts;
+        std::vector<size_t> failing;  // stars whose own drift fails
+        int result;
+        double x, width;  // the result's centroid x and width; -5 and 3 when nothing is written
+    };
+    const Case cases[] = {
+        {{0.1, 50}, {}, SOLVAN_OK, 25.05, 640},                // two stars: both used
+        {{1.0, 1.2, 30}, {2}, SOLVAN_OK, 1.1, 640},            // the two valid stars: both used
+        {{1.0, 1.2, 30}, {0, 1, 2}, SOLVAN_NO_STAR, 0, 1000},  // at the base centroid
+        {std::vector<double>(12, 1), {}, SOLVAN_OK, 1, 640},   // twelve is the most
+        {std::vector<double>(13, 1), {}, SOLVAN_FAILED, -5, 3},
+        {{}, {}, SOLVAN_FAILED, -5, 3},
+    };
+    for (const Case& c : cases) {
+        solvan_digest result = centroid(-5, -5, 3, 3);
+        CapturedLog log(SOLVAN_LOG_DEBUG);
+        EXPECT_EQ(reduce(centroid(0, 0), c.drifts, &result, c.failing), c.result);
+        EXPECT_NEAR(result.centroid_x, c.x, 1e-12) << c.drifts.size() << " stars";
+        EXPECT_EQ(result.width, c.width) << c.drifts.size() << " stars";
+        if (c.failing.size() == 1) {  // the failing star takes no part in the average either
+            EXPECT_EQ(log.lines().front(), kMultistar + "average = 1.1000 stddev = 0.1000");
+        }
+    }
 }
 
 TEST(Multistar, RejectedArgumentsWriteNothing) {
-    Stars s;
-    for (int i = 0; i < 13; ++i)
-        s.add(1);
     const solvan_digest base = centroid(0, 0);
-    solvan_digest notCentroid = base;
-    notCentroid.algorithm = SOLVAN_DIGEST_DONUTS;
-    struct Case {
-        const solvan_digest* base;
-        int count;
-    };
-    for (const Case c :
-         {Case{&base, 13}, Case{&base, 0}, Case{&notCentroid, 3}, Case{nullptr, 3}}) {
-        solvan_digest result = centroid(-5, -5, 3, 3);
-        EXPECT_EQ(s.reduce(c.base, c.count, &result), SOLVAN_FAILED);
-        EXPECT_EQ(result.centroid_x, -5);
-        EXPECT_EQ(result.width, 3);
-    }
-    solvan_digest result{};
-    EXPECT_EQ(s.reduce(&base, 12, &result), SOLVAN_OK);  // twelve is the most
-    s.references[0].algorithm = 2;
-    EXPECT_EQ(s.reduce(&base, 3, &result), SOLVAN_FAILED);
-    EXPECT_EQ(s.reduce(&base, 3, nullptr), SOLVAN_FAILED);
+    solvan_digest donuts = base, result = centroid(-5, -5, 3, 3);
+    donuts.algorithm = SOLVAN_DIGEST_DONUTS;
+    std::vector<solvan_digest> stars(3, centroid(0, 5)), odd = stars;
+    odd[0].algorithm = 2;
+    using Arguments = std::pair<const solvan_digest*, const solvan_digest*>;
+    for (auto [b, references] : {Arguments{&donuts, stars.data()}, Arguments{nullptr, stars.data()},
+                                 Arguments{&base, odd.data()}})
+        EXPECT_EQ(solvan_reduce_multistar_digest(b, references, stars.data(), 3, &result),
+                  SOLVAN_FAILED);
+    EXPECT_EQ(result.centroid_x, -5);
+    EXPECT_EQ(solvan_reduce_multistar_digest(&base, stars.data(), stars.data(), 3, nullptr),
+              SOLVAN_FAILED);
 }
 
 TEST(GuiderResponse, ProportionalAndIntegral) {
