@@ -11,45 +11,33 @@
 #include <cstdlib>
 #include <vector>
 
-// The work value of the pixel at p: the grey sample or the integer channel mean.
-inline uint32_t literalIntensity(solvan_raw_type type, const uint8_t* p) {
-    auto w = [](const uint8_t* q) { return uint32_t(q[0] | q[1] << 8); };
-    switch (type) {
-        case SOLVAN_RAW_MONO8:
-            return p[0];
-        case SOLVAN_RAW_MONO16:
-            return w(p);
-        case SOLVAN_RAW_RGB24:
-        case SOLVAN_RAW_RGBA32:
-            return (p[0] + p[1] + p[2]) / 3;
-        case SOLVAN_RAW_ARGB32:
-            return (p[1] + p[2] + p[3]) / 3;
-        case SOLVAN_RAW_RGB48:
-            return (w(p) + w(p + 2) + w(p + 4)) / 3;
-        default:
-            return 0;
-    }
-}
-
 inline std::vector<solvan_star> literalFindStars(solvan_raw_type type, const void* data, int radius,
                                                  int w, int h, int maxStars) {
     std::vector<solvan_star> stars;
-    const int bpp = type == SOLVAN_RAW_MONO8    ? 1
-                    : type == SOLVAN_RAW_MONO16 ? 2
-                    : type == SOLVAN_RAW_RGB24  ? 3
-                    : type == SOLVAN_RAW_RGB48  ? 6
-                                                : 4;
+    // Bytes per pixel, and where each pixel's (up to three) little-endian samples start.
+    const bool mono = type == SOLVAN_RAW_MONO8 || type == SOLVAN_RAW_MONO16;
+    const bool wide = type == SOLVAN_RAW_MONO16 || type == SOLVAN_RAW_RGB48;
+    const bool rgb = type == SOLVAN_RAW_RGB24 || type == SOLVAN_RAW_RGB48;
+    const int bpp = (mono ? 1 : rgb ? 3 : 4) * (1 + wide);
+    const int first = type == SOLVAN_RAW_ARGB32 ? 1 : 0;
     if (w < 4 || h < 4 || maxStars < 1) return stars;
     const auto* frame = static_cast<const uint8_t*>(data);
     std::vector<uint16_t> work(size_t(w) * h);
     uint64_t sum = 0;
-    for (size_t i = 0; i < work.size(); ++i)
-        sum += work[i] = uint16_t(literalIntensity(type, frame + i * bpp));
+    for (size_t i = 0; i < work.size(); ++i) {
+        // The grey sample, or the integer mean of the three colour samples.
+        uint32_t total = 0;
+        for (int c = 0; c < (mono ? 1 : 3); ++c) {
+            const uint8_t* q = frame + i * bpp + first + c * (1 + wide);
+            total += wide ? q[0] | q[1] << 8 : q[0];
+        }
+        sum += work[i] = uint16_t(total / (mono ? 1 : 3));
+    }
     auto at = [&](int x, int y) -> uint16_t& { return work[size_t(y) * w + x]; };
     const uint32_t t = uint32_t(1.35 * double(sum) / (double(w) * double(h)));
     const uint32_t t2 = uint32_t(t * 0.99);
     const int b = h > 79 ? 20 : h / 4;
-    const uint32_t full = (type == SOLVAN_RAW_MONO16 || type == SOLVAN_RAW_RGB48) ? 65535 : 255;
+    const uint32_t full = wide ? 65535 : 255;
     auto median = [](uint32_t a, uint32_t v, uint32_t c) {
         return std::max(std::min(a, v), std::min(std::max(a, v), c));
     };

@@ -24,3 +24,10 @@ inline QByteArray readFileBytes(const QString& path) {
     do {                                                                                      \
         if (!QFile::exists(path)) GTEST_SKIP() << "sample missing: " << (path).toStdString(); \
     } while (0)
+
+// Writes `bytes` to `path`; returns `path`, or an empty string when it cannot be written.
+inline QString writeFileBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return {};
+    return path;
+}

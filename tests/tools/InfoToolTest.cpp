@@ -1,23 +1,19 @@
 // quasel-tool info: the JSON keys and values a developer relies on.
 #include "FitsFiles.h"
 #include "TestData.h"
+#include "ToolRunner.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
 namespace {
 
 QJsonObject runInfo(const QString& file) {
-    QProcess p;
-    p.start(QUASEL_TOOL_PATH, {"info", file, "--json"});
-    EXPECT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    return runToolJson({"info", file});
 }
 
 }  // namespace
@@ -64,10 +60,7 @@ TEST(InfoTool, DescribesChildrenAndTables) {
 }
 
 TEST(InfoTool, UnreadableFileFails) {
-    QProcess p;
-    p.start(QUASEL_TOOL_PATH, {"info", "/nonexistent/file.fits", "--json"});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_NE(p.exitCode(), 0);
+    EXPECT_GT(runTool({"info", "/nonexistent/file.fits", "--json"}).exitCode, 0);
 }
 
 TEST(InfoTool, FpackedFileGivesThePixelsOfTheUncompressedOne) {

@@ -1,35 +1,18 @@
 // `quasel-tool info` on XISF files: the picture and header rows as for any other format.
 #include "TestData.h"
+#include "ToolRunner.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct ToolRun {
-    int exitCode = -1;
-    QByteArray out;
-};
-
-ToolRun runTool(const QStringList& args) {
-    QProcess process;
-    process.start(QUASEL_TOOL_PATH, args);
-    ToolRun run;
-    if (!process.waitForFinished(60000)) return run;
-    run.exitCode = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    return run;
-}
-
 QJsonObject infoJson(const QString& path) {
-    const ToolRun run = runTool({"info", path, "--json"});
-    EXPECT_EQ(run.exitCode, 0);
-    return QJsonDocument::fromJson(run.out).object();
+    return runToolJson({"info", path});
 }
 
 TEST(InfoXISFTest, GreySixteenBitFile) {

@@ -1,11 +1,11 @@
 // quasel-tool probe: the JSON keys and values for a point on a star, off the picture and in
 // colour, the text form, the usage errors, and a real star field.
 #include "TestData.h"
+#include "ToolRunner.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -15,23 +15,8 @@
 
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    QByteArray out, err;
-};
-
-ToolRun runTool(const QStringList& args) {
-    QProcess p;
-    p.start(QUASEL_TOOL_PATH, QStringList{"probe"} + args);
-    EXPECT_TRUE(p.waitForFinished(60000));
-    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
-}
-
 QJsonObject probeJson(const QString& file, double x, double y) {
-    const ToolRun r =
-        runTool({file, QString::number(x, 'g', 17), QString::number(y, 'g', 17), "--json"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    return QJsonDocument::fromJson(r.out).object();
+    return runToolJson({"probe", file, QString::number(x, 'g', 17), QString::number(y, 'g', 17)});
 }
 
 constexpr int W = 40, H = 30;
@@ -120,7 +105,7 @@ TEST(ProbeTool, PointOffThePictureGivesNulls) {
 
 TEST(ProbeTool, TextFormHasOneLinePerKey) {
     QTemporaryDir dir;
-    const ToolRun r = runTool({writeStar(dir, false), "0.5", "0.5"});
+    const ToolRun r = runTool({"probe", writeStar(dir, false), "0.5", "0.5"});
     ASSERT_EQ(r.exitCode, 0);
     const QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 4);
@@ -131,10 +116,10 @@ TEST(ProbeTool, TextFormHasOneLinePerKey) {
 }
 
 TEST(ProbeTool, UsageAndUnreadableFiles) {
-    EXPECT_EQ(runTool({}).exitCode, 2);
-    EXPECT_EQ(runTool({"file.fits", "1"}).exitCode, 2);
-    EXPECT_EQ(runTool({"file.fits", "x", "2"}).exitCode, 2);
-    EXPECT_EQ(runTool({"/nonexistent/file.fits", "1", "2"}).exitCode, 1);
+    EXPECT_EQ(runTool({"probe"}).exitCode, 2);
+    EXPECT_EQ(runTool({"probe", "file.fits", "1"}).exitCode, 2);
+    EXPECT_EQ(runTool({"probe", "file.fits", "x", "2"}).exitCode, 2);
+    EXPECT_EQ(runTool({"probe", "/nonexistent/file.fits", "1", "2"}).exitCode, 1);
 }
 
 TEST(ProbeTool, RealStarFieldMeasuresTheReferenceWidth) {

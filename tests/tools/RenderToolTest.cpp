@@ -2,35 +2,24 @@
 #include "../image/ReferenceRender.h"
 #include "../image/SyntheticImage.h"
 #include "TestData.h"
+#include "ToolRunner.h"
 
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct ToolRun {
-    int code;
-    QByteArray out, err;
-};
-
-ToolRun runTool(const QStringList& args, const QString& configHome = {}) {
-    QProcess process;
-    if (!configHome.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", configHome);
-        process.setProcessEnvironment(env);
-    }
-    process.start(QUASEL_TOOL_PATH, args);
-    if (!process.waitForFinished(60000)) return {-1, {}, {}};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
+// The environment in which settings are read from `configHome`.
+QProcessEnvironment configIn(const QString& configHome) {
+    QProcessEnvironment env;
+    if (!configHome.isEmpty()) env.insert("XDG_CONFIG_HOME", configHome);
+    return env;
 }
 
 class RenderToolTest : public ::testing::Test {
@@ -51,9 +40,7 @@ class RenderToolTest : public ::testing::Test {
         return out;
     }
     QJsonObject info(const QStringList& args, const QString& configHome = {}) {
-        const ToolRun r = runTool(QStringList{"info"} + args + QStringList{"--json"}, configHome);
-        EXPECT_EQ(r.code, 0) << r.err.toStdString();
-        return QJsonDocument::fromJson(r.out).object();
+        return runToolJson(QStringList{"info"} + args, 0, configIn(configHome));
     }
 };
 
@@ -67,7 +54,7 @@ TEST_F(RenderToolTest, WritesWhatTheReferenceComputes) {
     for (QString name : {"out.png", "out.ppm"}) {
         const QString out = dir.filePath(name);
         const ToolRun r = runTool({"render", blob, out, "--black", "1000", "--white", "50000"});
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         reference::Settings k;
         k.black = 1000, k.white = 50000;
         const QByteArray file = readFileBytes(out);
@@ -87,7 +74,7 @@ TEST_F(RenderToolTest, WritesWhatTheReferenceComputes) {
     // Automatic points, as info reports them.
     const QJsonObject stats = info({blob});
     const QString out = dir.filePath("auto.png");
-    ASSERT_EQ(runTool({"render", blob, out}).code, 0);
+    ASSERT_EQ(runTool({"render", blob, out}).exitCode, 0);
     reference::Settings k;
     k.black = stats["autoBlackPoint"].toInteger();
     k.white = stats["autoWhitePoint"].toInteger();
@@ -95,7 +82,7 @@ TEST_F(RenderToolTest, WritesWhatTheReferenceComputes) {
 
     // JPEG: the same size, lossy.
     const QString jpeg = dir.filePath("out.jpg");
-    ASSERT_EQ(runTool({"render", blob, jpeg}).code, 0);
+    ASSERT_EQ(runTool({"render", blob, jpeg}).exitCode, 0);
     EXPECT_TRUE(readFileBytes(jpeg).startsWith("\xff\xd8"));
     EXPECT_EQ(QImage(jpeg).size(), QSize(w, h));
 }
@@ -111,7 +98,7 @@ TEST_F(RenderToolTest, PatternWhiteBalanceAndHighlight) {
     const QString out = dir.filePath("bayer.png");
     ASSERT_EQ(runTool({"render", blob, out, "--pattern", "rggb", "--awb", "--black", "0", "--white",
                        "255"})
-                  .code,
+                  .exitCode,
               0);
     const QImage picture(out);
     for (int y = 1; y < h - 1; ++y)
@@ -120,10 +107,11 @@ TEST_F(RenderToolTest, PatternWhiteBalanceAndHighlight) {
 
     // A saturated pixel: red by default, white with --no-highlight; the setting is left alone.
     const QString hot = write("hot.raw", rawBlob("RAW1", 2, 2, {255, 10, 20, 30}));
-    ASSERT_EQ(runTool({"render", hot, out, "--black", "0", "--white", "255"}).code, 0);
+    ASSERT_EQ(runTool({"render", hot, out, "--black", "0", "--white", "255"}).exitCode, 0);
     EXPECT_EQ(QImage(out).pixel(0, 0), qRgb(255, 0, 0));
     ASSERT_EQ(
-        runTool({"render", hot, out, "--black", "0", "--white", "255", "--no-highlight"}).code, 0);
+        runTool({"render", hot, out, "--black", "0", "--white", "255", "--no-highlight"}).exitCode,
+        0);
     EXPECT_EQ(QImage(out).pixel(0, 0), qRgb(255, 255, 255));
     const QByteArray settings =
         readFileBytes(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Quasel/Quasel.conf");
@@ -134,16 +122,17 @@ TEST_F(RenderToolTest, ExtensionsAndFailures) {
     const QString multi = testDataPath("fits/multi.fits");
     REQUIRE_TEST_FILE(multi);
     const QString out = dir.filePath("ext.png");
-    ASSERT_EQ(runTool({"render", multi, out, "--extension", "1"}).code, 0);
+    ASSERT_EQ(runTool({"render", multi, out, "--extension", "1"}).exitCode, 0);
     EXPECT_EQ(QImage(out).size(), QSize(132, 288));
-    EXPECT_EQ(runTool({"render", multi, out, "--extension", "3"}).code, 1);
-    EXPECT_EQ(runTool({"render", multi, out}).code, 1);  // the primary HDU has no pixels
-    EXPECT_EQ(runTool({"render", dir.filePath("missing.fits"), out}).code, 1);
-    EXPECT_EQ(runTool({"render", multi}).code, 2);
-    EXPECT_EQ(runTool({"render", multi, out, "--pattern", "rgbg"}).code, 2);
-    EXPECT_EQ(runTool({"render", multi, out, "--black", "dark"}).code, 2);
+    EXPECT_EQ(runTool({"render", multi, out, "--extension", "3"}).exitCode, 1);
+    EXPECT_EQ(runTool({"render", multi, out}).exitCode, 1);  // the primary HDU has no pixels
+    EXPECT_EQ(runTool({"render", dir.filePath("missing.fits"), out}).exitCode, 1);
+    EXPECT_EQ(runTool({"render", multi}).exitCode, 2);
+    EXPECT_EQ(runTool({"render", multi, out, "--pattern", "rgbg"}).exitCode, 2);
+    EXPECT_EQ(runTool({"render", multi, out, "--black", "dark"}).exitCode, 2);
     EXPECT_EQ(
-        runTool({"render", multi, dir.filePath("no/such/dir/x.png"), "--extension", "0"}).code, 1);
+        runTool({"render", multi, dir.filePath("no/such/dir/x.png"), "--extension", "0"}).exitCode,
+        1);
 }
 
 TEST_F(RenderToolTest, InfoPrintsTheStatistics) {

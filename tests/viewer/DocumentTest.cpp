@@ -2,6 +2,7 @@
 #include "Document.h"
 #include "DocumentController.h"
 #include "FitsFiles.h"
+#include "OpenDocuments.h"
 #include "PanelWindow.h"
 #include "QSTableController.h"
 #include "TabGroupWindow.h"
@@ -46,39 +47,17 @@ QByteArray threeUnitFits(int imageExtensions = 1) {
     });
 }
 
-QStringList tabTitles(const Document* document) {
-    QStringList titles;
-    PanelWindow* main = document->mainWindow();
-    if (!main || !main->tabGroup()) return titles;
-    QTabWidget* tabs = main->tabGroup()->tabWidget();
-    for (int i = 0; i < tabs->count(); ++i)
-        titles.append(tabs->tabText(i));
-    return titles;
-}
-
 bool alertShown() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (qobject_cast<QMessageBox*>(w) && w->isVisible()) return true;
     return false;
 }
 
-void processDeletes() {
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 class DocumentTest : public ::testing::Test {
   protected:
     void SetUp() override { registerImageReaders(); }
 
-    void TearDown() override {
-        for (Document* d : DocumentController::shared().documents())
-            d->close();
-        processDeletes();
-        const QList<Document*> left = Document::openDocuments().values();
-        qDeleteAll(left);
-        processDeletes();
-    }
+    void TearDown() override { closeAllDocuments(); }
 
     QString writeFile(const QString& name, const QByteArray& bytes) {
         const QString path = dir.path() + "/" + name;

@@ -32,6 +32,13 @@ class CapturedLog {
         const std::vector<std::string> all = lines();
         return std::find(all.begin(), all.end(), line) != all.end();
     }
+    // How many lines contain `text`.
+    static long count(const std::string& text) {
+        const std::vector<std::string> all = lines();
+        return std::count_if(all.begin(), all.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
+    }
 
   private:
     static inline std::mutex mutex_;
