@@ -12,18 +12,26 @@
 // outside the four layouts gives channel values 0 everywhere.
 //
 // Speed: the white balance and the stretch of every possible channel value are tabulated once
-// per frame (three tables of 256 or 65,536 bytes), so a pixel costs a few integer additions
-// and three lookups. Inner pixels of inner rows take a loop specialised for the row's two
-// phases; the first and last row and column take the general neighbour rule. Bands of rows
-// run on the cores; every output row depends on the source alone.
+// per frame (three tables of 256 or 65,536 words, each holding its byte where it goes in the
+// pixel), so a pixel costs a few integer additions, three lookups and one store. Inner pixels
+// of inner rows take a loop specialised for the row's two phases; the first and last row and
+// column take the general neighbour rule. On processors with AVX2 the sums of 16-bit rows are
+// made eight pixels at a time and only the lookups stay scalar. Bands of rows run on the
+// cores; every output row depends on the source alone.
 #include "Demosaic.h"
 
 #include "Image.h"
 #include "Samples.h"
 #include "Stretch.h"
 
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <vector>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 void Image::updateWhiteBalance() {
     const uint64_t t0 = total4[0], t1 = total4[1], t2 = total4[2], t3 = total4[3];
@@ -64,29 +72,39 @@ bool isKnownPattern(int64_t code) {
     return code == DebayerRGGB || code == DebayerGBRG || code == DebayerGRBG || code == DebayerBGGR;
 }
 
-// The three lookup tables of one frame: channel value -> output byte.
+// The three lookup tables of one frame: channel value -> a word holding the output byte at
+// the byte offset of its channel in the pixel (red 0, green 1, blue 2; the others 0), so the
+// three lookups of a pixel OR into its bytes in memory order.
 struct ChannelTables {
-    const uint8_t* red;
-    const uint8_t* green;
-    const uint8_t* blue;
+    const uint32_t* red;
+    const uint32_t* green;
+    const uint32_t* blue;
 };
 
+// Fills the word table of a channel at byte offset `channel` from its stretch table.
+std::vector<uint32_t> wordTable(const StretchTable& bytes, uint32_t maxValue, int channel) {
+    const int shift = std::endian::native == std::endian::little ? 8 * channel : 24 - 8 * channel;
+    const uint8_t* b = bytes.data();
+    std::vector<uint32_t> words(size_t(maxValue) + 1);
+    for (size_t v = 0; v < words.size(); ++v)
+        words[v] = uint32_t(b[v]) << shift;
+    return words;
+}
+
+inline uint32_t pixelWord(const ChannelTables& t, uint32_t r, uint32_t g, uint32_t b) {
+    return t.red[r] | t.green[g] | t.blue[b];
+}
+
 inline void put(uint8_t* out, const ChannelTables& t, uint32_t r, uint32_t g, uint32_t b) {
-    out[0] = t.red[r];
-    out[1] = t.green[g];
-    out[2] = t.blue[b];
+    const uint32_t word = pixelWord(t, r, g, b);
+    std::memcpy(out, &word, 3);
 }
 
 // Writes the pixel as 4 bytes; the fourth belongs to the next pixel, which must be written
 // afterwards (one store instead of three).
 inline void put4(uint8_t* out, const ChannelTables& t, uint32_t r, uint32_t g, uint32_t b) {
-    if constexpr (std::endian::native == std::endian::little) {
-        const uint32_t word =
-            uint32_t(t.red[r]) | uint32_t(t.green[g]) << 8 | uint32_t(t.blue[b]) << 16;
-        std::memcpy(out, &word, 4);
-    } else {
-        put(out, t, r, g, b);
-    }
+    const uint32_t word = pixelWord(t, r, g, b);
+    std::memcpy(out, &word, 4);
 }
 
 // Any pixel, with the neighbour rule for frame edges (width and height at least 2).
@@ -164,20 +182,21 @@ inline void innerPixel(uint32_t left, uint32_t centre, uint32_t right, uint32_t 
     }
 }
 
-// Columns 1 .. w-2 of an inner row whose even columns have phase PE. Column w-1 must be
-// written afterwards (the last pixel's 4-byte store reaches into it). A window of three
-// columns slides along the row, so each sample is loaded once. The tables come by value so
-// that the output stores cannot force them to be read again.
+// Columns x0 .. w-2 of an inner row whose even columns have phase PE (x0 odd, the columns
+// before it written). Column w-1 must be written afterwards (the last pixel's 4-byte store
+// reaches into it). A window of three columns slides along the row, so each sample is loaded
+// once. The tables come by value so that the output stores cannot force them to be read
+// again.
 template <typename T, int PE>
-void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t w, uint8_t* out,
-              ChannelTables t) {
+void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t w, int64_t x0,
+              uint8_t* out, ChannelTables t) {
     constexpr int PO = PE ^ 16;  // phase of the odd columns
     auto sample = [row](int64_t i) -> uint32_t { return loadSample<T>(row, size_t(i)); };
     auto vertical = [up, down](int64_t i) -> uint32_t {
         return uint32_t(loadSample<T>(up, size_t(i))) + loadSample<T>(down, size_t(i));
     };
-    uint32_t s0 = sample(0), s1 = sample(1), v0 = vertical(0), v1 = vertical(1);
-    int64_t x = 1;
+    uint32_t s0 = sample(x0 - 1), s1 = sample(x0), v0 = vertical(x0 - 1), v1 = vertical(x0);
+    int64_t x = x0;
     for (; x + 1 <= w - 2; x += 2) {
         if ((x & 31) == 1) __builtin_prefetch(down + (x + 512) * int64_t(sizeof(T)));
         const uint32_t s2 = sample(x + 1), v2 = vertical(x + 1);
@@ -187,6 +206,100 @@ void innerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_
         s0 = s2, s1 = s3, v0 = v2, v1 = v3;
     }
     if (x <= w - 2) innerPixel<PO>(s0, s1, sample(x + 1), v0, v1, vertical(x + 1), out + 3 * x, t);
+}
+
+// Whether 16-bit rows may take the vector loop (tests switch it off to compare the two).
+std::atomic<bool> vectorRowsAllowed{true};
+
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__BYTE_ORDER__) && \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define HAVE_AVX2_ROWS 1
+
+// Eight consecutive 16-bit samples from index i on, widened to 32 bits.
+__attribute__((target("avx2"))) inline __m256i load8(const uint8_t* p, int64_t i) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i)));
+}
+
+// innerRow for 16-bit samples from column 1 on, for processors with AVX2: the sums and shifts
+// of eight pixels in 32-bit lanes, their channel values stored for a stretch of the row, then
+// the lookups of that stretch (scalar: a gather loads no faster). Returns the first column not
+// done (odd, at most w-2).
+template <int PE>
+__attribute__((target("avx2"))) int64_t innerRow16Avx2(const uint8_t* up, const uint8_t* row,
+                                                       const uint8_t* down, int64_t w, uint8_t* out,
+                                                       ChannelTables t) {
+    // Lane i holds column x + i with x odd, so the odd lanes hold the even columns.
+    constexpr bool evenColumnsAreSites = PE == RedSite || PE == BlueSite;
+    constexpr int sites = evenColumnsAreSites ? 0xAA : 0x55;  // lanes of red or blue sites
+    constexpr bool redRow = PE == RedSite || PE == GreenOnRedRow;
+    constexpr int64_t stretch = 256;  // columns per pass
+    // Per pixel: red | green << 16 | blue << 32, so one load fetches its three indices.
+    alignas(32) uint64_t values[stretch];
+    int64_t x = 1;
+    while (x + 9 <= w) {  // pixels x .. x+7; right neighbours up to x+8 <= w-1
+        const int64_t first = x;
+        for (int64_t i = 0; i < stretch && x + 9 <= w; i += 8, x += 8) {
+            if ((x & 31) == 1) __builtin_prefetch(down + (x + 512) * 2);
+            const __m256i left = load8(row, x - 1), centre = load8(row, x);
+            const __m256i right = load8(row, x + 1);
+            const __m256i vLeft = _mm256_add_epi32(load8(up, x - 1), load8(down, x - 1));
+            const __m256i vCentre = _mm256_add_epi32(load8(up, x), load8(down, x));
+            const __m256i vRight = _mm256_add_epi32(load8(up, x + 1), load8(down, x + 1));
+            const __m256i leftRight = _mm256_add_epi32(left, right);
+            const __m256i cross = _mm256_srli_epi32(_mm256_add_epi32(leftRight, vCentre), 2);
+            const __m256i diagonal = _mm256_srli_epi32(_mm256_add_epi32(vLeft, vRight), 2);
+            const __m256i horizontal = _mm256_srli_epi32(leftRight, 1);
+            const __m256i vertical = _mm256_srli_epi32(vCentre, 1);
+            // At a red or blue site: its own colour, green across, the other colour from the
+            // diagonals. At a green site: red and blue along its row and its column.
+            const __m256i green = _mm256_blend_epi32(centre, cross, sites);
+            const __m256i along = _mm256_blend_epi32(horizontal, centre, sites);
+            const __m256i across = _mm256_blend_epi32(vertical, diagonal, sites);
+            const __m256i red = redRow ? along : across, blue = redRow ? across : along;
+            const __m256i redGreen = _mm256_or_si256(red, _mm256_slli_epi32(green, 16));
+            // Per 128-bit half: pixels 0, 1 (4, 5) and 2, 3 (6, 7).
+            const __m256i low = _mm256_unpacklo_epi32(redGreen, blue);
+            const __m256i high = _mm256_unpackhi_epi32(redGreen, blue);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(values + i),
+                               _mm256_permute2x128_si256(low, high, 0x20));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(values + i + 4),
+                               _mm256_permute2x128_si256(low, high, 0x31));
+        }
+        uint8_t* o = out + 3 * first;
+        auto word = [&t](uint64_t v) {
+            return pixelWord(t, uint16_t(v), uint16_t(v >> 16), uint32_t(v >> 32));
+        };
+        for (int64_t i = 0; i < x - first; i += 4, o += 12) {  // a multiple of 8 pixels
+            const uint32_t w0 = word(values[i]), w1 = word(values[i + 1]);
+            const uint32_t w2 = word(values[i + 2]), w3 = word(values[i + 3]);
+            std::memcpy(o, &w0, 4);
+            std::memcpy(o + 3, &w1, 4);
+            std::memcpy(o + 6, &w2, 4);
+            std::memcpy(o + 9, &w3, 4);
+        }
+    }
+    return x;
+}
+
+bool hasAvx2() {
+    static const bool known = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return known;
+}
+#endif
+
+// An inner row: the vector loop where there is one, the plain loop for the rest.
+template <typename T, int PE>
+void anyInnerRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int64_t w,
+                 uint8_t* out, const ChannelTables& t) {
+    int64_t x = 1;
+#ifdef HAVE_AVX2_ROWS
+    if (sizeof(T) == 2 && hasAvx2() && vectorRowsAllowed.load(std::memory_order_relaxed))
+        x = innerRow16Avx2<PE>(up, row, down, w, out, t);
+#endif
+    innerRow<T, PE>(up, row, down, w, x, out, t);
 }
 
 // Rows [y0, y1) into `out` (row y0 first).
@@ -204,16 +317,16 @@ void demosaicRows(const uint8_t* src, int64_t w, int64_t h, int64_t code, int64_
         edgePixel<T>(src, w, h, 0, y, code, out, t);
         switch (code ^ (y & 1)) {  // phase of the even columns
             case RedSite:
-                innerRow<T, RedSite>(row - rowBytes, row, row + rowBytes, w, out, t);
+                anyInnerRow<T, RedSite>(row - rowBytes, row, row + rowBytes, w, out, t);
                 break;
             case GreenOnBlueRow:
-                innerRow<T, GreenOnBlueRow>(row - rowBytes, row, row + rowBytes, w, out, t);
+                anyInnerRow<T, GreenOnBlueRow>(row - rowBytes, row, row + rowBytes, w, out, t);
                 break;
             case GreenOnRedRow:
-                innerRow<T, GreenOnRedRow>(row - rowBytes, row, row + rowBytes, w, out, t);
+                anyInnerRow<T, GreenOnRedRow>(row - rowBytes, row, row + rowBytes, w, out, t);
                 break;
             default:
-                innerRow<T, BlueSite>(row - rowBytes, row, row + rowBytes, w, out, t);
+                anyInnerRow<T, BlueSite>(row - rowBytes, row, row + rowBytes, w, out, t);
                 break;
         }
         edgePixel<T>(src, w, h, w - 1, y, code, out + 3 * (w - 1), t);
@@ -228,7 +341,10 @@ void demosaicTyped(const uint8_t* src, int64_t w, int64_t h, int64_t code, int64
     const StretchTable green(sampleMax<T>(), black, white);
     const StretchTable red(sampleMax<T>(), black, white, balance ? redCoef : 0.0f);
     const StretchTable blue(sampleMax<T>(), black, white, balance ? blueCoef : 0.0f);
-    const ChannelTables t{red.data(), green.data(), blue.data()};
+    const std::vector<uint32_t> redWords = wordTable(red, sampleMax<T>(), 0);
+    const std::vector<uint32_t> greenWords = wordTable(green, sampleMax<T>(), 1);
+    const std::vector<uint32_t> blueWords = wordTable(blue, sampleMax<T>(), 2);
+    const ChannelTables t{redWords.data(), greenWords.data(), blueWords.data()};
 
     const bool grey = w < 2 || h < 2;
     const bool known = isKnownPattern(code);
@@ -238,7 +354,7 @@ void demosaicTyped(const uint8_t* src, int64_t w, int64_t h, int64_t code, int64
             // channel values 0.
             const size_t first = size_t(y0) * size_t(w), end = size_t(y1) * size_t(w);
             for (size_t p = first; p < end; ++p) {
-                const uint8_t g = t.green[grey ? loadSample<T>(src, p) : 0];
+                const uint8_t g = green[grey ? loadSample<T>(src, p) : 0];
                 uint8_t* o = out + 3 * (p - first);
                 o[0] = o[1] = o[2] = g;
             }
@@ -259,6 +375,10 @@ void demosaicFrame(const uint8_t* source, int bytesPerSample, int64_t width, int
     else
         demosaicTyped<uint8_t>(source, width, height, pattern, blackPoint, whitePoint, redCoef,
                                blueCoef, targets);
+}
+
+void setDemosaicVectorRows(bool allowed) {
+    vectorRowsAllowed.store(allowed, std::memory_order_relaxed);
 }
 
 void Image::demosaic8(const uint8_t* source, uint8_t* output, int64_t w, int64_t h) {

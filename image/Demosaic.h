@@ -14,3 +14,7 @@
 void demosaicFrame(const uint8_t* source, int bytesPerSample, int64_t width, int64_t height,
                    int64_t pattern, int64_t blackPoint, int64_t whitePoint, float redCoef,
                    float blueCoef, const RowTargets& targets);
+
+// Whether inner rows of 16-bit frames may take the vector loop on processors that have it
+// (the default). The plain loop gives the same bytes; switching lets both be compared.
+void setDemosaicVectorRows(bool allowed);

@@ -1,4 +1,5 @@
 // White-balance coefficients and the demosaic's neighbour rules at every site and edge.
+#include "Demosaic.h"
 #include "Image.h"
 #include "ReferenceRender.h"
 #include "SyntheticImage.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -262,6 +264,43 @@ TEST(DemosaicTest, PublicEntryPointsMatchTheRender) {
         std::memcpy(samples.data(), px16.data(), px16.size());
         image16->demosaic16(samples.data(), direct.data(), w, h);
         EXPECT_EQ(direct, viaRender16);
+    }
+}
+
+// 16-bit rows take an eight-pixel vector loop where the processor has one and the plain loop
+// for the rest of the row; both loops, over widths around the loop's steps, against the
+// reference. Bright patches put channel values at the top of the tables.
+TEST(DemosaicTest, VectorAndPlainRowsMatchTheReference) {
+    struct Restore {
+        ~Restore() { setDemosaicVectorRows(true); }
+    } restore;
+    const std::pair<int64_t, int64_t> sizes[] = {{3, 3},  {9, 4},   {10, 5},  {11, 4},
+                                                 {17, 6}, {18, 3},  {19, 5},  {26, 4},
+                                                 {27, 3}, {266, 4}, {531, 5}, {641, 4}};
+    for (bool vector : {true, false}) {
+        setDemosaicVectorRows(vector);
+        for (auto [w, h] : sizes) {
+            auto px = randomPixels(16, w, h, uint32_t(w * 31 + h));
+            for (int64_t p = 0; p < w * h; p += 7) {
+                const uint16_t top = p % 3 ? 65535 : 0;
+                std::memcpy(&px[size_t(2 * p)], &top, 2);
+            }
+            ImagePtr image = syntheticImage(16, w, h, px);
+            for (int64_t code : {0, 1, 16, 17})
+                for (auto [black, white] :
+                     {std::pair<int64_t, int64_t>{0, 65535}, {20000, 40000}}) {
+                    SCOPED_TRACE(testing::Message() << "vector " << vector << " " << w << "x" << h
+                                                    << " pattern " << code << " points " << black);
+                    const auto out = renderBytes(image, code, true, black, white);
+                    reference::Source s{px.data(), 16, w, h, 0};
+                    reference::Settings k;
+                    k.debayer = code;
+                    const auto coef = reference::whiteBalance(image->total4.data(), code, true);
+                    k.redCoef = coef.first, k.blueCoef = coef.second;
+                    k.black = black, k.white = white;
+                    ASSERT_EQ(out, reference::render(s, k));
+                }
+        }
     }
 }
 
