@@ -233,8 +233,9 @@ __attribute__((target("avx2"))) int64_t innerRow16Avx2(const uint8_t* up, const 
     constexpr int sites = evenColumnsAreSites ? 0xAA : 0x55;  // lanes of red or blue sites
     constexpr bool redRow = PE == RedSite || PE == GreenOnRedRow;
     constexpr int64_t stretch = 256;  // columns per pass
-    // Per pixel: red | green << 16 | blue << 32, so one load fetches its three indices.
-    alignas(32) uint64_t values[stretch];
+    // Per pixel: red | blue << 32, and green: two loads fetch its three indices.
+    alignas(32) uint64_t redBlues[stretch];
+    alignas(32) uint32_t greens[stretch];
     int64_t x = 1;
     while (x + 9 <= w) {  // pixels x .. x+7; right neighbours up to x+8 <= w-1
         const int64_t first = x;
@@ -256,22 +257,21 @@ __attribute__((target("avx2"))) int64_t innerRow16Avx2(const uint8_t* up, const 
             const __m256i along = _mm256_blend_epi32(horizontal, centre, sites);
             const __m256i across = _mm256_blend_epi32(vertical, diagonal, sites);
             const __m256i red = redRow ? along : across, blue = redRow ? across : along;
-            const __m256i redGreen = _mm256_or_si256(red, _mm256_slli_epi32(green, 16));
             // Per 128-bit half: pixels 0, 1 (4, 5) and 2, 3 (6, 7).
-            const __m256i low = _mm256_unpacklo_epi32(redGreen, blue);
-            const __m256i high = _mm256_unpackhi_epi32(redGreen, blue);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(values + i),
+            const __m256i low = _mm256_unpacklo_epi32(red, blue);
+            const __m256i high = _mm256_unpackhi_epi32(red, blue);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(redBlues + i),
                                _mm256_permute2x128_si256(low, high, 0x20));
-            _mm256_store_si256(reinterpret_cast<__m256i*>(values + i + 4),
+            _mm256_store_si256(reinterpret_cast<__m256i*>(redBlues + i + 4),
                                _mm256_permute2x128_si256(low, high, 0x31));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(greens + i), green);
         }
         uint8_t* o = out + 3 * first;
-        auto word = [&t](uint64_t v) {
-            return pixelWord(t, uint16_t(v), uint16_t(v >> 16), uint32_t(v >> 32));
+        auto word = [&t, &redBlues, &greens](int64_t i) {
+            return pixelWord(t, uint32_t(redBlues[i]), greens[i], uint32_t(redBlues[i] >> 32));
         };
         for (int64_t i = 0; i < x - first; i += 4, o += 12) {  // a multiple of 8 pixels
-            const uint32_t w0 = word(values[i]), w1 = word(values[i + 1]);
-            const uint32_t w2 = word(values[i + 2]), w3 = word(values[i + 3]);
+            const uint32_t w0 = word(i), w1 = word(i + 1), w2 = word(i + 2), w3 = word(i + 3);
             std::memcpy(o, &w0, 4);
             std::memcpy(o + 3, &w1, 4);
             std::memcpy(o + 6, &w2, 4);
