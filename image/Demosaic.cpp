@@ -27,7 +27,7 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
@@ -81,14 +81,12 @@ struct ChannelTables {
     const uint32_t* blue;
 };
 
-// Fills the word table of a channel at byte offset `channel` from its stretch table.
-std::vector<uint32_t> wordTable(const StretchTable& bytes, uint32_t maxValue, int channel) {
+// Fills `count` words of a channel at byte offset `channel` from its stretch table.
+void fillWords(uint32_t* words, const StretchTable& bytes, size_t count, int channel) {
     const int shift = std::endian::native == std::endian::little ? 8 * channel : 24 - 8 * channel;
     const uint8_t* b = bytes.data();
-    std::vector<uint32_t> words(size_t(maxValue) + 1);
-    for (size_t v = 0; v < words.size(); ++v)
+    for (size_t v = 0; v < count; ++v)
         words[v] = uint32_t(b[v]) << shift;
-    return words;
 }
 
 inline uint32_t pixelWord(const ChannelTables& t, uint32_t r, uint32_t g, uint32_t b) {
@@ -341,10 +339,14 @@ void demosaicTyped(const uint8_t* src, int64_t w, int64_t h, int64_t code, int64
     const StretchTable green(sampleMax<T>(), black, white);
     const StretchTable red(sampleMax<T>(), black, white, balance ? redCoef : 0.0f);
     const StretchTable blue(sampleMax<T>(), black, white, balance ? blueCoef : 0.0f);
-    const std::vector<uint32_t> redWords = wordTable(red, sampleMax<T>(), 0);
-    const std::vector<uint32_t> greenWords = wordTable(green, sampleMax<T>(), 1);
-    const std::vector<uint32_t> blueWords = wordTable(blue, sampleMax<T>(), 2);
-    const ChannelTables t{redWords.data(), greenWords.data(), blueWords.data()};
+    // One block for the three: the allocator keeps a block of this size for the next frame
+    // once it has been freed, where three would be handed back (and faulted in again).
+    const size_t count = size_t(sampleMax<T>()) + 1;
+    const std::unique_ptr<uint32_t[]> words(new uint32_t[3 * count]);
+    fillWords(words.get(), red, count, 0);
+    fillWords(words.get() + count, green, count, 1);
+    fillWords(words.get() + 2 * count, blue, count, 2);
+    const ChannelTables t{words.get(), words.get() + count, words.get() + 2 * count};
 
     const bool grey = w < 2 || h < 2;
     const bool known = isKnownPattern(code);
