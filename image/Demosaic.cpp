@@ -219,8 +219,8 @@ __attribute__((target("avx2"))) inline __m256i load8(const uint8_t* p, int64_t i
 }
 
 // innerRow for 16-bit samples from column 1 on, for processors with AVX2: the sums and shifts
-// of eight pixels in 32-bit lanes, their channel values stored for a stretch of the row, then
-// the lookups of that stretch (scalar: a gather loads no faster). Returns the first column not
+// of eight pixels in 32-bit lanes, their channel values stored for a batch of columns, then
+// the lookups of that batch (scalar: a gather loads no faster). Returns the first column not
 // done (odd, at most w-2).
 template <int PE>
 __attribute__((target("avx2"))) int64_t innerRow16Avx2(const uint8_t* up, const uint8_t* row,
@@ -230,14 +230,14 @@ __attribute__((target("avx2"))) int64_t innerRow16Avx2(const uint8_t* up, const 
     constexpr bool evenColumnsAreSites = PE == RedSite || PE == BlueSite;
     constexpr int sites = evenColumnsAreSites ? 0xAA : 0x55;  // lanes of red or blue sites
     constexpr bool redRow = PE == RedSite || PE == GreenOnRedRow;
-    constexpr int64_t stretch = 256;  // columns per pass
+    constexpr int64_t batch = 256;  // columns per pass
     // Per pixel: red | blue << 32, and green: two loads fetch its three indices.
-    alignas(32) uint64_t redBlues[stretch];
-    alignas(32) uint32_t greens[stretch];
+    alignas(32) uint64_t redBlues[batch];
+    alignas(32) uint32_t greens[batch];
     int64_t x = 1;
     while (x + 9 <= w) {  // pixels x .. x+7; right neighbours up to x+8 <= w-1
         const int64_t first = x;
-        for (int64_t i = 0; i < stretch && x + 9 <= w; i += 8, x += 8) {
+        for (int64_t i = 0; i < batch && x + 9 <= w; i += 8, x += 8) {
             if ((x & 31) == 1) __builtin_prefetch(down + (x + 512) * 2);
             const __m256i left = load8(row, x - 1), centre = load8(row, x);
             const __m256i right = load8(row, x + 1);
