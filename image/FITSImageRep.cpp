@@ -90,6 +90,53 @@ void scaleToSixteenBits(const std::vector<std::vector<double>>& planes, int64_t 
     }
 }
 
+// Bytes of a table HDU's data as the FITS standard counts them: NAXIS1 x NAXIS2 + PCOUNT
+// (the heap, with any gap before it, is inside PCOUNT). Huge when a keyword is missing or
+// negative, so the HDU is refused.
+unsigned __int128 tableDataBytes(fitsfile* f) {
+    LONGLONG naxis1 = -1, naxis2 = -1, pcount = -1;
+    int s = 0;
+    fits_read_key(f, TLONGLONG, "NAXIS1", &naxis1, nullptr, &s);
+    fits_read_key(f, TLONGLONG, "NAXIS2", &naxis2, nullptr, &s);
+    fits_read_key(f, TLONGLONG, "PCOUNT", &pcount, nullptr, &s);
+    if (s != 0 || naxis1 < 0 || naxis2 < 0 || pcount < 0) return ~(unsigned __int128)0 >> 1;
+    return (unsigned __int128)naxis1 * (unsigned __int128)naxis2 + (unsigned __int128)pcount;
+}
+
+// `bytes` rounded up to whole 2880-byte records.
+unsigned __int128 wholeRecords(unsigned __int128 bytes) {
+    return (bytes + 2879) / 2880 * 2880;
+}
+
+// Bits of one element of a column of CFITSIO type `type`.
+int elementBits(int type) {
+    switch (type) {
+        case TBIT:
+            return 1;
+        case TSHORT:
+            return 16;
+        case TLONG:
+        case TFLOAT:
+            return 32;
+        case TLONGLONG:
+        case TDOUBLE:
+        case TCOMPLEX:
+            return 64;
+        case TDBLCOMPLEX:
+            return 128;
+        default:  // bytes, logicals, characters
+            return 8;
+    }
+}
+
+// Where a variable-length cell of `length` elements of CFITSIO type `type` ends, counted from
+// the start of the table's data (the heap starts at `heapStart`).
+unsigned __int128 heapCellEnd(LONGLONG heapStart, LONGLONG offset, LONGLONG length, int type) {
+    if (heapStart < 0) return ~(unsigned __int128)0;
+    const unsigned __int128 bytes = ((unsigned __int128)length * elementBits(type) + 7) / 8;
+    return (unsigned __int128)heapStart + (unsigned __int128)offset + bytes;
+}
+
 }  // namespace
 
 std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes, int hdu) {
@@ -109,7 +156,14 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
     // data the header places beyond the end of the file is refused before anything reads it.
     LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
     fits_get_hduaddrll(f, &headStart, &dataStart, &dataEnd, &status);
-    if (status != 0 || dataEnd < 0 || size_t(dataEnd) > file.size()) return nullptr;
+    if (status != 0) return nullptr;
+    // A table's data end as CFITSIO gives it counts THEAP + PCOUNT, so a valid table whose heap
+    // starts after a gap (PCOUNT counting the gap) would be refused; tables take the data's
+    // size from NAXIS1 x NAXIS2 + PCOUNT instead, and each heap cell is checked against it.
+    const unsigned __int128 tableBytes = hduType == IMAGE_HDU ? 0 : tableDataBytes(f);
+    if (hduType != IMAGE_HDU)
+        dataEnd = tableBytes > file.size() ? -1 : LONGLONG(dataStart + wholeRecords(tableBytes));
+    if (dataEnd < 0 || size_t(dataEnd) > file.size()) return nullptr;
 
     rep->metadata.append({"key", "value", "comment"});
     for (int n = 1; n <= keyCount; ++n) {
@@ -225,6 +279,7 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
         struct Column {
             LONGLONG width;       // bytes every cell of the column may need
             bool variableString;  // cells carry their own length in the heap
+            int heapType;         // CFITSIO type of a variable-length column's elements, or 0
         };
         std::vector<Column> columns(size_t(std::max(ncols, 0)));
         for (int c = 1; c <= ncols; ++c) {
@@ -235,7 +290,10 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
             fits_get_eqcoltypell(f, c, &typecode, &repeat, &w, &s);
             columns[c - 1] = {
                 std::max<LONGLONG>({80, LONGLONG(display), w, typecode == TSTRING ? repeat : 0}),
-                typecode == -TSTRING};
+                typecode == -TSTRING, 0};
+            s = 0;
+            if (fits_get_coltypell(f, c, &typecode, &repeat, &w, &s) == 0 && typecode < 0)
+                columns[c - 1].heapType = -typecode;
         }
         std::vector<char> cell;
         char nulstr[] = "*";
@@ -244,12 +302,18 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
             row.reserve(ncols);
             for (int c = 1; c <= ncols; ++c) {
                 LONGLONG need = columns[c - 1].width;
-                if (columns[c - 1].variableString) {
+                if (columns[c - 1].heapType != 0) {
+                    // The heap cell must lie inside the table's data: CFITSIO bounds it only by
+                    // THEAP + PCOUNT, which may reach past the bytes.
                     LONGLONG length = 0, offset = 0;
                     int s = 0;
                     fits_read_descriptll(f, c, r, &length, &offset, &s);
-                    if (s != 0 || length < 0) length = kMaxCell + 1;
-                    need = std::max(need, length);
+                    if (s != 0 || length < 0 || offset < 0 ||
+                        heapCellEnd(f->Fptr->heapstart, offset, length, columns[c - 1].heapType) >
+                            tableBytes)
+                        length = kMaxCell + 1;
+                    if (columns[c - 1].variableString || length > kMaxCell)
+                        need = std::max(need, length);
                 }
                 if (need > kMaxCell) {
                     row.append(QStringLiteral("*"));

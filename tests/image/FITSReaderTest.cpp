@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -352,5 +354,75 @@ TEST_F(FITSReaderTest, ColourCubesFromImageMagick) {
         EXPECT_EQ(image->width, 320);
         EXPECT_EQ(image->height, 248);
         EXPECT_EQ(image->originalImageRep->colorSpace, ColorSpace::DeviceRGB);
+    }
+}
+
+namespace {
+
+// A binary table written by CFITSIO with its heap 2000 bytes into the data, after a gap (rows
+// take 24 bytes, the heap 16). CFITSIO writes PCOUNT as the heap's size alone; the standard
+// counts the gap in it, so the card is set to 1976 + 16 = 1992 here. `pcount` overrides that,
+// and `rowTwoCell` (length, offset) replaces the second row's heap descriptor when given.
+QByteArray tableWithHeapGap(long pcount = 1992,
+                            std::optional<std::pair<uint32_t, uint32_t>> rowTwoCell = {}) {
+    QByteArray bytes = writeFits([&](fitsfile* f, int* st) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, st);
+        char* names[] = {const_cast<char*>("TEXT"), const_cast<char*>("N")};
+        char* forms[] = {const_cast<char*>("1PA(20)"), const_cast<char*>("1J")};
+        fits_create_tbl(f, BINARY_TBL, 2, 2, names, forms, nullptr, "GAP", st);
+        fits_write_theap(f, 2000, st);
+        char* first[] = {const_cast<char*>("hello heap")};
+        char* second[] = {const_cast<char*>("second")};
+        fits_write_col_str(f, 1, 1, 1, 1, first, st);
+        fits_write_col_str(f, 1, 2, 1, 1, second, st);
+        int numbers[] = {7, 9};
+        fits_write_col(f, TINT, 2, 1, 1, 2, numbers, st);
+    });
+    const qsizetype card = bytes.indexOf("PCOUNT  =");
+    if (bytes.size() != 3 * 2880 || card < 0) return {};
+    bytes.replace(card + 10, 20, QByteArray::number(qlonglong(pcount)).rightJustified(20));
+    if (rowTwoCell) {
+        const qsizetype at = 2 * 2880 + 12;  // second row's first column in the data
+        for (int i = 0; i < 4; ++i) {
+            bytes[at + i] = char(rowTwoCell->first >> (24 - 8 * i));
+            bytes[at + 4 + i] = char(rowTwoCell->second >> (24 - 8 * i));
+        }
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(FITSReaderTest, TablesWithAGapBeforeTheHeap) {
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        bool opens;
+        QString rowTwoText;
+    };
+    const Case cases[] = {
+        {"as written", tableWithHeapGap(), true, "second"},
+        // CFITSIO would read this cell after THEAP + PCOUNT, past the end of the file.
+        {"cell past the data", tableWithHeapGap(1992, {{10, 1980}}), true, "*"},
+        {"cell sharing the first row's bytes", tableWithHeapGap(1992, {{3, 0}}), true, "hel"},
+        // The standard's data size needs a second record that the file does not have.
+        {"PCOUNT past the file", tableWithHeapGap(4000), false, ""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.bytes.isEmpty()) << c.what;
+        ImagePtr image = Image::create(c.bytes, ".fits");
+        if (!c.opens) {
+            EXPECT_TRUE(image->extensions.empty()) << c.what;
+            continue;
+        }
+        ASSERT_EQ(image->extensions.size(), 1u) << c.what;
+        ASSERT_TRUE(image->extensions[0]->tabledata) << c.what;
+        const StringTable& t = *image->extensions[0]->tabledata;
+        ASSERT_EQ(t.size(), 3) << c.what;
+        EXPECT_EQ(t[0], (QStringList{"TEXT", "N"})) << c.what;
+        EXPECT_EQ(t[1][0], "hello heap") << c.what;
+        EXPECT_EQ(t[1][1].trimmed(), "7") << c.what;
+        EXPECT_EQ(t[2][0], c.rowTwoText) << c.what;
+        EXPECT_EQ(t[2][1].trimmed(), "9") << c.what;
     }
 }
