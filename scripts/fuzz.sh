@@ -31,10 +31,10 @@ rm -rf "$seeds"
 mkdir -p "$seeds"/{fits,xisf,images,blobs}
 for f in "$testdata"/fits/*; do
   # Tile-compressed images are skipped by the targets (see fuzz/README.md).
-  grep -q ZIMAGE "$f" 2>/dev/null || ln -sf "$(realpath "$f")" "$seeds/fits/"
+  if [ -f "$f" ] && ! grep -q ZIMAGE "$f"; then ln -sf "$(realpath "$f")" "$seeds/fits/"; fi
 done
 for f in "$testdata"/xisf/* "$testdata"/images/*; do
-  [ -f "$f" ] && ln -sf "$(realpath "$f")" "$seeds/$(basename "$(dirname "$f")")/"
+  if [ -f "$f" ]; then ln -sf "$(realpath "$f")" "$seeds/$(basename "$(dirname "$f")")/"; fi
 done
 # Raw frame blobs: 12-byte header (type, width, height little-endian) and packed rows.
 blob() {
