@@ -44,13 +44,15 @@ blob() {
 blob RAW1 8 4 32
 blob RAW2 8 4 64
 blob RAW3 8 4 96
+mkdir -p "$seeds/camera"
+python3 fuzz/dng_seed.py "$seeds/camera/bayer.dng"
 
 seed_dirs() {
   case "$1" in
     FITSReaderFuzz) echo "$seeds/fits" ;;
     XISFReaderFuzz) echo "$seeds/xisf" ;;
     RawBlobFuzz) echo "$seeds/blobs" ;;
-    CameraRawFuzz) echo "$seeds/images" ;;
+    CameraRawFuzz) echo "$seeds/camera $seeds/images" ;;
     *) echo "$seeds/fits $seeds/xisf $seeds/images $seeds/blobs" ;;
   esac
 }
