@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick
   python3 libcfitsio-bin
+  locales
   clang-14 libclang-rt-14-dev llvm-14
 )
 

@@ -1,0 +1,203 @@
+// The access-token list: slots, the master token, the token file and its hostile variants,
+// and eight threads at once.
+#include "solvan_token.h"
+
+#include <gtest/gtest.h>
+
+#include "CapturedLog.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A device record as the bus lays it out: the name comes first.
+struct Device {
+    char name[128];
+};
+
+uint64_t tokenOf(const char* name) {
+    Device device{};
+    std::snprintf(device.name, sizeof device.name, "%s", name);
+    return solvan_get_device_token(reinterpret_cast<const solvan_device*>(&device));
+}
+
+class Token : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        solvan_clear_device_tokens();
+        solvan_set_master_token(0);
+        char pattern[] = "/tmp/solvan-acl-XXXXXX";
+        const int file = mkstemp(pattern);
+        ASSERT_GE(file, 0);
+        close(file);
+        path_ = pattern;
+    }
+    void TearDown() override { std::remove(path_.c_str()); }
+
+    void write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+    std::string read() {
+        std::ifstream in(path_, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::string path_;
+};
+
+TEST_F(Token, FourLineFileLoadsDeviceAndMasterAndSavesWithoutMaster) {
+    write("# tokens\n\n2a CCD Camera\nBEEF @\n");
+    CapturedLog log(SOLVAN_LOG_DEBUG);
+    ASSERT_TRUE(solvan_load_device_tokens(path_.c_str()));
+    EXPECT_EQ(tokenOf("CCD Camera"), 0x2au);
+    EXPECT_EQ(tokenOf("CCD"), 0u);
+    EXPECT_EQ(solvan_get_master_token(), 0xbeefu);
+    EXPECT_TRUE(log.has("ACL: Loading ACL from file '" + path_ + "'"));
+    EXPECT_TRUE(log.has("ACL: Token for 'CCD Camera' = 0x2a added at slot 0"));
+    EXPECT_TRUE(log.has("ACL: set master_token = 0xbeef"));
+    ASSERT_TRUE(solvan_save_device_tokens(path_.c_str()));
+    EXPECT_EQ(read(), "# Device ACL saved by SOLVAN\n      2a CCD Camera\n");
+    EXPECT_TRUE(log.has("ACL: Saving ACL to file '" + path_ + "'"));
+}
+
+TEST_F(Token, SlotsRunOutAtTwoHundredFiftySeven) {
+    for (int i = 0; i < 256; i++)
+        ASSERT_TRUE(solvan_add_device_token(("device " + std::to_string(i)).c_str(), i + 1));
+    CapturedLog log(SOLVAN_LOG_DEBUG);
+    EXPECT_FALSE(solvan_add_device_token("device 256", 1));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"ACL: No slots available."});
+    EXPECT_TRUE(solvan_add_device_token("device 7", 0x77));  // a present name is replaced
+    EXPECT_EQ(tokenOf("device 7"), 0x77u);
+    EXPECT_TRUE(solvan_remove_device_token("device 100"));
+    EXPECT_FALSE(solvan_remove_device_token("device 100"));
+    EXPECT_TRUE(log.has("ACL: No token for 'device 100' to be removed"));
+    EXPECT_TRUE(solvan_add_device_token("device 256", 0x256));
+    EXPECT_TRUE(log.has("ACL: Token for 'device 256' = 0x256 added at slot 100"));
+    EXPECT_FALSE(solvan_add_device_token(nullptr, 1));
+    EXPECT_FALSE(solvan_remove_device_token(nullptr));
+}
+
+TEST_F(Token, MasterTokenStandsInForDevicesWithoutTheirOwn) {
+    solvan_add_device_token("Mount", 0x11);
+    solvan_add_device_token("Unlocked", 0);
+    EXPECT_EQ(solvan_get_device_or_master_token("Focuser"), 0u);
+    solvan_set_master_token(0x1234567890abcdefULL);
+    CapturedLog log(SOLVAN_LOG_DEBUG);
+    EXPECT_EQ(solvan_get_device_or_master_token("Mount"), 0x11u);
+    EXPECT_EQ(solvan_get_device_or_master_token("Focuser"), 0x1234567890abcdefULL);
+    EXPECT_EQ(solvan_get_device_or_master_token("Unlocked"), 0x1234567890abcdefULL);
+    EXPECT_EQ(solvan_get_device_or_master_token(nullptr), 0x1234567890abcdefULL);
+    EXPECT_TRUE(log.has("ACL: Master token found 'Focuser' = 0x90abcdef"));
+    EXPECT_EQ(solvan_get_device_token(nullptr), 0u);
+    solvan_clear_device_tokens();
+    EXPECT_EQ(tokenOf("Mount"), 0u);
+    EXPECT_EQ(solvan_get_master_token(), 0x1234567890abcdefULL);
+}
+
+TEST_F(Token, StringToToken) {
+    const std::pair<const char*, uint64_t> cases[] = {
+        {"2a", 0x2a},
+        {"  0xFF name", 0xff},
+        {"deadbeefcafe", 0xdeadbeefcafeULL},
+        {"", 0},
+        {"zz", 0},
+        {"12345678901234567890abc", ~0ULL},
+        {nullptr, 0},
+    };
+    for (auto [text, token] : cases)
+        EXPECT_EQ(solvan_string_to_token(text), token) << (text ? text : "(none)");
+}
+
+TEST_F(Token, LongNamesKeepTheirFirst127Characters) {
+    const std::string name(300, 'N');
+    ASSERT_TRUE(solvan_add_device_token(name.c_str(), 5));
+    EXPECT_EQ(tokenOf(name.substr(0, 127).c_str()), 5u);
+    EXPECT_EQ(solvan_get_device_or_master_token(name.c_str()), 5u);
+    EXPECT_TRUE(solvan_add_device_token(name.c_str(), 6));  // the same slot again
+    ASSERT_TRUE(solvan_save_device_tokens(path_.c_str()));
+    EXPECT_EQ(read(), "# Device ACL saved by SOLVAN\n       6 " + name.substr(0, 127) + "\n");
+    EXPECT_TRUE(solvan_remove_device_token(name.c_str()));
+}
+
+struct FileCase {
+    const char* name;
+    std::string text;
+    bool loads;
+    int errorLine;  // 0: no error line
+    int devices;    // slots filled afterwards
+};
+
+TEST_F(Token, HostileFilesFailClearly) {
+    const FileCase cases[] = {
+        {"token only", "# x\n1 A\n1234\n2 B\n", false, 3, 1},
+        {"no token", "Mount one\n", false, 1, 0},
+        {"master alone", "@\n", false, 1, 0},
+        {"blanks only", " \t \n\t\n", true, 0, 0},
+        {"empty", "", true, 0, 0},
+        {"zero byte", std::string("1 A\0B\n2 C\n", 10), true, 0, 2},
+        {"binary", std::string("\xff\xfe\x01\x02\n", 5), false, 1, 0},
+        {"crlf keeps return", "1 A\r\n", true, 0, 1},
+        // 177 characters per piece: a 300-character name loads cut to 127; its second piece
+        // is no record.
+        {"long name", "1 " + std::string(300, 'x') + "\n", false, 2, 1},
+        {"long comment", "#" + std::string(400, '#') + "\n1 A\n", true, 0, 1},
+        {"177 characters", "1 " + std::string(175, 'y'), true, 0, 1},
+    };
+    for (const FileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        solvan_clear_device_tokens();
+        write(c.text);
+        CapturedLog log(SOLVAN_LOG_ERROR);
+        EXPECT_EQ(solvan_load_device_tokens(path_.c_str()), c.loads);
+        const std::vector<std::string> expected =
+            c.errorLine ? std::vector<std::string>{"ACL: Error in ACL file '" + path_ +
+                                                   "' at line " + std::to_string(c.errorLine)}
+                        : std::vector<std::string>{};
+        EXPECT_EQ(log.lines(), expected);
+        ASSERT_TRUE(solvan_save_device_tokens(path_.c_str()));
+        const std::string saved = read();
+        EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), c.devices + 1);
+    }
+    CapturedLog log(SOLVAN_LOG_ERROR);
+    EXPECT_FALSE(solvan_load_device_tokens("/nonexistent/acl"));
+    EXPECT_FALSE(solvan_load_device_tokens("/tmp"));
+    EXPECT_FALSE(solvan_save_device_tokens("/nonexistent/acl"));
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                               "ACL: Can not open ACL file '/nonexistent/acl'",
+                               "ACL: Can not open ACL file '/tmp'",
+                               "ACL: Can not open ACL file '/nonexistent/acl' for writing"}));
+    EXPECT_FALSE(solvan_save_device_tokens("/dev/full"));
+    EXPECT_TRUE(log.has("ACL: Can not save ACL to file '/dev/full'"));
+}
+
+TEST_F(Token, EightThreadsAtOnce) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; t++)
+        threads.emplace_back([t] {
+            const std::string own = "own " + std::to_string(t);
+            solvan_add_device_token(own.c_str(), 0x100 + t);
+            for (int i = 0; i < 500; i++) {
+                const std::string name = "dev " + std::to_string(t) + "." + std::to_string(i % 20);
+                solvan_add_device_token(name.c_str(), i + 1);
+                EXPECT_EQ(solvan_get_device_or_master_token(own.c_str()), uint64_t(0x100 + t));
+                solvan_remove_device_token(name.c_str());
+                if (i % 50 == 0) solvan_set_master_token(i);
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    ASSERT_TRUE(solvan_save_device_tokens(path_.c_str()));
+    const std::string saved = read();
+    for (int t = 0; t < 8; t++)
+        EXPECT_NE(saved.find("     10" + std::to_string(t) + " own " + std::to_string(t) + "\n"),
+                  std::string::npos);
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 9);
+}
+
+}  // namespace
