@@ -276,10 +276,12 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
         // width, and for variable-length strings the length of that very cell, so no cell can
         // overrun it. A cell wider than kMaxCell bytes is shown as "*" rather than read.
         constexpr LONGLONG kMaxCell = 1 << 20;
+        char nulstr[] = "*";
         struct Column {
             LONGLONG width;       // bytes every cell of the column may need
             bool variableString;  // cells carry their own length in the heap
             int heapType;         // CFITSIO type of a variable-length column's elements, or 0
+            LONGLONG perRow;      // values a row holds when read in runs of rows; 0: cell by cell
         };
         std::vector<Column> columns(size_t(std::max(ncols, 0)));
         for (int c = 1; c <= ncols; ++c) {
@@ -290,17 +292,67 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
             fits_get_eqcoltypell(f, c, &typecode, &repeat, &w, &s);
             columns[c - 1] = {
                 std::max<LONGLONG>({80, LONGLONG(display), w, typecode == TSTRING ? repeat : 0}),
-                typecode == -TSTRING, 0};
+                typecode == -TSTRING, 0, 0};
             s = 0;
-            if (fits_get_coltypell(f, c, &typecode, &repeat, &w, &s) == 0 && typecode < 0)
-                columns[c - 1].heapType = -typecode;
+            if (fits_get_coltypell(f, c, &typecode, &repeat, &w, &s) != 0) continue;
+            if (typecode < 0) columns[c - 1].heapType = -typecode;
+            // A string column holds one string per row; other fixed columns `repeat` values, of
+            // which a cell shows the first.
+            if (typecode == TSTRING && repeat == w && w > 0)
+                columns[c - 1].perRow = 1;
+            else if (typecode > 0 && typecode != TSTRING && typecode != TBIT && repeat >= 1)
+                columns[c - 1].perRow = repeat;
         }
+        // Each read looks the column's keywords up in the header, so a cell at a time costs rows
+        // x columns x header cards; a hostile file with a long header and many rows would take
+        // minutes. Fixed columns are therefore read in runs of rows (held in `runs`, about 8 MB
+        // for all columns together; a column whose single row exceeds that, cell by cell). Rows of
+        // no bytes at all (NAXIS1 0) are listed no further than the file has bytes.
+        nrows = std::min<LONGLONG>(nrows, LONGLONG(file.size()));
+        struct Run {
+            LONGLONG first = 0, count = 0;  // rows [first, first + count) held
+            LONGLONG stride = 0;            // bytes per held cell
+            std::vector<char> text;         // the cells, each zero-terminated
+        };
+        std::vector<Run> runs(columns.size());
+        auto cellFromRun = [&](int c, LONGLONG r) -> std::optional<QString> {
+            const Column& col = columns[c - 1];
+            Run& run = runs[c - 1];
+            const LONGLONG budget = (LONGLONG(8) << 20) / std::max(1, ncols);
+            if (col.perRow == 0 || col.width > kMaxCell ||
+                (unsigned __int128)col.perRow * (col.width + 2) > (unsigned __int128)budget)
+                return std::nullopt;
+            if (r < run.first || r >= run.first + run.count) {
+                run.stride = col.width + 2;
+                run.count = std::clamp<LONGLONG>(budget / (run.stride * col.perRow), 1, 4096);
+                run.count = std::min(run.count, nrows - r + 1);
+                run.first = r;
+                const LONGLONG values = run.count * col.perRow;
+                run.text.assign(size_t(values * run.stride), 0);
+                std::vector<char*> cells(static_cast<size_t>(values));
+                for (LONGLONG i = 0; i < values; ++i)
+                    cells[size_t(i)] = run.text.data() + i * run.stride;
+                int s = 0, anynul = 0;
+                fits_read_col_str(f, c, r, 1, values, nulstr, cells.data(), &anynul, &s);
+                if (s != 0) {  // cell by cell from here on, as each may still be read
+                    columns[c - 1].perRow = 0;
+                    run = Run{};
+                    return std::nullopt;
+                }
+            }
+            char* cell = run.text.data() + (r - run.first) * col.perRow * run.stride;
+            cell[run.stride - 1] = 0;
+            return QString::fromLatin1(cell);
+        };
         std::vector<char> cell;
-        char nulstr[] = "*";
         for (LONGLONG r = 1; r <= nrows; ++r) {
             QStringList row;
             row.reserve(ncols);
             for (int c = 1; c <= ncols; ++c) {
+                if (std::optional<QString> text = cellFromRun(c, r)) {
+                    row.append(*text);
+                    continue;
+                }
                 LONGLONG need = columns[c - 1].width;
                 if (columns[c - 1].heapType != 0) {
                     // The heap cell must lie inside the table's data: CFITSIO bounds it only by

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace {
@@ -424,5 +425,48 @@ TEST_F(FITSReaderTest, TablesWithAGapBeforeTheHeap) {
         EXPECT_EQ(t[1][1].trimmed(), "7") << c.what;
         EXPECT_EQ(t[2][0], c.rowTwoText) << c.what;
         EXPECT_EQ(t[2][1].trimmed(), "9") << c.what;
+    }
+}
+
+TEST_F(FITSReaderTest, LongTablesUnderALongHeaderReadEveryCell) {
+    // The shape of a file the fuzzer made: thousands of rows under a header of thousands of
+    // cards, where reading a cell at a time searched the header once per cell. Scalar and
+    // string columns are read in runs of rows; the vector column still cell by cell.
+    constexpr long rows = 5000;
+    QByteArray bytes = writeFits([&](fitsfile* f, int* st) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, st);
+        char* names[] = {const_cast<char*>("X"), const_cast<char*>("NAME"),
+                         const_cast<char*>("PAIR")};
+        char* forms[] = {const_cast<char*>("1D"), const_cast<char*>("6A"), const_cast<char*>("2J")};
+        fits_create_tbl(f, BINARY_TBL, rows, 3, names, forms, nullptr, "LONG", st);
+        for (int k = 0; k < 3000; ++k)
+            fits_write_comment(f, "filler card of a long header", st);
+        std::vector<double> x(rows);
+        std::vector<std::string> text(rows);
+        std::vector<char*> textCells(rows);
+        std::vector<int> pairs(2 * rows);
+        for (long r = 0; r < rows; ++r) {
+            x[r] = r + 0.5;
+            text[r] = "n" + std::to_string(r);
+            textCells[r] = text[r].data();
+            pairs[2 * r] = int(r);
+            pairs[2 * r + 1] = -int(r);
+        }
+        fits_write_col(f, TDOUBLE, 1, 1, 1, rows, x.data(), st);
+        fits_write_col_str(f, 2, 1, 1, rows, textCells.data(), st);
+        fits_write_col(f, TINT, 3, 1, 1, 2 * rows, pairs.data(), st);
+    });
+    ASSERT_FALSE(bytes.isEmpty());
+    ImagePtr image = Image::create(bytes, ".fits");
+    ASSERT_EQ(image->extensions.size(), 1u);
+    ASSERT_TRUE(image->extensions[0]->tabledata);
+    const StringTable& t = *image->extensions[0]->tabledata;
+    ASSERT_EQ(t.size(), rows + 1);
+    for (long r = 0; r < rows; ++r) {
+        const QStringList& row = t[r + 1];
+        ASSERT_EQ(row.size(), 3);
+        EXPECT_DOUBLE_EQ(row[0].trimmed().toDouble(), r + 0.5) << "row " << r;
+        EXPECT_EQ(row[1].trimmed(), QString("n%1").arg(r)) << "row " << r;
+        EXPECT_EQ(row[2].trimmed(), QString::number(r)) << "row " << r;  // first element
     }
 }
