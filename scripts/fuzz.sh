@@ -6,13 +6,15 @@
 #   scripts/fuzz.sh [SECONDS]
 #   FUZZ_TARGETS="FITSReaderFuzz XISFReaderFuzz" scripts/fuzz.sh 600   # a subset
 #   FUZZ_SEED=1 scripts/fuzz.sh 5                                      # repeatable run
+#   FUZZ_FLAGS="-fork=1 -ignore_crashes=1" scripts/fuzz.sh 600          # more libFuzzer flags
 #
 # Findings (crash-*, timeout-*, leak-*, oom-*) land in build-fuzz/findings/<target>/; the corpus
 # each target grows is kept in build-fuzz/corpus/<target>/ and reused by the next run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
-targets=(${FUZZ_TARGETS:-FITSReaderFuzz XISFReaderFuzz RawBlobFuzz CameraRawFuzz DecoderRegistryFuzz})
+targets=(${FUZZ_TARGETS:-FITSReaderFuzz XISFReaderFuzz RawBlobFuzz CameraRawFuzz DecoderRegistryFuzz
+  DecompressFuzz TokenFileFuzz SerialModeFuzz NetworkAddressFuzz HttpBlobFuzz})
 testdata="${QUASEL_TESTDATA_DIR:-$PWD/../shared/testdata}"
 dir=build-fuzz
 
@@ -46,6 +48,21 @@ blob RAW2 8 4 64
 blob RAW3 8 4 96
 mkdir -p "$seeds/camera"
 python3 fuzz/dng_seed.py "$seeds/camera/bayer.dng"
+# The support library's parsers: a gzip stream (after its capacity byte), a token file, serial
+# modes, device addresses (after the caller's protocol byte) and HTTP replies.
+mkdir -p "$seeds"/{gzip,tokens,serial,address,http}
+body="SIMPLE  =                    T"
+{ printf '\x02'; printf '%s' "$body" | gzip -c; } >"$seeds/gzip/frame.gz"
+printf '# Device ACL saved by SOLVAN\n    1a2b CCD Simulator\ndeadbeef @\n' >"$seeds/tokens/acl"
+printf '115200-7E2' >"$seeds/serial/fast"
+printf '9600-8n1' >"$seeds/serial/slow"
+printf '\0tcp://127.0.0.1:7624' >"$seeds/address/tcp"
+printf '\2udp://[::1]' >"$seeds/address/udp"
+printf 'HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s' "${#body}" "$body" >"$seeds/http/plain"
+{ printf 'HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: %d\r\n' \
+    "$(printf '%s' "$body" | gzip -c | wc -c)"
+  printf 'X-Uncompressed-Content-Length: %d\r\n\r\n' "${#body}"
+  printf '%s' "$body" | gzip -c; } >"$seeds/http/gzip"
 
 seed_dirs() {
   case "$1" in
@@ -53,7 +70,13 @@ seed_dirs() {
     XISFReaderFuzz) echo "$seeds/xisf" ;;
     RawBlobFuzz) echo "$seeds/blobs" ;;
     CameraRawFuzz) echo "$seeds/camera $seeds/images" ;;
-    *) echo "$seeds/fits $seeds/xisf $seeds/images $seeds/blobs" ;;
+    DecompressFuzz) echo "$seeds/gzip" ;;
+    TokenFileFuzz) echo "$seeds/tokens" ;;
+    SerialModeFuzz) echo "$seeds/serial" ;;
+    NetworkAddressFuzz) echo "$seeds/address" ;;
+    HttpBlobFuzz) echo "$seeds/http" ;;
+    DecoderRegistryFuzz) echo "$seeds/fits $seeds/xisf $seeds/images $seeds/blobs" ;;
+    *) ;;
   esac
 }
 
@@ -77,10 +100,12 @@ for t in "${targets[@]}"; do
   # shellcheck disable=SC2046
   "$dir/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -seed="${FUZZ_SEED:-0}" -artifact_prefix="$findings/" \
-    "$corpus" $(seed_dirs "$t") >"$log" 2>&1
+    ${FUZZ_FLAGS:-} "$corpus" $(seed_dirs "$t") >"$log" 2>&1
   rc=$?
   set -e
   execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
+  # Fork mode prints no final statistics: its last status line counts the executions.
+  [ -n "$execs" ] || execs=$(grep -o '^#[0-9]*' "$log" | tr -d '#' | tail -1)
   found=$(( $(find "$findings" -type f | wc -l) - before ))
   if [ "$rc" -ne 0 ] && [ "$found" -eq 0 ]; then found=1; fi
   line="$t: ${execs:-?} executions, $found findings"
