@@ -81,7 +81,7 @@ seed_dirs() {
 }
 
 symbolizer=$(command -v llvm-symbolizer-14 || command -v llvm-symbolizer || true)
-[ -n "$symbolizer" ] && export ASAN_SYMBOLIZER_PATH="$symbolizer"
+if [ -n "$symbolizer" ]; then export ASAN_SYMBOLIZER_PATH="$symbolizer"; fi
 # A failed allocation returns null as in a release build (CFITSIO asks calloc for absurd column
 # counts and handles the null); reads out of bounds, leaks and undefined behaviour still abort.
 export ASAN_OPTIONS="allocator_may_return_null=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
@@ -103,9 +103,10 @@ for t in "${targets[@]}"; do
     ${FUZZ_FLAGS:-} "$corpus" $(seed_dirs "$t") >"$log" 2>&1
   rc=$?
   set -e
-  execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
+  execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' |
+    tail -1 || true)
   # Fork mode prints no final statistics: its last status line counts the executions.
-  [ -n "$execs" ] || execs=$(grep -o '^#[0-9]*' "$log" | tr -d '#' | tail -1)
+  [ -n "$execs" ] || execs=$(grep -o '^#[0-9]*' "$log" | tr -d '#' | tail -1 || true)
   found=$(( $(find "$findings" -type f | wc -l) - before ))
   if [ "$rc" -ne 0 ] && [ "$found" -eq 0 ]; then found=1; fi
   line="$t: ${execs:-?} executions, $found findings"
