@@ -67,6 +67,53 @@ bool readPixels(fitsfile* f, const QByteArray& source, int hdu, const FitsPixelL
     return true;
 }
 
+// Bytes of a table HDU's data as the FITS standard counts them: NAXIS1 x NAXIS2 + PCOUNT
+// (the heap, with any gap before it, is inside PCOUNT). Huge when a keyword is missing or
+// negative, so the HDU is refused.
+unsigned __int128 tableDataBytes(fitsfile* f) {
+    LONGLONG naxis1 = -1, naxis2 = -1, pcount = -1;
+    int s = 0;
+    fits_read_key(f, TLONGLONG, "NAXIS1", &naxis1, nullptr, &s);
+    fits_read_key(f, TLONGLONG, "NAXIS2", &naxis2, nullptr, &s);
+    fits_read_key(f, TLONGLONG, "PCOUNT", &pcount, nullptr, &s);
+    if (s != 0 || naxis1 < 0 || naxis2 < 0 || pcount < 0) return ~(unsigned __int128)0 >> 1;
+    return (unsigned __int128)naxis1 * (unsigned __int128)naxis2 + (unsigned __int128)pcount;
+}
+
+// `bytes` rounded up to whole 2880-byte records.
+unsigned __int128 wholeRecords(unsigned __int128 bytes) {
+    return (bytes + 2879) / 2880 * 2880;
+}
+
+// Bits of one element of a column of CFITSIO type `type`.
+int elementBits(int type) {
+    switch (type) {
+        case TBIT:
+            return 1;
+        case TSHORT:
+            return 16;
+        case TLONG:
+        case TFLOAT:
+            return 32;
+        case TLONGLONG:
+        case TDOUBLE:
+        case TCOMPLEX:
+            return 64;
+        case TDBLCOMPLEX:
+            return 128;
+        default:  // bytes, logicals, characters
+            return 8;
+    }
+}
+
+// Where a variable-length cell of `length` elements of CFITSIO type `type` ends, counted from
+// the start of the table's data (the heap starts at `heapStart`).
+unsigned __int128 heapCellEnd(LONGLONG heapStart, LONGLONG offset, LONGLONG length, int type) {
+    if (heapStart < 0) return ~(unsigned __int128)0;
+    const unsigned __int128 bytes = ((unsigned __int128)length * elementBits(type) + 7) / 8;
+    return (unsigned __int128)heapStart + (unsigned __int128)offset + bytes;
+}
+
 }  // namespace
 
 std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes, int hdu) {
@@ -86,7 +133,14 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
     // data the header places beyond the end of the file is refused before anything reads it.
     LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
     fits_get_hduaddrll(f, &headStart, &dataStart, &dataEnd, &status);
-    if (status != 0 || dataEnd < 0 || size_t(dataEnd) > file.size()) return nullptr;
+    if (status != 0) return nullptr;
+    // A table's data end as CFITSIO gives it counts THEAP + PCOUNT, so a valid table whose heap
+    // starts after a gap (PCOUNT counting the gap) would be refused; tables take the data's
+    // size from NAXIS1 x NAXIS2 + PCOUNT instead, and each heap cell is checked against it.
+    const unsigned __int128 tableBytes = hduType == IMAGE_HDU ? 0 : tableDataBytes(f);
+    if (hduType != IMAGE_HDU)
+        dataEnd = tableBytes > file.size() ? -1 : LONGLONG(dataStart + wholeRecords(tableBytes));
+    if (dataEnd < 0 || size_t(dataEnd) > file.size()) return nullptr;
 
     rep->metadata.append({"key", "value", "comment"});
     for (int n = 1; n <= keyCount; ++n) {
@@ -185,9 +239,12 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
         // width, and for variable-length strings the length of that very cell, so no cell can
         // overrun it. A cell wider than kMaxCell bytes is shown as "*" rather than read.
         constexpr LONGLONG kMaxCell = 1 << 20;
+        char nulstr[] = "*";
         struct Column {
             LONGLONG width;       // bytes every cell of the column may need
             bool variableString;  // cells carry their own length in the heap
+            int heapType;         // CFITSIO type of a variable-length column's elements, or 0
+            LONGLONG perRow;      // values a row holds when read in runs of rows; 0: cell by cell
         };
         std::vector<Column> columns(size_t(std::max(ncols, 0)));
         for (int c = 1; c <= ncols; ++c) {
@@ -198,21 +255,80 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
             fits_get_eqcoltypell(f, c, &typecode, &repeat, &w, &s);
             columns[c - 1] = {
                 std::max<LONGLONG>({80, LONGLONG(display), w, typecode == TSTRING ? repeat : 0}),
-                typecode == -TSTRING};
+                typecode == -TSTRING, 0, 0};
+            s = 0;
+            if (fits_get_coltypell(f, c, &typecode, &repeat, &w, &s) != 0) continue;
+            if (typecode < 0) columns[c - 1].heapType = -typecode;
+            // A string column holds one string per row; other fixed columns `repeat` values, of
+            // which a cell shows the first.
+            if (typecode == TSTRING && repeat == w && w > 0)
+                columns[c - 1].perRow = 1;
+            else if (typecode > 0 && typecode != TSTRING && typecode != TBIT && repeat >= 1)
+                columns[c - 1].perRow = repeat;
         }
+        // Each read looks the column's keywords up in the header, so a cell at a time costs rows
+        // x columns x header cards; a hostile file with a long header and many rows would take
+        // minutes. Fixed columns are therefore read in runs of rows (held in `runs`, about 8 MB
+        // for all columns together; a column whose single row exceeds that, cell by cell). Rows of
+        // no bytes at all (NAXIS1 0) are listed no further than the file has bytes.
+        nrows = std::min<LONGLONG>(nrows, LONGLONG(file.size()));
+        struct Run {
+            LONGLONG first = 0, count = 0;  // rows [first, first + count) held
+            LONGLONG stride = 0;            // bytes per held cell
+            std::vector<char> text;         // the cells, each zero-terminated
+        };
+        std::vector<Run> runs(columns.size());
+        auto cellFromRun = [&](int c, LONGLONG r) -> std::optional<QString> {
+            const Column& col = columns[c - 1];
+            Run& run = runs[c - 1];
+            const LONGLONG budget = (LONGLONG(8) << 20) / std::max(1, ncols);
+            if (col.perRow == 0 || col.width > kMaxCell ||
+                (unsigned __int128)col.perRow * (col.width + 2) > (unsigned __int128)budget)
+                return std::nullopt;
+            if (r < run.first || r >= run.first + run.count) {
+                run.stride = col.width + 2;
+                run.count = std::clamp<LONGLONG>(budget / (run.stride * col.perRow), 1, 4096);
+                run.count = std::min(run.count, nrows - r + 1);
+                run.first = r;
+                const LONGLONG values = run.count * col.perRow;
+                run.text.assign(size_t(values * run.stride), 0);
+                std::vector<char*> cells(static_cast<size_t>(values));
+                for (LONGLONG i = 0; i < values; ++i)
+                    cells[size_t(i)] = run.text.data() + i * run.stride;
+                int s = 0, anynul = 0;
+                fits_read_col_str(f, c, r, 1, values, nulstr, cells.data(), &anynul, &s);
+                if (s != 0) {  // cell by cell from here on, as each may still be read
+                    columns[c - 1].perRow = 0;
+                    run = Run{};
+                    return std::nullopt;
+                }
+            }
+            char* cell = run.text.data() + (r - run.first) * col.perRow * run.stride;
+            cell[run.stride - 1] = 0;
+            return QString::fromLatin1(cell);
+        };
         std::vector<char> cell;
-        char nulstr[] = "*";
         for (LONGLONG r = 1; r <= nrows; ++r) {
             QStringList row;
             row.reserve(ncols);
             for (int c = 1; c <= ncols; ++c) {
+                if (std::optional<QString> text = cellFromRun(c, r)) {
+                    row.append(*text);
+                    continue;
+                }
                 LONGLONG need = columns[c - 1].width;
-                if (columns[c - 1].variableString) {
+                if (columns[c - 1].heapType != 0) {
+                    // The heap cell must lie inside the table's data: CFITSIO bounds it only by
+                    // THEAP + PCOUNT, which may reach past the bytes.
                     LONGLONG length = 0, offset = 0;
                     int s = 0;
                     fits_read_descriptll(f, c, r, &length, &offset, &s);
-                    if (s != 0 || length < 0) length = kMaxCell + 1;
-                    need = std::max(need, length);
+                    if (s != 0 || length < 0 || offset < 0 ||
+                        heapCellEnd(f->Fptr->heapstart, offset, length, columns[c - 1].heapType) >
+                            tableBytes)
+                        length = kMaxCell + 1;
+                    if (columns[c - 1].variableString || length > kMaxCell)
+                        need = std::max(need, length);
                 }
                 if (need > kMaxCell) {
                     row.append(QStringLiteral("*"));

@@ -107,11 +107,11 @@ void countInBands(int64_t items, int64_t minItems, HistogramCounts& counts, Coun
     std::vector<Band> bands;
     for (const auto& [first, end] : rowBands(items, minItems))
         bands.push_back({first, end, {}});
-    auto run = [&](Band& band) { count(band.first, band.end, band.part); };
+    auto run = [&](size_t i) { count(bands[i].first, bands[i].end, bands[i].part); };
     if (bands.size() == 1)
-        run(bands[0]);
+        run(0);
     else
-        QtConcurrent::blockingMap(bandPool(), bands, run);
+        runBands(bands.size(), run);
     for (const Band& band : bands)
         merge(counts, band.part);
 }

@@ -7,11 +7,10 @@
 #pragma once
 
 #include <QThread>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -29,11 +28,14 @@ inline std::vector<std::pair<int64_t, int64_t>> rowBands(int64_t rows, int64_t m
     return bands;
 }
 
-// The threads that run bands: a pool of their own, one thread per core. The viewer calls the
-// kernels from a thread of the global pool; waiting there for bands queued on that same pool
-// would never end once every global thread waits. Band work never waits for anything, so
-// this pool always drains.
-QThreadPool* bandPool();
+// Runs task(i) for every i in 0..count-1, each exactly once, on the band threads and the
+// calling thread; returns when all have finished, and what the tasks wrote is then visible to
+// the caller. The band threads are a set of their own, one per core less the caller: the viewer
+// calls the kernels from a thread of the global pool, and waiting there for work queued on that
+// same pool would never end once every global thread waits. The caller takes tasks of its own
+// call too, so a call finishes even while every band thread serves another caller. The threads
+// synchronise with standard mutexes and condition variables only, which ThreadSanitizer sees.
+void runBands(size_t count, const std::function<void(size_t)>& task);
 
 // Runs work(first, end) over every band; returns when all have finished.
 template <typename Work>
@@ -42,9 +44,7 @@ void parallelRows(const std::vector<std::pair<int64_t, int64_t>>& bands, Work&& 
         work(bands[0].first, bands[0].second);
         return;
     }
-    QtConcurrent::blockingMap(bandPool(), bands, [&](const std::pair<int64_t, int64_t>& band) {
-        work(band.first, band.second);
-    });
+    runBands(bands.size(), [&](size_t i) { work(bands[i].first, bands[i].second); });
 }
 
 // Runs work(first, end) over the rows 0..rows, split into bands of at least minRows rows.

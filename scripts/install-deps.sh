@@ -12,6 +12,7 @@ packages=(
   python3 libcfitsio-bin
   locales
   ocl-icd-opencl-dev opencl-headers pocl-opencl-icd
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()

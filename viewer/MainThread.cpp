@@ -1,7 +1,8 @@
 #include "MainThread.h"
 
+#include "Dispatch.h"
+
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QThread>
 
 void runOnMainSync(const std::function<void()>& work) {
@@ -12,6 +13,5 @@ void runOnMainSync(const std::function<void()>& work) {
         return;
     }
     // A call event dropped unrun (the application going away) still releases the caller.
-    QMetaObject::invokeMethod(
-        app, [&work] { work(); }, Qt::BlockingQueuedConnection);
+    runOnMainBlocking(work);
 }

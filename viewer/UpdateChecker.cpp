@@ -80,10 +80,15 @@ UpdateChecker::UpdateChecker(QObject* parent)
     pool_.setMaxThreadCount(1);
 }
 
+UpdateChecker::~UpdateChecker() {
+    waitForPool(pool_);
+}
+
 void UpdateChecker::checkForUpdateInBackground() {
     // Not the global pool: the image window's histogram and rendering wait on that pool while
     // the main thread waits for them, and a blocking read there could stall them.
-    pool_.start([this] { checkForUpdate(); }, backgroundPriority);
+    runOnPool(
+        pool_, [this] { checkForUpdate(); }, backgroundPriority);
 }
 
 void UpdateChecker::checkForUpdate() {

@@ -28,6 +28,8 @@ class UpdateChecker : public QObject {
     static constexpr int secondButtonResponse = 1001;
 
     explicit UpdateChecker(QObject* parent = nullptr);
+    // Waits for a check still running: it reads the members destroyed before the pool.
+    ~UpdateChecker() override;
 
     QString productName;  // the program's name, "Quasel"; names the remote text productName.build
     QPointer<QWidget> window;  // the alert shows window-modal on it; none: application-modal

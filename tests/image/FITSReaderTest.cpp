@@ -9,6 +9,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -352,5 +355,118 @@ TEST_F(FITSReaderTest, ColourCubesFromImageMagick) {
         EXPECT_EQ(image->width, 320);
         EXPECT_EQ(image->height, 248);
         EXPECT_EQ(image->originalImageRep->colorSpace, ColorSpace::DeviceRGB);
+    }
+}
+
+namespace {
+
+// A binary table written by CFITSIO with its heap 2000 bytes into the data, after a gap (rows
+// take 24 bytes, the heap 16). CFITSIO writes PCOUNT as the heap's size alone; the standard
+// counts the gap in it, so the card is set to 1976 + 16 = 1992 here. `pcount` overrides that,
+// and `rowTwoCell` (length, offset) replaces the second row's heap descriptor when given.
+QByteArray tableWithHeapGap(long pcount = 1992,
+                            std::optional<std::pair<uint32_t, uint32_t>> rowTwoCell = {}) {
+    QByteArray bytes = writeFits([&](fitsfile* f, int* st) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, st);
+        char* names[] = {const_cast<char*>("TEXT"), const_cast<char*>("N")};
+        char* forms[] = {const_cast<char*>("1PA(20)"), const_cast<char*>("1J")};
+        fits_create_tbl(f, BINARY_TBL, 2, 2, names, forms, nullptr, "GAP", st);
+        fits_write_theap(f, 2000, st);
+        char* first[] = {const_cast<char*>("hello heap")};
+        char* second[] = {const_cast<char*>("second")};
+        fits_write_col_str(f, 1, 1, 1, 1, first, st);
+        fits_write_col_str(f, 1, 2, 1, 1, second, st);
+        int numbers[] = {7, 9};
+        fits_write_col(f, TINT, 2, 1, 1, 2, numbers, st);
+    });
+    const qsizetype card = bytes.indexOf("PCOUNT  =");
+    if (bytes.size() != 3 * 2880 || card < 0) return {};
+    bytes.replace(card + 10, 20, QByteArray::number(qlonglong(pcount)).rightJustified(20));
+    if (rowTwoCell) {
+        const qsizetype at = 2 * 2880 + 12;  // second row's first column in the data
+        for (int i = 0; i < 4; ++i) {
+            bytes[at + i] = char(rowTwoCell->first >> (24 - 8 * i));
+            bytes[at + 4 + i] = char(rowTwoCell->second >> (24 - 8 * i));
+        }
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(FITSReaderTest, TablesWithAGapBeforeTheHeap) {
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        bool opens;
+        QString rowTwoText;
+    };
+    const Case cases[] = {
+        {"as written", tableWithHeapGap(), true, "second"},
+        // CFITSIO would read this cell after THEAP + PCOUNT, past the end of the file.
+        {"cell past the data", tableWithHeapGap(1992, {{10, 1980}}), true, "*"},
+        {"cell sharing the first row's bytes", tableWithHeapGap(1992, {{3, 0}}), true, "hel"},
+        // The standard's data size needs a second record that the file does not have.
+        {"PCOUNT past the file", tableWithHeapGap(4000), false, ""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.bytes.isEmpty()) << c.what;
+        ImagePtr image = Image::create(c.bytes, ".fits");
+        if (!c.opens) {
+            EXPECT_TRUE(image->extensions.empty()) << c.what;
+            continue;
+        }
+        ASSERT_EQ(image->extensions.size(), 1u) << c.what;
+        ASSERT_TRUE(image->extensions[0]->tabledata) << c.what;
+        const StringTable& t = *image->extensions[0]->tabledata;
+        ASSERT_EQ(t.size(), 3) << c.what;
+        EXPECT_EQ(t[0], (QStringList{"TEXT", "N"})) << c.what;
+        EXPECT_EQ(t[1][0], "hello heap") << c.what;
+        EXPECT_EQ(t[1][1].trimmed(), "7") << c.what;
+        EXPECT_EQ(t[2][0], c.rowTwoText) << c.what;
+        EXPECT_EQ(t[2][1].trimmed(), "9") << c.what;
+    }
+}
+
+TEST_F(FITSReaderTest, LongTablesUnderALongHeaderReadEveryCell) {
+    // The shape of a file the fuzzer made: thousands of rows under a header of thousands of
+    // cards, where reading a cell at a time searched the header once per cell. Scalar and
+    // string columns are read in runs of rows; the vector column still cell by cell.
+    constexpr long rows = 5000;
+    QByteArray bytes = writeFits([&](fitsfile* f, int* st) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, st);
+        char* names[] = {const_cast<char*>("X"), const_cast<char*>("NAME"),
+                         const_cast<char*>("PAIR")};
+        char* forms[] = {const_cast<char*>("1D"), const_cast<char*>("6A"), const_cast<char*>("2J")};
+        fits_create_tbl(f, BINARY_TBL, rows, 3, names, forms, nullptr, "LONG", st);
+        for (int k = 0; k < 3000; ++k)
+            fits_write_comment(f, "filler card of a long header", st);
+        std::vector<double> x(rows);
+        std::vector<std::string> text(rows);
+        std::vector<char*> textCells(rows);
+        std::vector<int> pairs(2 * rows);
+        for (long r = 0; r < rows; ++r) {
+            x[r] = r + 0.5;
+            text[r] = "n" + std::to_string(r);
+            textCells[r] = text[r].data();
+            pairs[2 * r] = int(r);
+            pairs[2 * r + 1] = -int(r);
+        }
+        fits_write_col(f, TDOUBLE, 1, 1, 1, rows, x.data(), st);
+        fits_write_col_str(f, 2, 1, 1, rows, textCells.data(), st);
+        fits_write_col(f, TINT, 3, 1, 1, 2 * rows, pairs.data(), st);
+    });
+    ASSERT_FALSE(bytes.isEmpty());
+    ImagePtr image = Image::create(bytes, ".fits");
+    ASSERT_EQ(image->extensions.size(), 1u);
+    ASSERT_TRUE(image->extensions[0]->tabledata);
+    const StringTable& t = *image->extensions[0]->tabledata;
+    ASSERT_EQ(t.size(), rows + 1);
+    for (long r = 0; r < rows; ++r) {
+        const QStringList& row = t[r + 1];
+        ASSERT_EQ(row.size(), 3);
+        EXPECT_DOUBLE_EQ(row[0].trimmed().toDouble(), r + 0.5) << "row " << r;
+        EXPECT_EQ(row[1].trimmed(), QString("n%1").arg(r)) << "row " << r;
+        EXPECT_EQ(row[2].trimmed(), QString::number(r)) << "row " << r;  // first element
     }
 }

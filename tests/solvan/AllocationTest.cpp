@@ -15,10 +15,7 @@
 extern "C" const char* __asan_default_options() {
     return "allocator_may_return_null=1";
 }
-// Likewise under the thread sanitizer.
-extern "C" const char* __tsan_default_options() {
-    return "allocator_may_return_null=1";
-}
+// Under the thread sanitizer the common test main sets the same (tests/support/TestMain.cpp).
 
 namespace {
 

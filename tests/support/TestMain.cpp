@@ -15,6 +15,15 @@ extern "C" __attribute__((weak)) const char* __asan_default_options() {
     return "use_sigaltstack=0";
 }
 
+#ifdef QUASEL_TSAN_SUPPRESSIONS
+// Under ThreadSanitizer every test runs with the suppressions for Qt's own internals
+// (tests/tsan.supp), and an impossible allocation returns NULL as the C library's does, for the
+// code that handles it; TSAN_OPTIONS in the environment still adds to or overrides these.
+extern "C" const char* __tsan_default_options() {
+    return "suppressions=" QUASEL_TSAN_SUPPRESSIONS " allocator_may_return_null=1";
+}
+#endif
+
 int main(int argc, char** argv) {
     QTemporaryDir settingsDir;
     qputenv("XDG_CONFIG_HOME", settingsDir.path().toUtf8());

@@ -1,4 +1,5 @@
 // The update check against a build record served by a small HTTP server on 127.0.0.1.
+#include "Dispatch.h"
 #include "Settings.h"
 #include "UpdateChecker.h"
 
@@ -14,10 +15,10 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -167,7 +168,6 @@ class UpdateCheckerTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        QThreadPool::globalInstance()->waitForDone(10000);
         QCoreApplication::processEvents();
         QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
         qInstallMessageHandler(previousHandler_);
@@ -177,9 +177,13 @@ class UpdateCheckerTest : public ::testing::Test {
     // Runs the check on a pool thread while the main thread serves, then lets the main
     // thread show whatever the check handed to it.
     void runCheck() {
-        QFuture<void> done = QtConcurrent::run([this] { checker.checkForUpdate(); });
-        EXPECT_TRUE(spinUntil([&] { return done.isFinished(); })) << "the check did not end";
-        done.waitForFinished();
+        std::atomic<bool> done{false};
+        runOnPool(*QThreadPool::globalInstance(), [&] {
+            checker.checkForUpdate();
+            done = true;
+        });
+        EXPECT_TRUE(spinUntil([&] { return done.load(); })) << "the check did not end";
+        QThreadPool::globalInstance()->waitForDone(10000);
         QCoreApplication::processEvents();
     }
 

@@ -1,0 +1,33 @@
+// Fuzz target: any file's bytes as the viewer opens them: the decoder registry (raw frame
+// blob, FITS, XISF, then Qt's picture readers), then the histogram and the rendered picture
+// of the Image and of every further HDU.
+#include "FuzzSupport.h"
+#include "Image.h"
+
+#include <QCoreApplication>
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    // Qt's image plugins are found through the application object.
+    static QCoreApplication app(*argc, *argv);
+    registerImageReaders();
+    return 0;
+}
+
+static void exercise(Image& image) {
+    if (!image.hasPicture()) return;
+    keep(touchBitmap(*image.originalImageRep));
+    const QImage histogram = image.histogram();
+    const QImage picture = image.renderedImage();
+    keep(uint64_t(histogram.width()) + uint64_t(picture.sizeInBytes()));
+    if (!picture.isNull()) keep(picture.constBits()[picture.sizeInBytes() - 1]);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    if (skipTileCompressed(bytes)) return 0;
+    ImagePtr image = Image::create(bytes, QStringLiteral(".fits"));
+    exercise(*image);
+    for (const ImagePtr& ext : image->extensions)
+        exercise(*ext);
+    return 0;
+}
