@@ -12,19 +12,22 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
-TEST(HostileFiles, NoPictureForTheBrokenPartInTheToolAndTheViewer) {
-    registerImageReaders();
+// One hostile (or sound) input, with what the tool and the viewer must make of it.
+struct Case {
+    const char* file;    // in testdata/hostile (or fits/ for the sound sample)
+    const char* openAs;  // the name the file is opened under
+    QString logLine;     // what the tool's standard error must hold; empty: no helper line
+    QStringList tabs;    // the viewer's tab group
+};
+
+std::vector<Case> hostileCases() {
     const QString fitsLine = "quasel-decode: HDU 2 of a tile-compressed FITS file gets no picture";
     const QString rawLine = "quasel-decode: camera RAW file gets no picture";
-    struct Case {
-        const char* file;    // in testdata/hostile (or fits/ for the sound sample)
-        const char* openAs;  // the name the file is opened under
-        QString logLine;     // what the tool's standard error must hold; empty: no helper line
-        QStringList tabs;    // the viewer's tab group
-    };
-    const Case cases[] = {
+    return {
         {"hostile/rice-tile-overread.fits.fz",
          "rice.fits.fz",
          fitsLine,
@@ -43,8 +46,14 @@ TEST(HostileFiles, NoPictureForTheBrokenPartInTheToolAndTheViewer) {
          {},
          {"ngc.fits.fz", "Metadata", "Image #2", "Table #2"}},
     };
+}
+
+// The tool and the viewer run as separate tests (so in separate processes under CTest): the
+// tool's QProcess forks inside Qt, where ThreadSanitizer does not follow it, and the viewer's
+// hand-offs between threads after such a fork would be misreported as races.
+TEST(HostileFiles, NoPictureForTheBrokenPartInTheTool) {
     QTemporaryDir dir;
-    for (const Case& c : cases) {
+    for (const Case& c : hostileCases()) {
         SCOPED_TRACE(c.openAs);
         const QString path = dir.filePath(c.openAs);
         REQUIRE_TEST_FILE(testDataPath(c.file));
@@ -67,6 +76,18 @@ TEST(HostileFiles, NoPictureForTheBrokenPartInTheToolAndTheViewer) {
             EXPECT_EQ(child["pixelsSha256"].isNull(), !picture);
             EXPECT_GT(child["metadata"].toArray().size(), 10);
         }
+    }
+}
+
+TEST(HostileFiles, NoPictureForTheBrokenPartInTheViewer) {
+    registerImageReaders();
+    QTemporaryDir dir;
+    for (const Case& c : hostileCases()) {
+        SCOPED_TRACE(c.openAs);
+        const QString path = dir.filePath(c.openAs);
+        REQUIRE_TEST_FILE(testDataPath(c.file));
+        ASSERT_TRUE(QFile::copy(testDataPath(c.file), path));
+        const bool picture = c.tabs.contains("Image #2");  // of HDU 2
 
         QElapsedTimer clock;
         clock.start();
