@@ -315,66 +315,67 @@ static const char* format_message(char buffer[BUS_MESSAGE_SIZE], const char* for
     return buffer;
 }
 
-solvan_result solvan_define_property(solvan_device* device, solvan_property* property,
-                                     const char* format, ...) {
+/* The work of the three routines below: the property (and the message formatted from `format`
+** and `args`) goes to every client under the bus mutex, with its trace dump. */
+static solvan_result send_property(client_call call, solvan_device* device,
+                                   solvan_property* property, const char* format, va_list args) {
     if (!atomic_load(&started) || device == NULL || property == NULL) return SOLVAN_FAILED;
     if (property->hidden) return SOLVAN_OK;
     char buffer[BUS_MESSAGE_SIZE];
-    va_list args;
-    va_start(args, format);
     const char* message = format_message(buffer, format, args);
-    va_end(args);
     bool locked = lock_request();
-    solvan_trace_property("SOLVAN Bus: property definition", property, true, true);
-    call_clients(DEFINE, device, property, message);
+    if (call == DEFINE) {
+        solvan_trace_property("SOLVAN Bus: property definition", property, true, true);
+    } else if (call == DELETE) {
+        solvan_trace_property("SOLVAN Bus: property removal", property, false, false);
+    }
+    /* A write-only property's values never leave the device: it goes out without items. */
+    int32_t count = property->count;
+    bool without_items = call == UPDATE && property->perm == SOLVAN_WO_PERM;
+    if (call == UPDATE) {
+        if (without_items) property->count = 0;
+        solvan_trace_property("SOLVAN Bus: property update", property, false, true);
+        property->count = count;
+        if (solvan_use_blob_buffering && property->type == SOLVAN_BLOB_VECTOR &&
+            property->state == SOLVAN_OK_STATE &&
+            solvan_blob_table_store(property) == SOLVAN_TOO_MANY) {
+            unlock_request(locked);
+            solvan_error("[%s:%d] Max BLOB count reached", "solvan_update_property", 625);
+            return SOLVAN_TOO_MANY;
+        }
+    }
+    if (without_items) property->count = 0;
+    call_clients(call, device, property, message);
+    property->count = count;
     unlock_request(locked);
     return SOLVAN_OK;
+}
+
+solvan_result solvan_define_property(solvan_device* device, solvan_property* property,
+                                     const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    solvan_result result = send_property(DEFINE, device, property, format, args);
+    va_end(args);
+    return result;
 }
 
 solvan_result solvan_update_property(solvan_device* device, solvan_property* property,
                                      const char* format, ...) {
-    if (!atomic_load(&started) || device == NULL || property == NULL) return SOLVAN_FAILED;
-    if (property->hidden) return SOLVAN_OK;
-    char buffer[BUS_MESSAGE_SIZE];
     va_list args;
     va_start(args, format);
-    const char* message = format_message(buffer, format, args);
+    solvan_result result = send_property(UPDATE, device, property, format, args);
     va_end(args);
-    bool locked = lock_request();
-    /* A write-only property's values never leave the device: it goes out without items. */
-    int32_t count = property->count;
-    bool without_items = property->perm == SOLVAN_WO_PERM;
-    if (without_items) property->count = 0;
-    solvan_trace_property("SOLVAN Bus: property update", property, false, true);
-    property->count = count;
-    if (solvan_use_blob_buffering && property->type == SOLVAN_BLOB_VECTOR &&
-        property->state == SOLVAN_OK_STATE &&
-        solvan_blob_table_store(property) == SOLVAN_TOO_MANY) {
-        unlock_request(locked);
-        solvan_error("[%s:%d] Max BLOB count reached", "solvan_update_property", 625);
-        return SOLVAN_TOO_MANY;
-    }
-    if (without_items) property->count = 0;
-    call_clients(UPDATE, device, property, message);
-    property->count = count;
-    unlock_request(locked);
-    return SOLVAN_OK;
+    return result;
 }
 
 solvan_result solvan_delete_property(solvan_device* device, solvan_property* property,
                                      const char* format, ...) {
-    if (!atomic_load(&started) || device == NULL || property == NULL) return SOLVAN_FAILED;
-    if (property->hidden) return SOLVAN_OK;
-    char buffer[BUS_MESSAGE_SIZE];
     va_list args;
     va_start(args, format);
-    const char* message = format_message(buffer, format, args);
+    solvan_result result = send_property(DELETE, device, property, format, args);
     va_end(args);
-    bool locked = lock_request();
-    solvan_trace_property("SOLVAN Bus: property removal", property, false, false);
-    call_clients(DELETE, device, property, message);
-    unlock_request(locked);
-    return SOLVAN_OK;
+    return result;
 }
 
 solvan_result solvan_send_message(solvan_device* device, const char* format, ...) {

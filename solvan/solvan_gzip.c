@@ -26,19 +26,28 @@ static int check_buffers(const void* input, size_t input_length, const void* out
     return Z_OK;
 }
 
-int solvan_compress(const char* name, const void* input, size_t input_length, void* output,
-                    size_t* output_length) {
+/* Checks the buffers and points a cleared `stream` at them. Returns Z_OK, or the error with
+** *output_length (when given) set to 0. */
+static int prepare_stream(z_stream* stream, const void* input, size_t input_length, void* output,
+                          size_t* output_length) {
     int result = check_buffers(input, input_length, output, output_length);
     if (result != Z_OK) {
         if (output_length != NULL) *output_length = 0;
         return result;
     }
+    memset(stream, 0, sizeof *stream);
+    stream->next_in = input;
+    stream->avail_in = (uInt)input_length;
+    stream->next_out = output;
+    stream->avail_out = (uInt)*output_length;
+    return Z_OK;
+}
+
+int solvan_compress(const char* name, const void* input, size_t input_length, void* output,
+                    size_t* output_length) {
     z_stream stream;
-    memset(&stream, 0, sizeof stream);
-    stream.next_in = input;
-    stream.avail_in = (uInt)input_length;
-    stream.next_out = output;
-    stream.avail_out = (uInt)*output_length;
+    int result = prepare_stream(&stream, input, input_length, output, output_length);
+    if (result != Z_OK) return result;
     result = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, GZIP_WINDOW_BITS,
                           MEMORY_LEVEL, Z_DEFAULT_STRATEGY);
     if (result != Z_OK) {
@@ -59,17 +68,9 @@ int solvan_compress(const char* name, const void* input, size_t input_length, vo
 }
 
 int solvan_decompress(const void* input, size_t input_length, void* output, size_t* output_length) {
-    int result = check_buffers(input, input_length, output, output_length);
-    if (result != Z_OK) {
-        if (output_length != NULL) *output_length = 0;
-        return result;
-    }
     z_stream stream;
-    memset(&stream, 0, sizeof stream);
-    stream.next_in = input;
-    stream.avail_in = (uInt)input_length;
-    stream.next_out = output;
-    stream.avail_out = (uInt)*output_length;
+    int result = prepare_stream(&stream, input, input_length, output, output_length);
+    if (result != Z_OK) return result;
     result = inflateInit2(&stream, GZIP_WINDOW_BITS);
     if (result != Z_OK) {
         *output_length = 0;

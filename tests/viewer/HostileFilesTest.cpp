@@ -51,13 +51,23 @@ std::vector<Case> hostileCases() {
 // The tool and the viewer run as separate tests (so in separate processes under CTest): the
 // tool's QProcess forks inside Qt, where ThreadSanitizer does not follow it, and the viewer's
 // hand-offs between threads after such a fork would be misreported as races.
-TEST(HostileFiles, NoPictureForTheBrokenPartInTheTool) {
+// Copies every input into a temporary folder under the name it is opened as.
+class HostileFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const Case& c : cases) {
+            REQUIRE_TEST_FILE(testDataPath(c.file));
+            ASSERT_TRUE(QFile::copy(testDataPath(c.file), dir.filePath(c.openAs)));
+        }
+    }
+    const std::vector<Case> cases = hostileCases();
     QTemporaryDir dir;
-    for (const Case& c : hostileCases()) {
+};
+
+TEST_F(HostileFiles, NoPictureForTheBrokenPartInTheTool) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.openAs);
         const QString path = dir.filePath(c.openAs);
-        REQUIRE_TEST_FILE(testDataPath(c.file));
-        ASSERT_TRUE(QFile::copy(testDataPath(c.file), path));
         const bool picture = c.tabs.contains("Image #2");  // of HDU 2
 
         const ToolRun r = runTool({"info", path, "--json"}, {}, 15000);  // the hang took minutes
@@ -79,14 +89,11 @@ TEST(HostileFiles, NoPictureForTheBrokenPartInTheTool) {
     }
 }
 
-TEST(HostileFiles, NoPictureForTheBrokenPartInTheViewer) {
+TEST_F(HostileFiles, NoPictureForTheBrokenPartInTheViewer) {
     registerImageReaders();
-    QTemporaryDir dir;
-    for (const Case& c : hostileCases()) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.openAs);
         const QString path = dir.filePath(c.openAs);
-        REQUIRE_TEST_FILE(testDataPath(c.file));
-        ASSERT_TRUE(QFile::copy(testDataPath(c.file), path));
         const bool picture = c.tabs.contains("Image #2");  // of HDU 2
 
         QElapsedTimer clock;
