@@ -14,7 +14,7 @@
 */
 #include "solvan_raw_utils.h"
 
-#include "solvan_raw_pixels.h"
+#include "solvan_raw_pixels_private.h"
 
 #include <float.h>
 #include <math.h>
