@@ -1,6 +1,12 @@
-// Fuzz target: camera RAW bytes decoded by LibRaw from memory, as a ".nef" file is opened.
+// Fuzz target: camera RAW bytes as a ".nef" file is opened: LibRaw decodes them from memory in
+// the helper program, and the bitmap maps the helper's output.
 #include "FuzzSupport.h"
 #include "ImageDecoding.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    requireDecodeHelper();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -1,24 +1,29 @@
-// Helpers shared by the fuzz targets: what counts as a known library fault, and a check that
-// a decoded bitmap's description stays inside the memory behind it.
+// Helpers shared by the fuzz targets: a check that the decode helper is there, and a check
+// that a decoded bitmap's description stays inside the memory behind it.
 #pragma once
 
+#include "DecodeHelper.h"
 #include "ImageRep.h"
 
 #include <QByteArray>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
-// True when the bytes hold a tile-compressed FITS image ("ZIMAGE" in a header). CFITSIO 4.2
-// overreads and loops in its tile decoders on hostile tiles (tests of the hostile samples cover
-// that path, which runs out of process); the FITS targets skip such inputs unless
-// QUASEL_FUZZ_TILES=1 is set, so every finding they report is one in our own code.
-inline bool skipTileCompressed(const QByteArray& bytes) {
-    static const bool tiles = [] {
-        const char* v = std::getenv("QUASEL_FUZZ_TILES");
-        return v && v[0] == '1';
-    }();
-    return !tiles && bytes.contains("ZIMAGE");
+#include <unistd.h>
+
+// Fails the run at start when the decode helper is missing: every tile-compressed HDU and
+// camera RAW file would then be refused before any decoder ran, and the fuzzer would explore
+// nothing of that path.
+inline void requireDecodeHelper() {
+    const std::string helper = DecodeHelper::path();
+    if (access(helper.c_str(), X_OK) != 0) {
+        std::fprintf(stderr, "fuzz: decode helper %s is missing; build quasel-decode\n",
+                     helper.c_str());
+        std::abort();
+    }
 }
 
 // Reads every byte that the bitmap claims in each of its planes, so AddressSanitizer reports a

@@ -25,17 +25,15 @@ fi
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
   -DCMAKE_CXX_COMPILER=clang++-14 -DQUASEL_FUZZ=ON -DQUASEL_BUILD_TESTS=OFF \
   -DQUASEL_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target "${targets[@]}" >/dev/null
+cmake --build "$dir" -j4 --target "${targets[@]}" >/dev/null
 
 # Seeds, laid out afresh on every run from the sample files (never copied into the tree).
 seeds="$dir/seeds"
 rm -rf "$seeds"
-mkdir -p "$seeds"/{fits,xisf,images,blobs}
-for f in "$testdata"/fits/*; do
-  # Tile-compressed images are skipped by the targets (see fuzz/README.md).
-  if [ -f "$f" ] && ! grep -q ZIMAGE "$f"; then ln -sf "$(realpath "$f")" "$seeds/fits/"; fi
-done
-for f in "$testdata"/xisf/* "$testdata"/images/*; do
+mkdir -p "$seeds"/{fits,xisf,images,blobs,hostile}
+# Tile-compressed FITS files (.fz, comp.fits) and the hostile samples included: their decoders
+# run in the helper program, which the targets start as the viewer does.
+for f in "$testdata"/fits/* "$testdata"/xisf/* "$testdata"/images/* "$testdata"/hostile/*; do
   if [ -f "$f" ]; then ln -sf "$(realpath "$f")" "$seeds/$(basename "$(dirname "$f")")/"; fi
 done
 # Raw frame blobs: 12-byte header (type, width, height little-endian) and packed rows.
@@ -66,16 +64,16 @@ printf 'HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s' "${#body}" "$body" >"$s
 
 seed_dirs() {
   case "$1" in
-    FITSReaderFuzz) echo "$seeds/fits" ;;
+    FITSReaderFuzz) echo "$seeds/fits $seeds/hostile" ;;
     XISFReaderFuzz) echo "$seeds/xisf" ;;
     RawBlobFuzz) echo "$seeds/blobs" ;;
-    CameraRawFuzz) echo "$seeds/camera $seeds/images" ;;
+    CameraRawFuzz) echo "$seeds/camera $seeds/images $seeds/hostile" ;;
     DecompressFuzz) echo "$seeds/gzip" ;;
     TokenFileFuzz) echo "$seeds/tokens" ;;
     SerialModeFuzz) echo "$seeds/serial" ;;
     NetworkAddressFuzz) echo "$seeds/address" ;;
     HttpBlobFuzz) echo "$seeds/http" ;;
-    DecoderRegistryFuzz) echo "$seeds/fits $seeds/xisf $seeds/images $seeds/blobs" ;;
+    DecoderRegistryFuzz) echo "$seeds/fits $seeds/xisf $seeds/images $seeds/blobs $seeds/hostile" ;;
     *) ;;
   esac
 }

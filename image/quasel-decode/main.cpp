@@ -35,7 +35,13 @@ namespace {
 
 constexpr int kReportFd = 3, kInputFd = 4, kOutputFd = 5;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// GCC names the sanitizers by macros, clang 14 by __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QUASEL_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(QUASEL_SANITIZED)
 // The sanitizers reserve terabytes of address space for their shadow memory.
 constexpr bool kLimitAddressSpace = false;
 #else

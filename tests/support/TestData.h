@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+// Absolute path of an input kept in the tree (tests/data), e.g. a fuzzer's finding.
+inline QString testInputPath(const QString& name) {
+    return QString(QUASEL_TEST_INPUTS_DIR) + "/" + name;
+}
+
 // Absolute path of a sample file, e.g. testDataPath("fits/ngc1316o.fit").
 inline QString testDataPath(const QString& relative) {
     return QString(QUASEL_TESTDATA_DIR) + "/" + relative;
