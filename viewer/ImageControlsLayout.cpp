@@ -3,6 +3,7 @@
 #include "ImageController.h"
 #include "ImageView.h"
 #include "Stepper.h"
+#include "ValueField.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -18,13 +19,7 @@ namespace {
 
 // A read-only statistics field; "--" until an image is shown.
 QLineEdit* statisticsField(QWidget* parent, const char* name) {
-    auto* field = new QLineEdit(QStringLiteral("--"), parent);
-    field->setObjectName(QLatin1String(name));
-    field->setReadOnly(true);
-    field->setFrame(false);
-    field->setFocusPolicy(Qt::NoFocus);
-    field->setAlignment(Qt::AlignRight);
-    return field;
+    return valueField(name, QStringLiteral("--"), parent);
 }
 
 QGroupBox* statisticsGroup(ImageController* c) {

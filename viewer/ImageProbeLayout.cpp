@@ -7,6 +7,7 @@
 #include "ProbeTexts.h"
 #include "StarDetail.h"
 #include "ToolPanel.h"
+#include "ValueField.h"
 
 #include <QFormLayout>
 #include <QGridLayout>
@@ -19,14 +20,19 @@
 namespace {
 
 // A read-only value field showing `text` until the probe fills it.
-QLineEdit* valueField(const char* name, const QString& text = ProbeTexts::noValueText) {
-    auto* field = new QLineEdit(text);
-    field->setObjectName(QLatin1String(name));
-    field->setReadOnly(true);
-    field->setFrame(false);
-    field->setFocusPolicy(Qt::NoFocus);
-    field->setAlignment(Qt::AlignRight);
-    return field;
+QLineEdit* probeField(const char* name, const QString& text = ProbeTexts::noValueText) {
+    return valueField(name, text);
+}
+
+// A tool panel over `window` at `anchor` (fractions of the window), with a column to fill.
+ToolPanel* toolPanel(QWidget* window, QPointF anchor, const char* name, const QString& title,
+                     QVBoxLayout** column) {
+    auto* panel = new ToolPanel(window, anchor);
+    panel->setObjectName(QLatin1String(name));
+    panel->setWindowTitle(title);
+    *column = new QVBoxLayout(panel);
+    (*column)->setContentsMargins(8, 8, 8, 8);
+    return panel;
 }
 
 // A picture view of a fixed size on a dark ground, so the graphs' white and coloured
@@ -58,9 +64,9 @@ void buildRightPanel(QWidget* panel, ImageController* c) {
     auto* form = new QFormLayout();
     form->setContentsMargins(6, 0, 6, 0);
     form->setVerticalSpacing(0);
-    c->fwhmField = valueField("fwhmField");
-    c->hfdField = valueField("hfdField");
-    c->peakField = valueField("peakField");
+    c->fwhmField = probeField("fwhmField");
+    c->hfdField = probeField("hfdField");
+    c->peakField = probeField("peakField");
     form->addRow(QStringLiteral("FWHM"), c->fwhmField);
     form->addRow(QStringLiteral("HFD"), c->hfdField);
     form->addRow(QStringLiteral("Peak"), c->peakField);
@@ -89,7 +95,7 @@ void buildBottomPanel(QWidget* panel, ImageController* c) {
     grid->setContentsMargins(8, 6, 8, 6);
     grid->setVerticalSpacing(4);
 
-    c->selectedPixelField = valueField("selectedPixelField");
+    c->selectedPixelField = probeField("selectedPixelField");
     c->selectedPixelField->setAlignment(Qt::AlignLeft);
     grid->addWidget(new QLabel(QStringLiteral("Pixel")), 0, 0);
     grid->addWidget(c->selectedPixelField, 0, 1, 1, 4);
@@ -115,19 +121,17 @@ void buildBottomPanel(QWidget* panel, ImageController* c) {
 
 // The drift graph with its X and Y rates below it.
 ToolPanel* driftPanel(QWidget* window, ImageController* c) {
-    auto* panel = new ToolPanel(window, QPointF(0.5, 0.82));
-    panel->setObjectName("driftPanel");
-    panel->setWindowTitle(QStringLiteral("Drift"));
-    auto* column = new QVBoxLayout(panel);
-    column->setContentsMargins(8, 8, 8, 8);
+    QVBoxLayout* column = nullptr;
+    ToolPanel* panel =
+        toolPanel(window, QPointF(0.5, 0.82), "driftPanel", QStringLiteral("Drift"), &column);
     // The graph's grid is drawn in the secondary text colour: it sits on the panel's own
     // ground.
     c->driftImageView =
         graphView("driftImageView", QSize(DriftGraph::width, DriftGraph::height), false);
     column->addWidget(c->driftImageView);
     auto* rates = new QHBoxLayout();
-    c->driftAXField = valueField("driftAXField", QStringLiteral("X --"));
-    c->driftBXField = valueField("driftBXField", QStringLiteral("Y --"));
+    c->driftAXField = probeField("driftAXField", QStringLiteral("X --"));
+    c->driftBXField = probeField("driftBXField", QStringLiteral("Y --"));
     c->driftAXField->setAlignment(Qt::AlignLeft);
     c->driftBXField->setAlignment(Qt::AlignLeft);
     rates->addWidget(c->driftAXField);
@@ -140,22 +144,20 @@ ToolPanel* driftPanel(QWidget* window, ImageController* c) {
 // The focus-mask panel: a picture and the focus error with its unit and the critical focus
 // zone. Nothing fills them yet.
 ToolPanel* bahtinovPanel(QWidget* window, ImageController* c) {
-    auto* panel = new ToolPanel(window, QPointF(0.8, 0.45));
-    panel->setObjectName("bahtinovPanel");
-    panel->setWindowTitle(QStringLiteral("Focus Mask"));
-    auto* column = new QVBoxLayout(panel);
-    column->setContentsMargins(8, 8, 8, 8);
+    QVBoxLayout* column = nullptr;
+    ToolPanel* panel = toolPanel(window, QPointF(0.8, 0.45), "bahtinovPanel",
+                                 QStringLiteral("Focus Mask"), &column);
     c->bahtinovImageView = graphView("bahtinovImageView", QSize(200, 200), true);
     column->addWidget(c->bahtinovImageView);
     auto* form = new QFormLayout();
     auto* error = new QHBoxLayout();
-    c->focusErrorField = valueField("focusErrorField");
-    c->focusErrorUnitField = valueField("focusErrorUnitField", QString());
+    c->focusErrorField = probeField("focusErrorField");
+    c->focusErrorUnitField = probeField("focusErrorUnitField", QString());
     c->focusErrorUnitField->setAlignment(Qt::AlignLeft);
     error->addWidget(c->focusErrorField);
     error->addWidget(c->focusErrorUnitField);
     form->addRow(QStringLiteral("Focus error"), error);
-    c->cfzField = valueField("cfzField");
+    c->cfzField = probeField("cfzField");
     form->addRow(QStringLiteral("CFZ"), c->cfzField);
     column->addLayout(form);
     panel->adjustSize();
