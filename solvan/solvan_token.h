@@ -3,7 +3,8 @@
 **
 ** A locked device accepts change requests only when they carry its token or the master token.
 ** This is the process-wide list mapping device names to tokens (256 slots, names of at most
-** 127 characters without a line feed), the master token, and the text file that stores the list:
+** 127 characters without a line feed), the master token, and the text file that stores the
+** list:
 **
 **     # Device ACL saved by SOLVAN
 **     12ab34cd CCD Camera
@@ -62,9 +63,9 @@ void solvan_clear_device_tokens(void);
 
 /* Adds the records of the token file at `path` to the list (slots already present stay; a
 ** record "@" sets the master token; a record whose name is longer than 127 characters is
-** skipped). Returns true at the end of the file; false when the file
-** cannot be opened or a line is not a token followed by a name (logged with its line number;
-** the records before it stay loaded). */
+** skipped). Returns true at the end of the file; false when the file cannot be opened or a
+** line is not a token followed by a name (logged with its line number; the records before it
+** stay loaded). */
 bool solvan_load_device_tokens(const char* path);
 
 /* Writes the list to `path` (truncating it): the line "# Device ACL saved by SOLVAN", then one
