@@ -8,11 +8,28 @@
 UserDefaults::UserDefaults() : store_(std::make_unique<QSettings>("Quasel", "Quasel")) {}
 UserDefaults::~UserDefaults() = default;
 
+// A number written into an array by the settings file, or the text itself when it is none.
+static QVariant numberOrText(const QString& text) {
+    bool ok = false;
+    const qlonglong integer = text.toLongLong(&ok);
+    if (ok) return integer;
+    const double real = text.toDouble(&ok);
+    return ok ? QVariant(real) : QVariant(text);
+}
+
 QVariant UserDefaults::objectForKey(const QString& key) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = volatile_.constFind(key);
     if (it != volatile_.constEnd()) return *it;
-    return store_->value(key);
+    // The settings file writes an empty array as an invalid value and the elements of a longer
+    // one as texts; what the next process reads back must still be the array of numbers.
+    const QVariant v = store_->value(key);
+    if (!v.isValid()) return store_->contains(key) ? QVariant(QVariantList()) : QVariant();
+    if (v.typeId() != QMetaType::QStringList) return v;
+    QVariantList array;
+    for (const QString& element : v.toStringList())
+        array.append(numberOrText(element));
+    return array;
 }
 
 void UserDefaults::setVolatileObject(const QString& key, const QVariant& value) {

@@ -28,7 +28,8 @@ class UserDefaults {
     // The stored value's integer reading, or `def` when absent or unreadable.
     int64_t defaultsInteger(const QString& key, int64_t def) const;
 
-    // The stored value, or an invalid QVariant when absent.
+    // The stored value, or an invalid QVariant when absent. An array comes back as a
+    // QVariantList, empty or not, with its numbers as numbers, also in the next process.
     QVariant objectForKey(const QString& key) const;
     void setObject(const QString& key, const QVariant& value);
     // Sets a value for this process only, in front of the stored ones and never written to

@@ -48,20 +48,15 @@ static double axis_drift(int n, const double* current, const double* reference, 
     for (int k = 1; k < n; k++)
         if (work[2 * k] > work[2 * p]) p = k;
     const int h = n / 2;
-    int left, right;
-    if (p == 0 || p == h) {
-        left = n - 1;
-        right = 1;
-    } else {
-        left = p - 1;
-        right = p == n - 1 ? 0 : p + 1;
-    }
+    /* Neighbours around the circle; at h too, so a shift of half the length is read there. */
+    const int left = p == 0 ? n - 1 : p - 1, right = p == n - 1 ? 0 : p + 1;
     const double cl = work[2 * left], cp = work[2 * p], cr = work[2 * right];
     const double denominator = 2 * (2 * cp - cr - cl);
     /* Three points on a line have no vertex: the peak pixel itself. */
     double f = denominator != 0 ? (cr - cl) / denominator : 0;
     if (!isfinite(f)) f = 0;
-    return p == h ? f : p < h ? f + p : f + (p - n);
+    /* A peak in the upper half, h included, is a negative shift. */
+    return p < h ? f + p : f + (p - n);
 }
 
 int solvan_calculate_drift(const solvan_digest* reference, const solvan_digest* current,
@@ -114,6 +109,9 @@ int solvan_reduce_multistar_digest(const solvan_digest* base, const solvan_diges
             solvan_calculate_drift(&references[i], &currents[i], &dx[i], &dy[i]) == SOLVAN_OK;
         if (!valid[i]) continue;
         d[i] = sqrt(dx[i] * dx[i] + dy[i] * dy[i]);
+        /* A star lost to a NaN or infinite centroid would poison the mean of all. */
+        valid[i] = isfinite(d[i]);
+        if (!valid[i]) continue;
         sum += d[i];
         valid_count++;
     }

@@ -233,9 +233,12 @@ int solvan_find_stars_refined(solvan_raw_type type, const void* data, int radius
                               int height, int max_stars, solvan_star* stars, uint32_t* found) {
     if (data == NULL || stars == NULL || found == NULL) return SOLVAN_FAILED;
     const int bpp = bytes_per_pixel(type);
-    /* Nothing to find: no room, an unknown layout (a zero work copy) or a frame too small to
-    ** give a peak four neighbours inside it. */
-    if (max_stars < 1 || bpp == 0 || width < 4 || height < 4) {
+    /* Nothing to find: no room, an unknown layout (a zero work copy), a frame too small to
+    ** give a peak four neighbours inside it, or one where no refinement window fits (every
+    ** star would be dropped, one search of the frame each). */
+    const bool no_window =
+        radius >= 3 && (2 * (int64_t)radius + 1 >= width || 2 * (int64_t)radius + 1 >= height);
+    if (max_stars < 1 || bpp == 0 || width < 4 || height < 4 || no_window) {
         *found = 0;
         return SOLVAN_OK;
     }

@@ -119,6 +119,7 @@ double solvan_stddev_8bit(const uint8_t* data, size_t count, bool* saturated) {
     __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define HAVE_AVX2_KERNEL 1
 #include <immintrin.h>
+#include <stdatomic.h>
 
 /* moments_16's vector loop sixteen samples at a time, for processors with AVX2; returns the
 ** number of samples done (a multiple of 16) after adding to the sums and the signed maximum. */
@@ -151,14 +152,17 @@ __attribute__((target("avx2"))) static size_t moments_16_avx2(const uint8_t* p, 
     return k;
 }
 
-/* Whether the processor runs AVX2 (asked once; a race only asks twice). */
+/* Whether the processor runs AVX2. The answer is kept in an atomic: threads making their first
+** call together may each ask, but never read a half-written answer. */
 static bool has_avx2(void) {
-    static int known = -1;
-    if (known < 0) {
+    static atomic_int known = -1;
+    int answer = atomic_load_explicit(&known, memory_order_relaxed);
+    if (answer < 0) {
         __builtin_cpu_init();
-        known = __builtin_cpu_supports("avx2") ? 1 : 0;
+        answer = __builtin_cpu_supports("avx2") ? 1 : 0;
+        atomic_store_explicit(&known, answer, memory_order_relaxed);
     }
-    return known == 1;
+    return answer == 1;
 }
 #endif
 

@@ -152,7 +152,6 @@ int solvan_scanf(int handle, const char* format, ...) {
             va_start(args, format);
             fields = vsscanf(buffer, format, args);
             va_end(args);
-            if (fields < 0) fields = 0; /* EOF: nothing converted */
         }
     }
     solvan_free_large_buffer(buffer);

@@ -73,8 +73,9 @@ bool solvan_is_device_url(const char* text, const char* prefix);
 ** *protocol to 0 or 1), or "scheme://name[:port]" with another scheme (which keeps *protocol).
 ** Without a port `default_port` is used. *protocol 0 opens a TCP, 1 a UDP connection. Returns
 ** the handle, or -1: no address, no protocol, no "://", a protocol other than 0 or 1, a name
-** longer than 127 characters or a port that is not a number from 1 to 65535 (errno EINVAL),
-** or the failure of solvan_open_client_socket. *protocol keeps what the scheme set. */
+** longer than 127 characters or a port whose leading digits (read up to the first other
+** character: "tcp://name:7624/" uses 7624) are missing or not a number from 1 to 65535 (errno
+** EINVAL), or the failure of solvan_open_client_socket. *protocol keeps what the scheme set. */
 int solvan_open_network_device(const char* address, int default_port, int* protocol);
 
 /* ---- Reading and writing any handle. */
@@ -102,8 +103,9 @@ bool solvan_write(int handle, const void* buffer, long length);
 bool solvan_printf(int handle, const char* format, ...) SOLVAN_PRINTF(2, 3);
 
 /* Reads one line (at most 131071 characters) as solvan_read_line does and scans it like
-** sscanf. Returns the number of fields converted; 0 for an empty line or a failed read (errno
-** ECONNRESET), or when nothing matched. */
+** sscanf. Returns what the scan returns: the number of fields converted (0 when nothing
+** matched), or -1 when the line ends before the first conversion (a line of only blanks).
+** Returns 0 for an empty line or a failed read (errno ECONNRESET). */
 int solvan_scanf(int handle, const char* format, ...)
 #if defined(__GNUC__) || defined(__clang__)
     __attribute__((format(scanf, 2, 3)))

@@ -77,13 +77,15 @@ bool solvan_is_device_url(const char* text, const char* prefix) {
     return strncmp(text, prefix, length) == 0 && strncmp(text + length, "://", 3) == 0;
 }
 
-/* Reads a port number of 1..65535 spelled wholly in decimal digits. */
+/* Reads the port from the decimal digits at the start of `text`, up to the first other
+** character (so "7624/" gives 7624). Returns false when there are no digits or the number is
+** not 1..65535; *port is then untouched. */
 static bool parse_port(const char* text, int* port) {
-    if (*text < '0' || *text > '9') return false;
-    char* end = NULL;
-    errno = 0;
-    long value = strtol(text, &end, 10);
-    if (*end != '\0' || errno != 0 || value < 1 || value > 65535) return false;
+    long value = 0;
+    const char* digit = text;
+    for (; *digit >= '0' && *digit <= '9'; digit++)
+        if (value <= 65535) value = value * 10 + (*digit - '0'); /* stops growing once too large */
+    if (digit == text || value < 1 || value > 65535) return false;
     *port = (int)value;
     return true;
 }
@@ -107,7 +109,7 @@ int solvan_open_network_device(const char* address, int default_port, int* proto
     size_t length = strcspn(rest, ":");
     char server[SERVER_NAME_SIZE];
     int port = default_port;
-    /* A cut name would reach some other host; a port that is no number, some other service. */
+    /* A cut name would reach some other host. */
     if (length == 0 || length >= sizeof server ||
         (rest[length] == ':' && !parse_port(rest + length + 1, &port))) {
         errno = EINVAL;

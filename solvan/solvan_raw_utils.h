@@ -150,9 +150,11 @@ void solvan_fft(int n, int offset, int stride, const double* input, double* outp
 /* Returns in *drift_x, *drift_y how far the light moved from `reference` to `current` (new
 ** minus reference: positive x toward higher columns): the difference of the centroids for two
 ** centroid digests; the peaks of the cross-correlations of the two profile spectra, refined by
-** a parabola, for two donuts digests. Returns SOLVAN_OK, or SOLVAN_FAILED with nothing written
-** when an argument is missing, the sizes or algorithms of the two differ, or the algorithm is
-** neither centroid nor donuts (or a donuts digest lacks its arrays). */
+** a parabola through the peak and its two neighbours, for two donuts digests (a peak in the
+** upper half of a profile of n values, n / 2 included, is a negative shift). Returns SOLVAN_OK,
+** or SOLVAN_FAILED with nothing written when an argument is missing, the sizes or algorithms
+** of the two differ, or the algorithm is neither centroid nor donuts (or a donuts digest lacks
+** its arrays). */
 int solvan_calculate_drift(const solvan_digest* reference, const solvan_digest* current,
                            double* drift_x, double* drift_y);
 
@@ -169,10 +171,11 @@ void solvan_correlate_fft(int n, const double* current, const double* reference,
 ** `result` becomes a centroid digest of the first current digest's size at the base digest's
 ** centroid moved by the mean drift of the stars used. With three or more stars whose drift
 ** could be computed, a star whose drift length is further than 1.5 deviations from the mean
-** length is skipped; a star whose drift fails is never used. Returns SOLVAN_OK; SOLVAN_NO_STAR
-** when no star is used (result holds the base centroid); SOLVAN_FAILED with nothing written
-** for a missing argument, a count below 1 or above SOLVAN_MAX_MULTISTAR, or a base, first
-** reference or first current digest that is not a centroid digest. */
+** length is skipped; a star whose drift fails or is not finite (a NaN centroid) is never used.
+** Returns SOLVAN_OK; SOLVAN_NO_STAR when no star is used (result holds the base centroid);
+** SOLVAN_FAILED with nothing written for a missing argument, a count below 1 or above
+** SOLVAN_MAX_MULTISTAR, or a base, first reference or first current digest that is not a
+** centroid digest. */
 int solvan_reduce_multistar_digest(const solvan_digest* base, const solvan_digest* references,
                                    const solvan_digest* currents, int count, solvan_digest* result);
 
@@ -204,9 +207,10 @@ typedef struct {
 ** by two selection centroids of that radius (half-pixel convention) and a star whose
 ** refinement fails is dropped; with a smaller radius positions are whole pixels. Returns
 ** SOLVAN_OK with *found records written to `stars` (room for max_stars), found = 0 when there
-** is no star, max_stars is below 1, the type is none of the six or the frame is smaller than
-** 4 pixels either way; SOLVAN_FAILED with nothing written when data, stars or found is
-** missing. */
+** is no star, max_stars is below 1, the type is none of the six, the frame is smaller than
+** 4 pixels either way or, with radius 3 or more, no refinement window fits it (2 radius + 1
+** reaches its width or height; then no pixel is read); SOLVAN_FAILED with nothing written
+** when data, stars or found is missing. */
 int solvan_find_stars_refined(solvan_raw_type type, const void* data, int radius, int width,
                               int height, int max_stars, solvan_star* stars, uint32_t* found);
 

@@ -7,6 +7,7 @@
 */
 #define _POSIX_C_SOURCE 200809L
 
+#include <limits.h>
 #include <locale.h>
 #include <math.h>
 #include <stdio.h>
@@ -120,20 +121,29 @@ const char* solvan_dtos(double value, const char* format) {
     char* buffer = buffers[next];
     next = (next + 1) % ROTATING_BUFFERS;
 
+    /* No angle to print: the C library's own texts, whatever the format. */
+    if (isnan(value) || isinf(value)) {
+        solvan_copy_field(buffer, TEXT_SIZE, isnan(value) ? "nan" : value < 0 ? "-inf" : "inf");
+        return buffer;
+    }
     double a = fabs(value);
-    int degrees = (int)a;
-    double minutes_exact = 60 * (a - floor(a));
+    double whole = floor(a);
+    double minutes_exact = 60 * (a - whole);
     int minutes = (int)minutes_exact;
     double seconds = 60 * (minutes_exact - floor(minutes_exact));
     char text[TEXT_SIZE];
     if (format != NULL) {
+        /* The caller's format takes the degrees as an int: beyond its range they saturate. */
+        int degrees = whole < (double)INT_MAX ? (int)whole : INT_MAX;
         size_t length = strlen(format);
         if (length > 0 && format[length - 1] == 'd')
             snprintf(text, sizeof text, format, degrees, minutes, (int)seconds);
         else
             snprintf(text, sizeof text, format, degrees, minutes, seconds);
     } else {
-        snprintf(text, sizeof text, "%d:%02d:%05.2f", degrees, minutes, floor(seconds * 100) / 100);
+        /* Whole degrees of any size: printed from the double, which holds them exactly, as a
+           64-bit integer would within its range. */
+        snprintf(text, sizeof text, "%.0f:%02d:%05.2f", whole, minutes, floor(seconds * 100) / 100);
     }
     if (value < 0) {
         if (text[0] == '+') {

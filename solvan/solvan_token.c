@@ -34,11 +34,11 @@ static unsigned low_bits(uint64_t token) {
     return (unsigned)(token & 0xffffffffu);
 }
 
-/* Returns the slot whose name equals `name` cut to the 127 characters a slot keeps, or -1.
-** Call with token_mutex held. */
+/* Returns the slot whose name equals `name`, or -1. A name longer than a slot keeps is never
+** stored, so it is never found. Call with token_mutex held. */
 static int find_slot(const char* name) {
     for (int i = 0; i < TOKEN_SLOTS; i++)
-        if (slots[i].name[0] != '\0' && strncmp(slots[i].name, name, NAME_SIZE - 1) == 0) return i;
+        if (slots[i].name[0] != '\0' && strncmp(slots[i].name, name, NAME_SIZE) == 0) return i;
     return -1;
 }
 
@@ -52,7 +52,11 @@ uint64_t solvan_string_to_token(const char* text) {
 }
 
 bool solvan_add_device_token(const char* device, uint64_t token) {
-    if (device == NULL) return false;
+    /* A cut name would answer for every name sharing its start; a line feed would be saved as
+       a record line of its own, and a device named "@" would load as the master token. */
+    if (device == NULL || strnlen(device, NAME_SIZE) == NAME_SIZE || strchr(device, '\n') != NULL ||
+        strcmp(device, "@") == 0)
+        return false;
     pthread_mutex_lock(&token_mutex);
     int slot = find_slot(device);
     for (int i = 0; slot < 0 && i < TOKEN_SLOTS; i++)
@@ -64,7 +68,7 @@ bool solvan_add_device_token(const char* device, uint64_t token) {
     }
     slots[slot].token = token;
     memset(slots[slot].name, 0, NAME_SIZE);
-    strncpy(slots[slot].name, device, NAME_SIZE - 1);
+    strcpy(slots[slot].name, device);
     pthread_mutex_unlock(&token_mutex);
     solvan_debug("ACL: Token for '%s' = 0x%x added at slot %d", device, low_bits(token), slot);
     return true;
@@ -181,7 +185,7 @@ bool solvan_load_device_tokens(const char* path) {
         if (strcmp(name, "@") == 0)
             solvan_set_master_token(token);
         else
-            solvan_add_device_token(name, token); /* keeps at most 127 characters */
+            solvan_add_device_token(name, token); /* refuses a name over 127 characters */
     }
     /* A path that opens but cannot be read (a directory) is no list. */
     bool complete = !ferror(file);

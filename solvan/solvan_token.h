@@ -3,7 +3,8 @@
 **
 ** A locked device accepts change requests only when they carry its token or the master token.
 ** This is the process-wide list mapping device names to tokens (256 slots, names of at most
-** 127 characters), the master token, and the text file that stores the list:
+** 127 characters without a line feed), the master token, and the text file that stores the
+** list:
 **
 **     # Device ACL saved by SOLVAN
 **     12ab34cd CCD Camera
@@ -35,9 +36,10 @@ typedef struct solvan_device solvan_device;
 ** optional "0x"); 0 for no text or no hexadecimal number. */
 uint64_t solvan_string_to_token(const char* text);
 
-/* Sets the token of `device` (at most its first 127 characters count): the slot already named
-** so, else the first free slot of 256, takes it. Returns true, or false for no name or when
-** every slot is taken ("ACL: No slots available."). */
+/* Sets the token of `device`: the slot already named so, else the first free slot of 256, takes
+** it. Returns true, or false with nothing stored for no name, a name longer than 127
+** characters, one holding a line feed or the name "@" (none of which the file could give back
+** as this record), or when every slot is taken ("ACL: No slots available."). */
 bool solvan_add_device_token(const char* device, uint64_t token);
 
 /* Removes the slot of `device`. Returns true, or false for no name or when no slot has it. */
@@ -60,9 +62,10 @@ void solvan_set_master_token(uint64_t token);
 void solvan_clear_device_tokens(void);
 
 /* Adds the records of the token file at `path` to the list (slots already present stay; a
-** record "@" sets the master token). Returns true at the end of the file; false when the file
-** cannot be opened or a line is not a token followed by a name (logged with its line number;
-** the records before it stay loaded). */
+** record "@" sets the master token; a record whose name is longer than 127 characters is
+** skipped). Returns true at the end of the file; false when the file cannot be opened or a
+** line is not a token followed by a name (logged with its line number; the records before it
+** stay loaded). */
 bool solvan_load_device_tokens(const char* path);
 
 /* Writes the list to `path` (truncating it): the line "# Device ACL saved by SOLVAN", then one

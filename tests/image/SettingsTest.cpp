@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSettings>
 #include <QThread>
 
@@ -50,6 +51,48 @@ TEST(UserDefaults, ReadingsOfStoredValues) {
     EXPECT_EQ(d.defaultsInteger("testList", 9), 9);
     for (const char* k : {"testNumber", "testText", "testList"})
         d.removeObject(k);
+}
+
+// Arrays written here are read back by a new process: this test binary run again on this test
+// alone, handed the settings directory (the common main gives every process a fresh one).
+TEST(UserDefaults, ArraysSurviveARestart) {
+    const std::pair<QString, QVariantList> arrays[] = {
+        {"testEmpty", {}},
+        {"testFrame", {10.0, 20.5, 800.0, -600.0}},
+        {"testOne", {7.25}},
+        {"testMixed", {qlonglong(1) << 40, -2.5e10, QString("text")}},
+    };
+    const QByteArray handedOver = qgetenv("QUASEL_TEST_SETTINGS_HOME");
+    if (handedOver.isEmpty()) {
+        for (const auto& [key, array] : arrays)
+            userDefaults().setObject(key, array);
+        userDefaults().synchronize();
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QUASEL_TEST_SETTINGS_HOME", qEnvironmentVariable("XDG_CONFIG_HOME"));
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=UserDefaults.ArraysSurviveARestart"});
+        ASSERT_TRUE(child.waitForFinished(60000));
+        EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+        for (const auto& [key, array] : arrays)
+            userDefaults().removeObject(key);
+        return;
+    }
+    qputenv("XDG_CONFIG_HOME", handedOver);  // before this process first opens the store
+    for (const auto& [key, array] : arrays) {
+        SCOPED_TRACE(key.toStdString());
+        const QVariant stored = userDefaults().objectForKey(key);
+        ASSERT_EQ(stored.typeId(), QMetaType::QVariantList);
+        const QVariantList read = userDefaults().defaultsArray(key, {99});
+        ASSERT_EQ(read.size(), array.size());
+        for (qsizetype i = 0; i < read.size(); ++i) {
+            const bool text = array[i].typeId() == QMetaType::QString;
+            EXPECT_EQ(read[i].typeId() == QMetaType::QString, text) << i;
+            EXPECT_EQ(text ? read[i] : read[i].toDouble(), text ? array[i] : array[i].toDouble());
+        }
+    }
 }
 
 TEST(UserDefaults, VolatileValuesShadowTheStoreWithoutWritingIt) {

@@ -84,9 +84,12 @@ TEST(DeviceIo, FormattedTextRoundTrips) {
     EXPECT_EQ(solvan_scanf(c.handle, "PING %d%%", &number), 1);
     EXPECT_EQ(number, 100);
     EXPECT_EQ(solvan_scanf(c.handle, "%d", &number), 0);  // an empty line converts nothing
-    EXPECT_EQ(log.lines(),
-              (Lines{h + " ← GOTO 42 1.50 M31\r\n", h + " → GOTO 42 1.50 M31", h + " ← PING 100%\n",
-                     h + " ← \n", h + " → PING 100%", h + " → "}));
+    ASSERT_TRUE(solvan_printf(c.handle, "   \nx\n"));
+    EXPECT_EQ(solvan_scanf(c.handle, "%d", &number), -1);  // blanks only: the scan's end of input
+    EXPECT_EQ(solvan_scanf(c.handle, "%d", &number), 0);   // no match
+    EXPECT_EQ(log.lines(), (Lines{h + " ← GOTO 42 1.50 M31\r\n", h + " → GOTO 42 1.50 M31",
+                                  h + " ← PING 100%\n", h + " ← \n", h + " → PING 100%", h + " → ",
+                                  h + " ←    \nx\n", h + " →    ", h + " → x"}));
     shutdown(c.handle, SHUT_WR);
     errno = 0;
     EXPECT_EQ(solvan_scanf(c.handle, "%d", &number), 0);

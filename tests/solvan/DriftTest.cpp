@@ -166,15 +166,22 @@ TEST(Drift, CorrelationPeaksAndTheirParabola) {
         return d;
     };
     const std::vector<double> star = {0, 0, 0, 1, 4, 9, 4, 1, 0, 0, 0, 0, 0, 0, 0, 0};
-    std::vector<double> left(16);  // moved one place down: the peak at n - 1
-    for (int k = 0; k < 16; ++k)
-        left[k] = star[(k + 1) % 16];
+    const std::pair<int, double> shifts[] = {
+        {0, 0},             // a symmetric correlation around 0
+        {-1, -1},           // the peak at n - 1, with neighbours n - 2 and 0
+        {3, 3},   {8, -8},  // the peak at n / 2, with neighbours 7 and 9: the upper half
+        {9, -7},
+    };
     const std::vector<double> flat(16, 1);
     solvan_digest s = digestOf(star), f = digestOf(flat);
-    EXPECT_NEAR(drift(s, digestOf(star)).first, 0, 1e-12);  // symmetric correlation around 0
-    const auto [dx, dy] = drift(s, digestOf(left));
-    EXPECT_NEAR(dx, -1, 1e-12);
-    EXPECT_NEAR(dy, -1, 1e-12);
+    for (auto [shift, expected] : shifts) {
+        std::vector<double> moved(16);  // the star moved `shift` places, around the circle
+        for (int k = 0; k < 16; ++k)
+            moved[k] = star[(k - shift + 16) % 16];
+        const auto [dx, dy] = drift(s, digestOf(moved));
+        EXPECT_NEAR(dx, expected, 1e-12) << shift;
+        EXPECT_NEAR(dy, expected, 1e-12) << shift;
+    }
     // A flat correlation: three points on a line, no vertex: the peak index itself.
     EXPECT_EQ(drift(f, digestOf(flat)).first, 0);
     for (solvan_digest* d : {&s, &f}) {
@@ -233,7 +240,8 @@ TEST(Multistar, TwoStarsAlwaysUsedFailingStarsLeftOutAndTheLimits) {
         {{0.1, 50}, {}, SOLVAN_OK, 25.05, 640},                // two stars: both used
         {{1.0, 1.2, 30}, {2}, SOLVAN_OK, 1.1, 640},            // the two valid stars: both used
         {{1.0, 1.2, 30}, {0, 1, 2}, SOLVAN_NO_STAR, 0, 1000},  // at the base centroid
-        {std::vector<double>(12, 1), {}, SOLVAN_OK, 1, 640},   // twelve is the most
+        {{1.0, NAN, 1.2, 1.1, INFINITY}, {}, SOLVAN_OK, 1.1, 640},  // not finite: left out
+        {std::vector<double>(12, 1), {}, SOLVAN_OK, 1, 640},        // twelve is the most
         {std::vector<double>(13, 1), {}, SOLVAN_FAILED, -5, 3},
         {{}, {}, SOLVAN_FAILED, -5, 3},
     };

@@ -14,11 +14,14 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <random>
 #include <tuple>
 #include <vector>
+
+#include <sys/mman.h>
 
 namespace {
 
@@ -139,16 +142,27 @@ TEST(FindStars, TinyFramesAndRejectedArguments) {
     const RawFrame f = plusFrame(60, 60, {{30, 30, 30000}});
     solvan_star star;
     uint32_t found = 7;
-    // Under 4 pixels either way, no star wanted, an unknown type: nothing found.
-    for (auto [type, w, h, maxStars] : {std::tuple{SOLVAN_RAW_MONO16, 3, 10, 5},
-                                        {SOLVAN_RAW_MONO16, 10, 3, 5},
-                                        {SOLVAN_RAW_MONO16, 0, 5, 5},
-                                        {SOLVAN_RAW_MONO16, 60, 60, 0},
-                                        {0x41414141u, 60, 60, 5}}) {
+    // Under 4 pixels either way, no star wanted, an unknown type, no refinement window that
+    // fits the frame: nothing found, at once, without reading a pixel of the (unreadable) frame.
+    const size_t bytes = size_t(4000) * 4000 * 2;
+    void* unreadable = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(unreadable, MAP_FAILED);
+    for (auto [type, w, h, radius, maxStars] : {std::tuple{SOLVAN_RAW_MONO16, 3, 10, 0, 5},
+                                                {SOLVAN_RAW_MONO16, 10, 3, 0, 5},
+                                                {SOLVAN_RAW_MONO16, 0, 5, 0, 5},
+                                                {SOLVAN_RAW_MONO16, 60, 60, 0, 0},
+                                                {0x41414141u, 60, 60, 0, 5},
+                                                {SOLVAN_RAW_MONO16, 61, 60, 30, 5},
+                                                {SOLVAN_RAW_MONO16, 60, 61, 30, 5},
+                                                {SOLVAN_RAW_MONO16, 4000, 4000, 1000000, 5},
+                                                {SOLVAN_RAW_MONO16, 4000, 4000, INT_MAX, 5}}) {
         found = 7;
-        EXPECT_EQ(solvan_find_stars(type, f.data(), w, h, maxStars, &star, &found), SOLVAN_OK);
-        EXPECT_EQ(found, 0u) << w << "x" << h;
+        EXPECT_EQ(
+            solvan_find_stars_refined(type, unreadable, radius, w, h, maxStars, &star, &found),
+            SOLVAN_OK);
+        EXPECT_EQ(found, 0u) << w << "x" << h << " radius " << radius;
     }
+    munmap(unreadable, bytes);
     found = 7;
     for (auto [data, stars, count] : {std::tuple{(const void*)nullptr, &star, &found},
                                       {f.data(), nullptr, &found},

@@ -44,14 +44,21 @@ TEST(Network, DeviceAddressesChooseProtocolAndPort) {
         const char* prefix;  // the port follows after ":" unless `bare` (then it is the default)
         bool bare, datagram;
         int protocolIn, protocolOut;  // *protocol before and after the call
+        const char* suffix = "";      // after the port, which ends at its first non-digit
     } cases[] = {
-        {"tcp://127.0.0.1", false, false, 1, 0},  {"udp://127.0.0.1", false, true, 0, 1},
-        {"tcp://127.0.0.1", true, false, 1, 0},   {"udp://127.0.0.1", true, true, 0, 1},
-        {"indi://127.0.0.1", false, false, 0, 0}, {"indi://127.0.0.1", false, true, 1, 1},
+        {"tcp://127.0.0.1", false, false, 1, 0},
+        {"udp://127.0.0.1", false, true, 0, 1},
+        {"tcp://127.0.0.1", true, false, 1, 0},
+        {"udp://127.0.0.1", true, true, 0, 1},
+        {"indi://127.0.0.1", false, false, 0, 0},
+        {"indi://127.0.0.1", false, true, 1, 1},
+        {"tcp://127.0.0.1", false, false, 1, 0, "/"},
+        {"udp://127.0.0.1", false, true, 0, 1, "x/device?y=1"},
     };
     for (const auto& c : cases) {
         EchoServer server("127.0.0.1", c.datagram);
-        const std::string address = c.prefix + (c.bare ? "" : ":" + std::to_string(server.port()));
+        const std::string address =
+            c.prefix + (c.bare ? "" : ":" + std::to_string(server.port())) + c.suffix;
         SCOPED_TRACE(address);
         int protocol = c.protocolIn;
         const int handle =
@@ -96,8 +103,8 @@ TEST(Network, MalformedAddressesAndPortsFailWithEinval) {
     for (const char* address :
          {"127.0.0.1:7624", "tcp:/127.0.0.1:7624", "tcp://", "tcp://:7624", "tcp://127.0.0.1:0",
           "tcp://127.0.0.1:65536", "tcp://127.0.0.1:-1", "tcp://127.0.0.1:+80",
-          "tcp://127.0.0.1:76x", "tcp://127.0.0.1:", "tcp://127.0.0.1: 80", "tcp://h:99999999999",
-          longName.c_str(), ""}) {
+          "tcp://127.0.0.1:/80", "tcp://127.0.0.1:", "tcp://127.0.0.1: 80", "tcp://h:99999999999",
+          "tcp://127.0.0.1:65536/", "tcp://h:00000000000000000000000/", longName.c_str(), ""}) {
         int protocol = 0;
         errno = 0;
         EXPECT_EQ(solvan_open_network_device(address, 7624, &protocol), -1) << address;

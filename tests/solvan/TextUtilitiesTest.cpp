@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -85,6 +86,15 @@ TEST_P(TextUtilities, PrintsSexagesimalAndNumberTexts) {
         {-1.5, "%+03d:%02d:%02d", "-01:30:00"},
         {1.5, "%+03d:%02d:%02d", "+01:30:00"},
         {-2.25, "%d %02d %04.1f", "-2 15 00.0"},
+        // Beyond an int: whole degrees in full, or saturated where a format takes an int.
+        {3e9, nullptr, "3000000000:00:00.00"},
+        {-3e9 - 0.5, nullptr, "-3000000000:30:00.00"},
+        {1e19, nullptr, "10000000000000000000:00:00.00"},
+        {3e9, "%d %02d %02d", "2147483647 00 00"},
+        {NAN, nullptr, "nan"},
+        {-NAN, "%d:%02d:%02d", "nan"},
+        {INFINITY, nullptr, "inf"},
+        {-INFINITY, "%+03d:%02d:%02d", "-inf"},
     };
     // Sexagesimal seconds carry the locale's decimal mark, which solvan_stod reads back.
     for (auto c : cases) {

@@ -94,13 +94,34 @@ TEST_F(Token, MasterTokenStandsInForDevicesWithoutTheirOwn) {
         EXPECT_EQ(solvan_string_to_token(text), token) << (text ? text : "(none)");
 }
 
-TEST_F(Token, LongNamesKeepTheirFirst127Characters) {
-    const std::string name(300, 'N');
-    ASSERT_TRUE(solvan_add_device_token(name.c_str(), 5));
-    EXPECT_EQ(tokenOf(name.substr(0, 127).c_str()), 5u);
-    EXPECT_EQ(solvan_get_device_or_master_token(name.c_str()), 5u);
-    EXPECT_TRUE(solvan_add_device_token(name.c_str(), 6));  // the same slot again
-    EXPECT_EQ(save(), "# Device ACL saved by SOLVAN\n       6 " + name.substr(0, 127) + "\n");
+TEST_F(Token, NamesTheFileCannotGiveBackAreRefused) {
+    const std::string prefix(127, 'N');
+    const struct {
+        std::string name;
+        bool added;
+    } cases[] = {
+        {prefix, true},
+        {prefix + "A", false},  // 128 characters
+        {prefix + "B", false},  // would share the slot of the one above
+        {std::string(300, 'L'), false},
+        {"Evil\nffff @", false},  // would load back as the master token
+        {"@", false},
+        {"Line\nfeed", false},
+        {"CR\rstays", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        solvan_clear_device_tokens();
+        EXPECT_EQ(solvan_add_device_token(c.name.c_str(), 0x77), c.added);
+        EXPECT_EQ(solvan_get_device_or_master_token(c.name.c_str()), c.added ? 0x77u : 0u);
+        save();
+        solvan_clear_device_tokens();
+        ASSERT_TRUE(solvan_load_device_tokens(path_.c_str()));
+        EXPECT_EQ(solvan_get_master_token(), 0u);
+        EXPECT_EQ(solvan_get_device_or_master_token(c.name.c_str()), c.added ? 0x77u : 0u);
+        const std::string saved = save();
+        EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), c.added ? 2 : 1);
+    }
 }
 
 TEST_F(Token, HostileFilesFailClearly) {
@@ -119,11 +140,11 @@ TEST_F(Token, HostileFilesFailClearly) {
         {"zero byte", std::string("1 A\0B\n2 C\n", 10), true, 0, 2},
         {"binary", std::string("\xff\xfe\x01\x02\n", 5), false, 1, 0},
         {"crlf keeps return", "1 A\r\n", true, 0, 1},
-        // 177 characters per piece: a 300-character name loads cut to 127; its second piece
-        // is no record.
-        {"long name", "1 " + std::string(300, 'x') + "\n", false, 2, 1},
+        // 177 characters per piece: a name over 127 characters is skipped, and the second piece
+        // of a 300-character one is no record.
+        {"long name", "1 " + std::string(300, 'x') + "\n", false, 2, 0},
         {"long comment", "#" + std::string(400, '#') + "\n1 A\n", true, 0, 1},
-        {"177 characters", "1 " + std::string(175, 'y'), true, 0, 1},
+        {"177 characters", "1 " + std::string(175, 'y') + "\n2 B", true, 0, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -105,6 +105,7 @@ TEST(StarsTool, UsageAndUnreadableFiles) {
         {{kFrame, "--max", "many"}, 2},
         {{kFrame, "--radius", "-1"}, 2},
         {{kFrame, kFrame}, 2},
+        {{kFrame, "--max", "2000000000"}, 0},  // more than the frame's pixels: clamped to them
         {{"/nonexistent/file.fits"}, 1},
         {{testDataPath("fits/rate.fit")}, 1},  // a table has no picture
     };

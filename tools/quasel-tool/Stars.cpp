@@ -11,7 +11,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include <vector>
+#include <algorithm>
+#include <memory>
+#include <new>
 
 QString rawTypeName(solvan_raw_type type) {
     QString name;
@@ -72,10 +74,20 @@ int runStars(const QStringList& args) {
     bool saturated = false;
     const double stddev =
         solvan_frame_stddev(frame->type, frame->data, frame->width, frame->height, &saturated);
-    std::vector<solvan_star> stars(size_t(std::max(maxStars, 1)));
+    // A frame holds at most one star per pixel: a larger count is clamped, and the records are
+    // left unfilled so that untouched pages cost nothing.
+    const int64_t pixels = int64_t(frame->width) * frame->height;
+    maxStars = int(std::min<int64_t>(maxStars, pixels));
+    std::unique_ptr<solvan_star[]> stars;
+    try {
+        stars = std::make_unique_for_overwrite<solvan_star[]>(size_t(std::max(maxStars, 1)));
+    } catch (const std::bad_alloc&) {
+        printErr(QString("not enough memory for %1 star records\n").arg(maxStars));
+        return 1;
+    }
     uint32_t found = 0;
     if (solvan_find_stars_refined(frame->type, frame->data, radius, frame->width, frame->height,
-                                  maxStars, stars.data(), &found) != SOLVAN_OK) {
+                                  maxStars, stars.get(), &found) != SOLVAN_OK) {
         printErr("star finder failed\n");
         return 1;
     }
