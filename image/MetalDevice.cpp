@@ -101,12 +101,21 @@ cl_device_id firstDevice(const std::vector<cl_platform_id>& platforms, cl_device
 constexpr int kProbeDeadlineMs = 3000;  // the probe normally answers within tens of ms
 constexpr const char* kCacheFile = "Quasel/opencl-gpu";
 
-// Adds to `text` what identifies the file or folder at `path`: inode, size, times; for a
-// vendor file (".icd") also its content and the library it names by a full path.
+// Adds to `text` what identifies the vendor file, library or folder of vendor files at
+// `path`: for a file its inode, size and times, for a vendor file (".icd") also its content
+// and the library it names by a full path, for a folder its vendor files.
 void describePath(QByteArray& text, const QByteArray& path, bool vendorFile) {
     struct stat st;
     if (::stat(path.constData(), &st) != 0) {
         text += path + " absent\n";
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        text += path + " folder\n";
+        const QStringList names =
+            QDir(QFile::decodeName(path)).entryList({"*.icd"}, QDir::Files, QDir::Name);
+        for (const QString& name : names)
+            describePath(text, path + '/' + QFile::encodeName(name), true);
         return;
     }
     text += path + ' ' + QByteArray::number(qulonglong(st.st_ino)) + ' ' +
@@ -115,13 +124,6 @@ void describePath(QByteArray& text, const QByteArray& path, bool vendorFile) {
             QByteArray::number(qlonglong(st.st_mtim.tv_nsec)) + ' ' +
             QByteArray::number(qlonglong(st.st_ctim.tv_sec)) + '.' +
             QByteArray::number(qlonglong(st.st_ctim.tv_nsec)) + '\n';
-    if (S_ISDIR(st.st_mode)) {
-        const QStringList names =
-            QDir(QFile::decodeName(path)).entryList({"*.icd"}, QDir::Files, QDir::Name);
-        for (const QString& name : names)
-            describePath(text, path + '/' + QFile::encodeName(name), true);
-        return;
-    }
     if (!vendorFile || !S_ISREG(st.st_mode)) return;
     QFile file(QFile::decodeName(path));
     if (!file.open(QIODevice::ReadOnly)) return;
