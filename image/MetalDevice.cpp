@@ -9,28 +9,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QtGlobal>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <bit>
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -167,88 +158,36 @@ struct ProbeRun {
 // Runs `quasel-decode --opencl-gpu` and reads its answer, stopping it at the deadline.
 ProbeRun runProbe() {
     ProbeRun run;
-    const std::string program = DecodeHelper::path();
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        run.failure = std::string("could not be given a pipe: ") + std::strerror(errno);
+    QProcess probe;
+    probe.setStandardInputFile(QProcess::nullDevice());
+    probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    probe.start(QString::fromStdString(DecodeHelper::path()), {kOpenCLGpuProbeArgument});
+    if (!probe.waitForStarted(kProbeDeadlineMs)) {
+        run.failure = "could not be started: " + probe.errorString().toStdString();
         return run;
     }
-    std::string arguments[2] = {program, kOpenCLGpuProbeArgument};
-    char* argv[3] = {arguments[0].data(), arguments[1].data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-#endif
-    // Signals this process blocks or ignores would stay so in the probe.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = 0;
-    const int spawnError = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    ::close(fds[1]);
-    if (spawnError != 0) {
-        ::close(fds[0]);
-        run.failure = std::string("could not be started: ") + std::strerror(spawnError);
-        return run;
-    }
-
-    // The pipe reaches end of file when the probe has gone, however it ended.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kProbeDeadlineMs);
-    std::string answer;
-    bool timedOut = false;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd p{fds[0], POLLIN, 0};
-        const int ready = poll(&p, 1, int(left));
-        if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0) continue;
-        char buffer[256];
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        if (answer.size() < 1024) answer.append(buffer, size_t(n));
-    }
-    ::close(fds[0]);
-    if (timedOut) kill(pid, SIGKILL);
-    int status = 0;
-    pid_t waited;
-    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-    }
-    answer = answer.substr(0, answer.find('\n'));
-
-    unsigned long gpus = 0;
-    char end = 0;
-    if (timedOut) {
+    if (!probe.waitForFinished(kProbeDeadlineMs)) {
+        probe.kill();
+        probe.waitForFinished(-1);
         run.failure = "gave no answer within " + std::to_string(kProbeDeadlineMs / 1000) +
                       " s and was stopped";
-    } else if (waited == pid && WIFSIGNALED(status)) {
-        const int sig = WTERMSIG(status);
-        run.failure = "crashed (signal " + std::to_string(sig) + ", " + strsignal(sig) + ")";
-    } else if (std::sscanf(answer.c_str(), "gpu %lu%c", &gpus, &end) == 1) {
-        // Reaped by someone else (SIGCHLD ignored): the answer alone tells.
-        run.gpu = gpus > 0;
-    } else if (waited == pid && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        run.failure = "exited with status " + std::to_string(WEXITSTATUS(status));
-    } else {
-        run.failure = "gave an unexpected answer \"" + answer + "\"";
+        return run;
     }
+    if (probe.exitStatus() == QProcess::CrashExit) {
+        const int sig = probe.exitCode();
+        run.failure = "crashed (signal " + std::to_string(sig) + ", " + strsignal(sig) + ")";
+        return run;
+    }
+    const QByteArray answer = probe.readAllStandardOutput().left(256);
+    const QList<QByteArray> words = answer.trimmed().split(' ');
+    bool isNumber = false;
+    const qulonglong gpus = words.size() == 2 ? words[1].toULongLong(&isNumber) : 0;
+    if (words[0] == "gpu" && isNumber && answer.count('\n') == 1)
+        run.gpu = gpus > 0;
+    else if (probe.exitCode() != 0)
+        run.failure = "exited with status " + std::to_string(probe.exitCode());
+    else
+        run.failure = "gave an unexpected answer \"" + answer.trimmed().toStdString() + "\"";
     return run;
 }
 
