@@ -1,15 +1,37 @@
 #include "MetalDevice.h"
 
+#include "DecodeHelper.h"
 #include "Settings.h"
 #include "StretchKernelSource.h"
+#include "quasel-decode/OpenCLProbe.h"
 
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QtGlobal>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -68,14 +90,194 @@ cl_device_id firstDevice(const std::vector<cl_platform_id>& platforms, cl_device
     return nullptr;
 }
 
+// The OpenCL probe's answer, remembered until the installed platforms change.
+//
+// Loading a platform is costly: PoCL, a CPU-only implementation, brings LLVM and clang into
+// the process (some 60 MB), only for the device lookup to find no GPU. So, unless CPU devices
+// are asked for, the platforms are first asked in the decode helper's probe, in a process of
+// its own, whether a device of GPU type exists at all. The answer is kept in a cache file
+// together with a fingerprint of what the ICD loader reads to find the platforms; a changed
+// fingerprint asks again. A probe that fails counts as "no GPU" for this process only.
+
+constexpr int kProbeDeadlineMs = 3000;  // the probe normally answers within tens of ms
+constexpr const char* kCacheFile = "Quasel/opencl-gpu";
+
+// Adds to `text` what identifies the vendor file, library or folder of vendor files at
+// `path`: for a file its inode, size and times, for a vendor file (".icd") also its content
+// and the library it names by a full path, for a folder its vendor files.
+void describePath(QByteArray& text, const QByteArray& path, bool vendorFile) {
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0) {
+        text += path + " absent\n";
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        text += path + " folder\n";
+        const QStringList names =
+            QDir(QFile::decodeName(path)).entryList({"*.icd"}, QDir::Files, QDir::Name);
+        for (const QString& name : names)
+            describePath(text, path + '/' + QFile::encodeName(name), true);
+        return;
+    }
+    text += path + ' ' + QByteArray::number(qulonglong(st.st_ino)) + ' ' +
+            QByteArray::number(qlonglong(st.st_size)) + ' ' +
+            QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.' +
+            QByteArray::number(qlonglong(st.st_mtim.tv_nsec)) + ' ' +
+            QByteArray::number(qlonglong(st.st_ctim.tv_sec)) + '.' +
+            QByteArray::number(qlonglong(st.st_ctim.tv_nsec)) + '\n';
+    if (!vendorFile || !S_ISREG(st.st_mode)) return;
+    QFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::ReadOnly)) return;
+    const QByteArray library = file.read(4096).trimmed();
+    text += library + '\n';
+    if (library.startsWith('/')) describePath(text, library, false);
+}
+
+// A digest of the OpenCL loader's view of the installed platforms: its variables
+// OCL_ICD_VENDORS (a folder of vendor files, or one) and OCL_ICD_FILENAMES (libraries), and
+// the system's vendor folder.
+QByteArray platformsFingerprint() {
+    QByteArray text = "1\n";  // the layout of this description
+    describePath(text, "/etc/OpenCL/vendors", false);
+    const QByteArray vendors = qgetenv("OCL_ICD_VENDORS");
+    text += "OCL_ICD_VENDORS=" + vendors + '\n';
+    if (!vendors.isEmpty()) describePath(text, vendors, vendors.endsWith(".icd"));
+    const QByteArray libraries = qgetenv("OCL_ICD_FILENAMES");
+    text += "OCL_ICD_FILENAMES=" + libraries + '\n';
+    for (const QByteArray& library : libraries.split(':'))
+        if (!library.isEmpty()) describePath(text, library, false);
+    return QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex();
+}
+
+QString cachePath() {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    return base.isEmpty() ? QString() : base + '/' + kCacheFile;
+}
+
+// The cache file's line: the fingerprint and the answer.
+QByteArray cacheLine(const QByteArray& fingerprint, bool gpu) {
+    return fingerprint + (gpu ? " gpu\n" : " none\n");
+}
+
+// Whether the probe ran and what it answered.
+struct ProbeRun {
+    bool gpu = false;     // a device of GPU type exists
+    std::string failure;  // why the probe gave no answer, for the log; empty when it answered
+};
+
+// Starts `quasel-decode --opencl-gpu` with its output on a pipe; the pid, or -1 with `failure`
+// set. posix_spawn rather than QProcess: ThreadSanitizer follows the one, not the other.
+pid_t startProbe(int output, std::string& failure) {
+    std::string arguments[2] = {DecodeHelper::path(), kOpenCLGpuProbeArgument};
+    char* argv[3] = {arguments[0].data(), arguments[1].data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, output, 1);
+    pid_t pid = -1;
+    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) failure = std::string("could not be started: ") + std::strerror(error);
+    return error == 0 ? pid : -1;
+}
+
+// Runs the probe and reads its answer, stopping it at the deadline.
+ProbeRun runProbe() {
+    ProbeRun run;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        run.failure = std::string("could not be given a pipe: ") + std::strerror(errno);
+        return run;
+    }
+    const pid_t pid = startProbe(fds[1], run.failure);
+    ::close(fds[1]);
+    std::string answer;
+    bool timedOut = false;
+    if (pid > 0) {
+        // The pipe reaches end of file when the probe has gone, however it ended.
+        QDeadlineTimer deadline(kProbeDeadlineMs);
+        for (;;) {
+            if (deadline.hasExpired()) {
+                timedOut = true;
+                break;
+            }
+            pollfd p{fds[0], POLLIN, 0};
+            const int ready = poll(&p, 1, int(deadline.remainingTime()));
+            if (ready == 0) continue;
+            char buffer[256];
+            const ssize_t n = ready < 0 ? -1 : ::read(fds[0], buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            if (answer.size() < 256) answer.append(buffer, size_t(n));
+        }
+    }
+    ::close(fds[0]);
+    if (pid <= 0) return run;
+    if (timedOut) kill(pid, SIGKILL);
+    int status = 0;
+    pid_t waited;
+    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+
+    const QList<QByteArray> words = QByteArray::fromStdString(answer).trimmed().split(' ');
+    bool isNumber = false;
+    const qulonglong gpus = words.size() == 2 ? words[1].toULongLong(&isNumber) : 0;
+    if (timedOut) {
+        run.failure = "gave no answer within " + std::to_string(kProbeDeadlineMs / 1000) +
+                      " s and was stopped";
+    } else if (waited == pid && WIFSIGNALED(status)) {
+        const int sig = WTERMSIG(status);
+        run.failure = "crashed (signal " + std::to_string(sig) + ", " + strsignal(sig) + ")";
+    } else if (words[0] == "gpu" && isNumber &&
+               std::count(answer.begin(), answer.end(), '\n') == 1) {
+        run.gpu = gpus > 0;  // also when reaped by someone else (SIGCHLD ignored)
+    } else if (waited == pid && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+        run.failure = "exited with status " + std::to_string(WEXITSTATUS(status));
+    } else {
+        run.failure = "gave an unexpected answer \"" + answer.substr(0, answer.find('\n')) + "\"";
+    }
+    return run;
+}
+
+// Whether a device of GPU type can exist: the cached answer for the installed platforms, else
+// the probe's (stored for the next start).
+bool gpuDeviceCanExist() {
+    const QByteArray fingerprint = platformsFingerprint();
+    const QString path = cachePath();
+    if (!path.isEmpty()) {
+        QFile cache(path);
+        if (cache.open(QIODevice::ReadOnly)) {
+            const QByteArray line = cache.read(256);
+            if (line == cacheLine(fingerprint, true)) return true;
+            if (line == cacheLine(fingerprint, false)) return false;
+        }
+    }
+    const ProbeRun run = runProbe();
+    if (!run.failure.empty()) {
+        qWarning("GPU rendering off: the OpenCL probe %s %s %s", DecodeHelper::path().c_str(),
+                 kOpenCLGpuProbeArgument, run.failure.c_str());
+        return false;
+    }
+    if (!path.isEmpty() && QDir().mkpath(QFileInfo(path).path())) {
+        QSaveFile cache(path);
+        if (cache.open(QIODevice::WriteOnly)) {
+            cache.write(cacheLine(fingerprint, run.gpu));
+            cache.commit();
+        }
+    }
+    return run.gpu;
+}
+
 MetalDevice* lookForDevice() {
+    const QByteArray wanted = qgetenv("QUASEL_OPENCL_DEVICE_TYPE").trimmed().toLower();
+    if (wanted != "cpu" && wanted != "all" && !gpuDeviceCanExist()) return nullptr;
+
     ++state().lookups;
     cl_uint count = 0;
     if (clGetPlatformIDs(0, nullptr, &count) != CL_SUCCESS || count == 0) return nullptr;
     std::vector<cl_platform_id> platforms(count);
     if (clGetPlatformIDs(count, platforms.data(), nullptr) != CL_SUCCESS) return nullptr;
 
-    const QByteArray wanted = qgetenv("QUASEL_OPENCL_DEVICE_TYPE").trimmed().toLower();
     cl_device_id device = nullptr;
     if (wanted == "cpu") {
         device = firstDevice(platforms, CL_DEVICE_TYPE_CPU);

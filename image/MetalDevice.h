@@ -8,6 +8,14 @@
 // pass on a CPU OpenCL implementation that way, while a user's machine never trades the
 // multi-core CPU render for a CPU "device".
 //
+// Unless CPU devices are asked for, the OpenCL platforms are loaded into this process only
+// when a device of GPU type can exist: the decode helper's probe (`quasel-decode
+// --opencl-gpu`) answers that in a process of its own, and the answer is kept in the user's
+// cache folder ("Quasel/opencl-gpu") until the installed platforms change (the vendor files
+// in /etc/OpenCL/vendors, OCL_ICD_VENDORS and OCL_ICD_FILENAMES). A probe that cannot be
+// started, crashes or does not answer within 3 s counts as "no GPU" for this process, with
+// one log line, and is asked again at the next start.
+//
 // `metalLibrary` is the program built on that device from the kernel source the application
 // carries (resources/stretch.cl, compiled into the program). A build that fails is logged
 // once and leaves none. With no device or no program, rendering takes the CPU path.

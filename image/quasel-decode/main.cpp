@@ -16,6 +16,7 @@
 // A helper that dies sends no report; the parent tells from its exit status.
 #include "CameraRawDecode.h"
 #include "FITSPixels.h"
+#include "OpenCLProbe.h"
 
 #include <fitsio.h>
 #include <malloc.h>
@@ -192,6 +193,7 @@ class OutputSink : public CameraRawSink {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], kOpenCLGpuProbeArgument) == 0) probeOpenCLGpu();
     if (argc < 4) usage();
     const std::string kind = argv[1];
     applyLimits(number(argv[2]), (unsigned long long)number(argv[3]));

@@ -1,14 +1,24 @@
 // The compute device and the kernel's program: "useGPU" false asks for no device, both are
 // made once under racing threads, and a kernel that fails to build leaves the CPU path with
-// one log line.
+// one log line. The platforms are loaded only when the OpenCL probe finds a GPU-type device
+// (or CPU devices are asked for), and its answer is kept until the vendor files change.
+#include "DecodeHelper.h"
 #include "Image.h"
 #include "MetalDevice.h"
 #include "Settings.h"
 #include "SyntheticImage.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -123,6 +133,176 @@ TEST(MetalDeviceTest, TheCarriedKernelRenders) {
     EXPECT_TRUE(rendersTheSamples(*image));
     EXPECT_TRUE(image->stretchedOnGPU);
     EXPECT_NE(image->metalBitmapData, nullptr);
+}
+
+// A private cache folder, a private copy of the installed vendor files (so the platforms this
+// process may load stay the same) and a stand-in for the probe program that counts its runs.
+class DeviceDecisionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* name : {"XDG_CACHE_HOME", "OCL_ICD_VENDORS", "OCL_ICD_FILENAMES",
+                                 "QUASEL_OPENCL_DEVICE_TYPE"}) {
+            saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+            qunsetenv(name);
+        }
+        qputenv("XDG_CACHE_HOME", dir.filePath("cache").toUtf8());
+        vendors = dir.filePath("vendors");
+        QDir().mkpath(vendors);
+        for (const QString& name : QDir("/etc/OpenCL/vendors").entryList({"*.icd"}, QDir::Files))
+            QFile::copy("/etc/OpenCL/vendors/" + name, vendors + "/" + name);
+        qputenv("OCL_ICD_VENDORS", vendors.toUtf8());
+        userDefaults().setVolatileObject("useGPU", true);
+        logLines.clear();
+        previous = qInstallMessageHandler(collect);
+    }
+    void TearDown() override {
+        qInstallMessageHandler(previous);
+        for (const Saved& v : saved)
+            v.set ? qputenv(v.name, v.value) : qunsetenv(v.name);
+        DecodeHelper::setPath({});
+        resetMetalForTesting();
+    }
+    // The probe program becomes a shell script running `body` after counting its run.
+    void probeRuns(const QByteArray& body) {
+        const QString script = dir.filePath("probe");
+        QFile file(script);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\necho run >> '" + dir.filePath("runs").toUtf8() + "'\n" + body +
+                   "\n");
+        file.close();
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        DecodeHelper::setPath(script.toStdString());
+    }
+    int runs() {
+        QFile file(dir.filePath("runs"));
+        return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
+    }
+    // Looks for the device as a new process would: whether the platforms were asked.
+    bool platformsAsked() {
+        resetMetalForTesting();
+        const int before = metalDeviceLookupsForTesting();
+        metalDevice();
+        return metalDeviceLookupsForTesting() != before;
+    }
+
+    struct Saved {
+        const char* name;
+        QByteArray value;
+        bool set;
+    };
+    QList<Saved> saved;
+    QTemporaryDir dir;
+    QString vendors;
+    QtMessageHandler previous = nullptr;
+};
+
+// What the probe does, and what two starts in a row make of it.
+struct ProbeCase {
+    const char* body;    // the stand-in's shell commands, or nullptr for a missing program
+    bool asked;          // the platforms are loaded in process
+    int runs;            // probe runs over the two starts: an answer is kept, a failure is not
+    const char* logged;  // part of the one line logged per failed start, or nullptr
+};
+class ProbeAnswerTest : public DeviceDecisionTest,
+                        public ::testing::WithParamInterface<ProbeCase> {};
+
+TEST_P(ProbeAnswerTest, DecidesAndRemembers) {
+    const ProbeCase c = GetParam();
+    if (c.body)
+        probeRuns(c.body);
+    else
+        DecodeHelper::setPath(dir.filePath("absent").toStdString());
+    for (int start = 0; start < 2; ++start)
+        EXPECT_EQ(platformsAsked(), c.asked) << "start " << start;
+    EXPECT_EQ(runs(), c.body ? c.runs : 0);
+    ASSERT_EQ(logLines.size(), c.logged ? 2 : 0) << logLines.join("\n").toStdString();
+    for (const QString& line : logLines)
+        EXPECT_TRUE(line.contains(c.logged) && !line.contains('\n')) << line.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Probes, ProbeAnswerTest,
+    ::testing::Values(ProbeCase{"echo gpu 2", true, 1, nullptr},
+                      ProbeCase{"echo gpu 0", false, 1, nullptr},
+                      ProbeCase{"kill -SEGV $$", false, 2, "crashed (signal 11"},
+                      ProbeCase{"echo hello", false, 2, "unexpected answer \"hello\""},
+                      ProbeCase{"exec sleep 30", false, 2, "no answer within 3 s"},
+                      ProbeCase{nullptr, false, 0, "could not be started"}));
+
+TEST_F(DeviceDecisionTest, AsksAgainWhenThePlatformsChange) {
+    probeRuns("echo gpu 0");
+    const QString icd = vendors + "/other.icd";
+    const QString other = dir.filePath("other-vendors");
+    QDir().mkpath(other);
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        bool asksAgain;
+    };
+    const Change changes[] = {
+        {"a file that is no vendor file",
+         [&] { QFile(vendors + "/notes.txt").open(QIODevice::WriteOnly); }, false},
+        {"a vendor file added",
+         [&] {
+             QFile f(icd);
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+             f.write("libOpenCL-absent.so\n");
+         },
+         true},
+        {"a vendor file's time",
+         [&] {
+             QFile f(icd);
+             ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+             f.setFileTime(QDateTime::currentDateTime().addDays(1), QFile::FileModificationTime);
+         },
+         true},
+        {"OCL_ICD_VENDORS", [&] { qputenv("OCL_ICD_VENDORS", other.toUtf8()); }, true},
+        {"OCL_ICD_FILENAMES", [] { qputenv("OCL_ICD_FILENAMES", "/usr/lib/absent.so"); }, true},
+    };
+    EXPECT_FALSE(platformsAsked());
+    int expected = 1;
+    for (const Change& change : changes) {
+        change.make();
+        expected += change.asksAgain;
+        EXPECT_FALSE(platformsAsked());
+        EXPECT_EQ(runs(), expected) << change.what;
+    }
+}
+
+// Tests and benchmarks run the pass on PoCL: asking for CPU devices loads the platforms
+// without the probe.
+TEST_F(DeviceDecisionTest, CpuDevicesSkipTheProbe) {
+    probeRuns("echo gpu 0");
+    qputenv("QUASEL_OPENCL_DEVICE_TYPE", "cpu");
+    resetMetalForTesting();
+    const MetalDevice* device = metalDevice();
+    ASSERT_NE(device, nullptr) << "no CPU OpenCL device: is PoCL installed?";
+    EXPECT_NE(metalLibrary(), nullptr);
+    EXPECT_EQ(runs(), 0);
+    EXPECT_TRUE(logLines.isEmpty());
+}
+
+// The real probe counts the GPU-type devices this process finds itself.
+TEST_F(DeviceDecisionTest, TheProbeCountsGpuDevices) {
+    qunsetenv("OCL_ICD_VENDORS");
+    cl_uint platforms = 0, gpus = 0;
+    std::vector<cl_platform_id> ids(16);
+    if (clGetPlatformIDs(cl_uint(ids.size()), ids.data(), &platforms) != CL_SUCCESS) platforms = 0;
+    for (cl_uint i = 0; i < std::min<cl_uint>(platforms, 16); ++i) {
+        cl_uint n = 0;
+        if (clGetDeviceIDs(ids[i], CL_DEVICE_TYPE_GPU, 0, nullptr, &n) == CL_SUCCESS) gpus += n;
+    }
+    for (const auto& [vendorFolder, expected] :
+         {std::pair<QString, cl_uint>{{}, gpus}, {dir.filePath("none"), 0}}) {
+        QProcess probe;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!vendorFolder.isEmpty()) env.insert("OCL_ICD_VENDORS", vendorFolder);
+        probe.setProcessEnvironment(env);
+        probe.start(QString::fromStdString(DecodeHelper::path()), {"--opencl-gpu"});
+        ASSERT_TRUE(probe.waitForFinished(30000));
+        EXPECT_EQ(probe.exitCode(), 0);
+        EXPECT_EQ(probe.readAllStandardOutput(), "gpu " + QByteArray::number(expected) + "\n");
+    }
 }
 
 }  // namespace
