@@ -25,8 +25,11 @@ extern "C" const char* __tsan_default_options() {
 #endif
 
 int main(int argc, char** argv) {
+    // Settings and caches (the OpenCL answer among them) live in a folder of this run's own,
+    // so no test reads or writes the user's.
     QTemporaryDir settingsDir;
     qputenv("XDG_CONFIG_HOME", settingsDir.path().toUtf8());
+    qputenv("XDG_CACHE_HOME", settingsDir.path().toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
