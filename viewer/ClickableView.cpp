@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -27,13 +28,39 @@ QSize widgetSizeFor(QSizeF size) {
     return {side(size.width()), side(size.height())};
 }
 
-// The corner mosaic of `shown` for a view of `viewSize`: a transparent picture of the view's
-// size with the nine tiles copied in unscaled.
-QImage cornerMosaic(const QImage& shown, QSizeF viewSize) {
+// How a picture of `size` is shown mirrored and then turned by `turns` quarter turns
+// counter-clockwise: the map of pixel-edge coordinates (y down) from the picture to the shown one.
+QTransform turning(QSize size, int turns, bool flipH, bool flipV) {
+    const double w = size.width(), h = size.height();
+    QTransform t(flipH ? -1 : 1, 0, 0, flipV ? -1 : 1, flipH ? w : 0, flipV ? h : 0);
+    switch (turns) {
+        case 1:
+            return t * QTransform(0, -1, 1, 0, 0, w);
+        case 2:
+            return t * QTransform(-1, 0, 0, -1, w, h);
+        case 3:
+            return t * QTransform(0, 1, -1, 0, h, 0);
+        default:
+            return t;
+    }
+}
+
+// The painter's native format for `picture`: converting a piece once spares a conversion per
+// pixel drawn.
+QImage::Format nativeFormat(const QImage& picture) {
+    return picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+}
+
+// Shown rows converted at a time while the reduced picture is drawn: a few megabytes.
+constexpr double kBandBytes = 4 << 20;
+
+}  // namespace
+
+QImage ClickableView::cornerMosaic(QSize shown, QSizeF viewSize) const {
     QImage mosaic(widgetSizeFor(viewSize), QImage::Format_ARGB32_Premultiplied);
     if (mosaic.isNull()) return mosaic;
     mosaic.fill(Qt::transparent);
-    const CornerMosaicLayout layout = cornerMosaicLayout(viewSize, QSizeF(shown.size()));
+    const CornerMosaicLayout layout = cornerMosaicLayout(viewSize, QSizeF(shown));
     const int tw = static_cast<int>(layout.tileSize.width());
     const int th = static_cast<int>(layout.tileSize.height());
     if (tw <= 0 || th <= 0) return mosaic;
@@ -47,10 +74,14 @@ QImage cornerMosaic(const QImage& shown, QSizeF viewSize) {
                            static_cast<int>(std::lround(from.y())) - th, tw, th);
         const QPoint target(static_cast<int>(std::lround(to.x())),
                             static_cast<int>(std::lround(to.y())) - th);
-        painter.drawImage(target, shown, source);
+        const QRect inside = source & QRect(QPoint(0, 0), shown);
+        if (inside.isEmpty()) continue;
+        painter.drawImage(target + (inside.topLeft() - source.topLeft()), turnedPiece(inside));
     }
     return mosaic;
 }
+
+namespace {
 
 // Strokes one mark with the default 1-point line.
 void stroke(QPainter& painter, const QPainterPath& path, const QColor& colour) {
@@ -116,58 +147,113 @@ ViewOrientation ClickableView::orientation() const {
     return {scale, quarterTurnsForAngle(angle), flipHorizontally, flipVertically, frame_};
 }
 
-QImage ClickableView::turnedPicture() {
-    const int turns = quarterTurnsForAngle(angle);
-    if (!turned_.isNull() && turnedKey_ == originalImage_.cacheKey() && turnedTurns_ == turns &&
-        turnedFlipH_ == flipHorizontally && turnedFlipV_ == flipVertically)
-        return turned_;
-    // One conversion to the painter's native format here saves one per paint.
-    const QImage::Format native = originalImage_.hasAlphaChannel()
-                                      ? QImage::Format_ARGB32_Premultiplied
-                                      : QImage::Format_RGB32;
-    displayed_ = QImage();  // may share turned_'s memory
-    QImage t;
-    if (turns == 0 && !flipHorizontally && !flipVertically &&
-        turned_.size() == originalImage_.size() && turned_.format() == native &&
-        turned_.isDetached()) {
-        // A new rendering of the same frame: converted into the previous one's memory, which
-        // spares faulting in a fresh picture's worth of pages at every re-render.
-        QPainter painter(&turned_);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(0, 0, originalImage_);
-        painter.end();
-        t = turned_;
+QImage ClickableView::turnedPiece(const QRect& turnedRect) const {
+    const QSize size = originalImage_.size();
+    const QRect from = turning(size, shownTurns_, shownFlipH_, shownFlipV_)
+                           .inverted()
+                           .mapRect(QRectF(turnedRect))
+                           .toRect() &
+                       originalImage_.rect();
+    if (from.isEmpty()) return {};
+    const QImage::Format native = nativeFormat(originalImage_);
+    QImage piece;
+    if (originalImage_.format() == native || originalImage_.depth() < 8) {
+        piece = originalImage_.copy(from).convertToFormat(native);
     } else {
-        t = originalImage_.convertToFormat(native);
-        if (flipHorizontally || flipVertically) t = t.mirrored(flipHorizontally, flipVertically);
-        // Qt turns clockwise for positive angles (y down); a quarter turn here is
-        // counter-clockwise.
-        if (turns != 0) t = t.transformed(QTransform().rotate(-90.0 * turns));
+        // Converted straight from the picture's memory: one allocation, of the part only.
+        QImage part(originalImage_.constScanLine(from.top()) +
+                        qsizetype(from.left()) * (originalImage_.depth() / 8),
+                    from.width(), from.height(), originalImage_.bytesPerLine(),
+                    originalImage_.format());
+        part.setColorTable(originalImage_.colorTable());
+        piece = part.convertToFormat(native);
     }
-    turned_ = t;
-    turnedKey_ = originalImage_.cacheKey();
-    turnedTurns_ = turns;
-    turnedFlipH_ = flipHorizontally;
-    turnedFlipV_ = flipVertically;
-    return turned_;
+    if (shownFlipH_ || shownFlipV_) piece = piece.mirrored(shownFlipH_, shownFlipV_);
+    // Qt turns clockwise for positive angles (y down); a quarter turn here is counter-clockwise.
+    if (shownTurns_ != 0) piece = piece.transformed(QTransform().rotate(-90.0 * shownTurns_));
+    return piece;
+}
+
+QImage ClickableView::displayedPicture() const {
+    if (mosaicShown_ || shownSize_.isEmpty()) return mosaic_;
+    return turnedPiece(QRect(QPoint(0, 0), shownSize_));
+}
+
+bool ClickableView::showsReduced() const {
+    return shownSize_.width() > frame_.width() || shownSize_.height() > frame_.height();
+}
+
+void ClickableView::makeReduced() {
+    const qreal ratio = devicePixelRatioF();
+    if (!reduced_.isNull() && reducedKey_ == originalImage_.cacheKey() && reducedFrame_ == frame_ &&
+        reduced_.devicePixelRatio() == ratio)
+        return;
+    reduced_ = QImage();
+    const QSize points = widgetSizeFor(frame_);
+    const QSize pixels(static_cast<int>(std::ceil(points.width() * ratio)),
+                       static_cast<int>(std::ceil(points.height() * ratio)));
+    QImage reduced(pixels, QImage::Format_ARGB32_Premultiplied);
+    if (reduced.isNull()) return;
+    reduced.setDevicePixelRatio(ratio);
+    reduced.fill(Qt::transparent);
+    QPainter painter(&reduced);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // Drawn as a paint of the whole view would draw the shown picture, band by band: each band
+    // of the view's rows is drawn from a piece of the shown picture's rows under it (and two
+    // more on each side for the filter), seen through an image header of the whole picture's
+    // size. The painter reads only rows under its clip, so the mapping and the filtering are
+    // exactly those of the whole picture while only the piece exists.
+    const int sw = shownSize_.width(), sh = shownSize_.height();
+    const double rowsPerPixel = sh / frame_.height() / ratio;  // shown rows per device row
+    const int bandPixels =
+        std::max(1, static_cast<int>(kBandBytes / (4.0 * sw * std::max(1.0, rowsPerPixel))));
+    const QRectF target(0, 0, sw / (sw / frame_.width()), sh / (sh / frame_.height()));
+    for (int r0 = 0; r0 < pixels.height(); r0 += bandPixels) {
+        const int r1 = std::min(pixels.height(), r0 + bandPixels);
+        // One device row more each side, should the clip round outward.
+        const int a = std::clamp(static_cast<int>(std::floor((r0 - 1) * rowsPerPixel)) - 2, 0, sh);
+        const int b = std::clamp(static_cast<int>(std::ceil((r1 + 1) * rowsPerPixel)) + 2, 0, sh);
+        if (b <= a) continue;
+        const QImage piece = turnedPiece(QRect(0, a, sw, b - a));
+        if (piece.size() != QSize(sw, b - a)) return;
+        const auto first = reinterpret_cast<uintptr_t>(piece.constBits()) -
+                           uintptr_t(a) * uintptr_t(piece.bytesPerLine());
+        const QImage whole(reinterpret_cast<const uchar*>(first), sw, sh, piece.bytesPerLine(),
+                           piece.format());
+        painter.setClipRect(QRectF(0, r0 / ratio, pixels.width() / ratio, (r1 - r0) / ratio));
+        painter.drawImage(target, whole, QRectF(0, 0, sw, sh));
+    }
+    painter.end();
+    reduced_ = reduced;
+    reducedKey_ = originalImage_.cacheKey();
+    reducedFrame_ = frame_;
 }
 
 void ClickableView::setImage(const QImage& picture) {
+    const int turns = quarterTurnsForAngle(angle);
+    if (picture.cacheKey() != originalImage_.cacheKey() || turns != shownTurns_ ||
+        flipHorizontally != shownFlipH_ || flipVertically != shownFlipV_)
+        reduced_ = QImage();
     originalImage_ = picture;
+    mosaic_ = QImage();
+    mosaicShown_ = false;
+    shownTurns_ = turns;
+    shownFlipH_ = flipHorizontally;
+    shownFlipV_ = flipVertically;
     if (picture.isNull()) {
-        // turned_ stays, as memory for the next picture of the same size; it is never shown
-        // for another picture (its key names the picture it was made from).
-        displayed_ = QImage();
+        shownSize_ = QSize();
         update();
         return;
     }
-    const QImage shown = turnedPicture();
+    shownSize_ = turns % 2 != 0 ? picture.size().transposed() : picture.size();
     // The mosaic is laid out for the frame as it stands before the new size is set.
-    if (inspectCornersState && showsCornerMosaic(frame_, QSizeF(shown.size())))
-        displayed_ = cornerMosaic(shown, frame_);
-    else
-        displayed_ = shown;
-    setFrameSize(viewSizeFor(QSizeF(shown.size()), scale));
+    if (inspectCornersState && showsCornerMosaic(frame_, QSizeF(shownSize_))) {
+        mosaicShown_ = true;
+        mosaic_ = cornerMosaic(shownSize_, frame_);
+    }
+    setFrameSize(viewSizeFor(QSizeF(shownSize_), scale));
+    if (!mosaicShown_ && showsReduced()) makeReduced();
     update();
 }
 
@@ -193,26 +279,42 @@ void ClickableView::paintEvent(QPaintEvent* event) {
     drawMarkers(painter);
 }
 
-void ClickableView::drawPicture(QPainter& painter, const QRect& exposed) const {
-    if (displayed_.isNull() || frame_.isEmpty()) return;
-    // The displayed picture fills the frame; only its pixels under `exposed` are drawn.
-    const double kx = displayed_.width() / frame_.width();
-    const double ky = displayed_.height() / frame_.height();
+void ClickableView::drawPicture(QPainter& painter, const QRect& exposed) {
+    if (shownSize_.isEmpty() || frame_.isEmpty()) return;
+    if (mosaicShown_ && mosaic_.isNull()) return;
+    const QSize size = mosaicShown_ ? mosaic_.size() : shownSize_;
     const QRectF area = QRectF(exposed) & QRectF(QPointF(0, 0), frame_);
     if (area.isEmpty()) return;
+    if (!mosaicShown_ && showsReduced()) {
+        makeReduced();
+        if (reduced_.isNull()) return;
+        const qreal ratio = reduced_.devicePixelRatio();
+        const QRectF pixels(area.topLeft() * ratio, area.size() * ratio);
+        painter.drawImage(area, reduced_, pixels);
+        return;
+    }
+    // The displayed picture fills the frame; only its pixels under `exposed` are drawn.
+    const double kx = size.width() / frame_.width();
+    const double ky = size.height() / frame_.height();
     auto pixel = [](double v, int limit) {
         return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
     };
-    const int x0 = pixel(std::floor(area.left() * kx), displayed_.width());
-    const int x1 = pixel(std::ceil(area.right() * kx), displayed_.width());
-    const int y0 = pixel(std::floor(area.top() * ky), displayed_.height());
-    const int y1 = pixel(std::ceil(area.bottom() * ky), displayed_.height());
+    const int x0 = pixel(std::floor(area.left() * kx), size.width());
+    const int x1 = pixel(std::ceil(area.right() * kx), size.width());
+    const int y0 = pixel(std::floor(area.top() * ky), size.height());
+    const int y1 = pixel(std::ceil(area.bottom() * ky), size.height());
     if (x1 <= x0 || y1 <= y0) return;
-    const QRectF source(x0, y0, x1 - x0, y1 - y0);
     const QRectF target(x0 / kx, y0 / ky, (x1 - x0) / kx, (y1 - y0) / ky);
-    // Magnified pixels stay sharp squares; a reduced picture is filtered.
+    // Magnified pixels stay sharp squares; a reduced mosaic is filtered.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, kx > 1 || ky > 1);
-    painter.drawImage(target, displayed_, source);
+    if (mosaicShown_) {
+        painter.drawImage(target, mosaic_, QRectF(x0, y0, x1 - x0, y1 - y0));
+        return;
+    }
+    // Unfiltered, each output pixel takes one source pixel: the exposed part alone maps as
+    // the whole picture would.
+    const QImage piece = turnedPiece(QRect(x0, y0, x1 - x0, y1 - y0));
+    painter.drawImage(target, piece, QRectF(0, 0, x1 - x0, y1 - y0));
 }
 
 void ClickableView::drawMarkers(QPainter& painter) const {
