@@ -54,6 +54,10 @@ QImage::Format nativeFormat(const QImage& picture) {
 // Shown rows converted at a time while the reduced picture is drawn: a few megabytes.
 constexpr double kBandBytes = 4 << 20;
 
+// The most pixels of the picture kept for the visible part of a magnified view: a large
+// screen's worth.
+constexpr qint64 kVisiblePixels = 3840 * 2400;
+
 }  // namespace
 
 QImage ClickableView::cornerMosaic(QSize shown, QSizeF viewSize) const {
@@ -148,29 +152,49 @@ ViewOrientation ClickableView::orientation() const {
 }
 
 QImage ClickableView::turnedPiece(const QRect& turnedRect) const {
-    const QSize size = originalImage_.size();
-    const QRect from = turning(size, shownTurns_, shownFlipH_, shownFlipV_)
-                           .inverted()
-                           .mapRect(QRectF(turnedRect))
-                           .toRect() &
-                       originalImage_.rect();
-    if (from.isEmpty()) return {};
+    const QRect wanted = turnedRect & QRect(QPoint(0, 0), shownSize_);
+    if (wanted.isEmpty()) return {};
+    const QTransform back =
+        turning(originalImage_.size(), shownTurns_, shownFlipH_, shownFlipV_).inverted();
+    if (originalImage_.format() == QImage::Format_RGB888) return turnedRGB888(wanted, back);
+    const QRect from = back.mapRect(QRectF(wanted)).toRect() & originalImage_.rect();
     const QImage::Format native = nativeFormat(originalImage_);
-    QImage piece;
-    if (originalImage_.format() == native || originalImage_.depth() < 8) {
-        piece = originalImage_.copy(from).convertToFormat(native);
-    } else {
-        // Converted straight from the picture's memory: one allocation, of the part only.
-        QImage part(originalImage_.constScanLine(from.top()) +
-                        qsizetype(from.left()) * (originalImage_.depth() / 8),
-                    from.width(), from.height(), originalImage_.bytesPerLine(),
-                    originalImage_.format());
-        part.setColorTable(originalImage_.colorTable());
-        piece = part.convertToFormat(native);
-    }
+    QImage piece = originalImage_.copy(from).convertToFormat(native);
     if (shownFlipH_ || shownFlipV_) piece = piece.mirrored(shownFlipH_, shownFlipV_);
     // Qt turns clockwise for positive angles (y down); a quarter turn here is counter-clockwise.
     if (shownTurns_ != 0) piece = piece.transformed(QTransform().rotate(-90.0 * shownTurns_));
+    return piece;
+}
+
+QImage ClickableView::turnedRGB888(const QRect& wanted, const QTransform& back) const {
+    QImage piece(wanted.size(), QImage::Format_RGB32);
+    if (piece.isNull()) return piece;
+    // Each shown pixel's centre taken back to the picture: where the first one comes from, and
+    // the steps (whole pixels, one of them zero) along a shown row and down a shown column.
+    const QPointF first = back.map(QPointF(wanted.topLeft()) + QPointF(0.5, 0.5));
+    const QPointF across = back.map(QPointF(wanted.topLeft()) + QPointF(1.5, 0.5)) - first;
+    const QPointF down = back.map(QPointF(wanted.topLeft()) + QPointF(0.5, 1.5)) - first;
+    const qsizetype line = originalImage_.bytesPerLine();
+    auto offset = [line](QPointF step) {
+        return qsizetype(std::lround(step.x())) * 3 + qsizetype(std::lround(step.y())) * line;
+    };
+    const qsizetype stepAcross = offset(across), stepDown = offset(down);
+    const uchar* origin = originalImage_.constScanLine(static_cast<int>(std::floor(first.y()))) +
+                          qsizetype(std::floor(first.x())) * 3;
+    // In tiles: a turned piece walks the picture's columns, and a tile's rows stay in the cache.
+    constexpr int kTile = 64;
+    const int w = piece.width(), h = piece.height();
+    for (int ty = 0; ty < h; ty += kTile) {
+        for (int tx = 0; tx < w; tx += kTile) {
+            const int xEnd = std::min(w, tx + kTile);
+            for (int y = ty; y < std::min(h, ty + kTile); ++y) {
+                auto* out = reinterpret_cast<QRgb*>(piece.scanLine(y));
+                const uchar* s = origin + y * stepDown + tx * stepAcross;
+                for (int x = tx; x < xEnd; ++x, s += stepAcross)
+                    out[x] = qRgb(s[0], s[1], s[2]);
+            }
+        }
+    }
     return piece;
 }
 
@@ -233,8 +257,10 @@ void ClickableView::makeReduced() {
 void ClickableView::setImage(const QImage& picture) {
     const int turns = quarterTurnsForAngle(angle);
     if (picture.cacheKey() != originalImage_.cacheKey() || turns != shownTurns_ ||
-        flipHorizontally != shownFlipH_ || flipVertically != shownFlipV_)
+        flipHorizontally != shownFlipH_ || flipVertically != shownFlipV_) {
         reduced_ = QImage();
+        visible_ = QImage();
+    }
     originalImage_ = picture;
     mosaic_ = QImage();
     mosaicShown_ = false;
@@ -286,6 +312,7 @@ void ClickableView::drawPicture(QPainter& painter, const QRect& exposed) {
     const QRectF area = QRectF(exposed) & QRectF(QPointF(0, 0), frame_);
     if (area.isEmpty()) return;
     if (!mosaicShown_ && showsReduced()) {
+        visible_ = QImage();
         makeReduced();
         if (reduced_.isNull()) return;
         const qreal ratio = reduced_.devicePixelRatio();
@@ -296,25 +323,43 @@ void ClickableView::drawPicture(QPainter& painter, const QRect& exposed) {
     // The displayed picture fills the frame; only its pixels under `exposed` are drawn.
     const double kx = size.width() / frame_.width();
     const double ky = size.height() / frame_.height();
-    auto pixel = [](double v, int limit) {
-        return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
+    auto pixelsUnder = [&](const QRectF& part) {
+        auto pixel = [](double v, int limit) {
+            return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
+        };
+        const int x0 = pixel(std::floor(part.left() * kx), size.width());
+        const int x1 = pixel(std::ceil(part.right() * kx), size.width());
+        const int y0 = pixel(std::floor(part.top() * ky), size.height());
+        const int y1 = pixel(std::ceil(part.bottom() * ky), size.height());
+        return QRect(x0, y0, x1 - x0, y1 - y0);
     };
-    const int x0 = pixel(std::floor(area.left() * kx), size.width());
-    const int x1 = pixel(std::ceil(area.right() * kx), size.width());
-    const int y0 = pixel(std::floor(area.top() * ky), size.height());
-    const int y1 = pixel(std::ceil(area.bottom() * ky), size.height());
-    if (x1 <= x0 || y1 <= y0) return;
-    const QRectF target(x0 / kx, y0 / ky, (x1 - x0) / kx, (y1 - y0) / ky);
+    const QRect source = pixelsUnder(area);
+    if (source.isEmpty()) return;
+    const QRectF target(source.x() / kx, source.y() / ky, source.width() / kx,
+                        source.height() / ky);
     // Magnified pixels stay sharp squares; a reduced mosaic is filtered.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, kx > 1 || ky > 1);
     if (mosaicShown_) {
-        painter.drawImage(target, mosaic_, QRectF(x0, y0, x1 - x0, y1 - y0));
+        painter.drawImage(target, mosaic_, QRectF(source));
         return;
     }
-    // Unfiltered, each output pixel takes one source pixel: the exposed part alone maps as
-    // the whole picture would.
-    const QImage piece = turnedPiece(QRect(x0, y0, x1 - x0, y1 - y0));
-    painter.drawImage(target, piece, QRectF(0, 0, x1 - x0, y1 - y0));
+    // Unfiltered, each output pixel takes one source pixel, so a part of the shown picture
+    // maps as the whole would. The part under the visible area is kept for the next paints
+    // (marks moving, exposes), unless the view is shown whole and large.
+    if (visible_.isNull() || !visibleRect_.contains(source)) {
+        QRect keep = source;
+        QRect seen =
+            pixelsUnder(QRectF(visibleRegion().boundingRect()) & QRectF(QPointF(0, 0), frame_));
+        // With a quarter of it more on each side, scrolling by less repaints from memory.
+        seen = seen.adjusted(-seen.width() / 4, -seen.height() / 4, seen.width() / 4,
+                             seen.height() / 4) &
+               QRect(QPoint(0, 0), size);
+        if (qint64(seen.width()) * seen.height() <= kVisiblePixels) keep |= seen;
+        visible_ = QImage();
+        visible_ = turnedPiece(keep);
+        visibleRect_ = keep;
+    }
+    painter.drawImage(target, visible_, QRectF(source.translated(-visibleRect_.topLeft())));
 }
 
 void ClickableView::drawMarkers(QPainter& painter) const {

@@ -86,6 +86,9 @@ class ClickableView : public QWidget {
     // The part `turnedRect` (y down) of the picture as shown (mirrored and turned), in the
     // painter's native format; made from that part of the picture alone.
     QImage turnedPiece(const QRect& turnedRect) const;
+    // turnedPiece of a Format_RGB888 picture in one pass: `wanted` lies inside the shown
+    // picture, `back` maps shown coordinates to the picture's.
+    QImage turnedRGB888(const QRect& wanted, const QTransform& back) const;
     // The corner mosaic of the shown picture (`shown` its size) for a view of `viewSize`: a
     // transparent picture of the view's size with the nine tiles copied in unscaled.
     QImage cornerMosaic(QSize shown, QSizeF viewSize) const;
@@ -115,6 +118,8 @@ class ClickableView : public QWidget {
     QImage reduced_;                    // the whole shown picture drawn at the frame's size
     QSizeF reducedFrame_;               // the frame reduced_ was drawn for
     qint64 reducedKey_ = 0;             // cacheKey of the picture reduced_ was drawn from
+    QImage visible_;                    // part of the shown picture last painted magnified
+    QRect visibleRect_;                 // where visible_ lies in the shown picture
     QSizeF frame_;                      // the frame, points
     std::optional<QPointF> downPoint_;  // view point of the pending left-button press
 };
