@@ -1,6 +1,7 @@
 #include "ClickableView.h"
 
 #include "ClickableViewDelegate.h"
+#include "ParallelRows.h"
 #include "Settings.h"
 
 #include <QFontMetricsF>
@@ -182,19 +183,24 @@ QImage ClickableView::turnedRGB888(const QRect& wanted, const QTransform& back) 
     const uchar* origin = originalImage_.constScanLine(static_cast<int>(std::floor(first.y()))) +
                           qsizetype(std::floor(first.x())) * 3;
     // In tiles: a turned piece walks the picture's columns, and a tile's rows stay in the cache.
+    // Bands of rows run on the cores.
     constexpr int kTile = 64;
-    const int w = piece.width(), h = piece.height();
-    for (int ty = 0; ty < h; ty += kTile) {
-        for (int tx = 0; tx < w; tx += kTile) {
-            const int xEnd = std::min(w, tx + kTile);
-            for (int y = ty; y < std::min(h, ty + kTile); ++y) {
-                auto* out = reinterpret_cast<QRgb*>(piece.scanLine(y));
-                const uchar* s = origin + y * stepDown + tx * stepAcross;
-                for (int x = tx; x < xEnd; ++x, s += stepAcross)
-                    out[x] = qRgb(s[0], s[1], s[2]);
+    const int w = piece.width();
+    uchar* bits = piece.bits();
+    const qsizetype pieceLine = piece.bytesPerLine();
+    parallelRows(piece.height(), 16, [&](int64_t first, int64_t end) {
+        for (int64_t ty = first; ty < end; ty += kTile) {
+            for (int tx = 0; tx < w; tx += kTile) {
+                const int xEnd = std::min(w, tx + kTile);
+                for (int64_t y = ty; y < std::min(end, ty + kTile); ++y) {
+                    auto* out = reinterpret_cast<QRgb*>(bits + y * pieceLine);
+                    const uchar* s = origin + y * stepDown + tx * stepAcross;
+                    for (int x = tx; x < xEnd; ++x, s += stepAcross)
+                        out[x] = qRgb(s[0], s[1], s[2]);
+                }
             }
         }
-    }
+    });
     return piece;
 }
 
