@@ -4,8 +4,8 @@
 // stretch state the viewer shows and edits, the rendered-picture and histogram caches, the
 // header keywords, the cells of a FITS table and one child per further FITS header-data unit.
 // It does not keep the file's bytes: only a bitmap that reads its pixels in place from them
-// (raw blobs, XISF) holds them. Fields are public: the viewer reads and writes them directly, and
-// the caches are dropped by whoever changes the stretch, pattern or white balance.
+// (raw blobs, XISF) holds them. Fields are public: the viewer reads and writes them directly,
+// and the caches are dropped by whoever changes the stretch, pattern or white balance.
 //
 // The operations live in files named after them: loading (Image.cpp), histogram and
 // statistics (Histogram.cpp), rendering (Render.cpp), demosaicing and white balance

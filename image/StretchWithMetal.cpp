@@ -6,9 +6,9 @@
 // and kept for its life: `metalBitmapData`, the source pixels (made over the bitmap's own
 // memory, which a device that shares the host's memory reads in place and any other copies
 // once; never refreshed: the bitmap does not change), and `metalCachedBitmapData`, the 8-bit
-// output. Each pass sets the
-// argument table, runs one work item per pixel on a queue of its own and reads the output
-// back into the caller's memory, waiting for it: the pass is synchronous.
+// output. Each pass sets the argument table, runs one work item per pixel on a queue of its
+// own and reads the output back into the caller's memory, waiting for it: the pass is
+// synchronous.
 //
 // The pipeline (the kernel object made from the program) is process-wide and made under a
 // lock; its argument table is set and the launch enqueued under the same lock, since OpenCL

@@ -188,8 +188,8 @@ QImage ClickableView::turnedRGB888(const QRect& wanted, const QTransform& back) 
     const int w = piece.width();
     uchar* bits = piece.bits();
     const qsizetype pieceLine = piece.bytesPerLine();
-    parallelRows(piece.height(), 16, [&](int64_t first, int64_t end) {
-        for (int64_t ty = first; ty < end; ty += kTile) {
+    parallelRows(piece.height(), 16, [&](int64_t top, int64_t end) {
+        for (int64_t ty = top; ty < end; ty += kTile) {
             for (int tx = 0; tx < w; tx += kTile) {
                 const int xEnd = std::min(w, tx + kTile);
                 for (int64_t y = ty; y < std::min(end, ty + kTile); ++y) {
@@ -230,7 +230,7 @@ void ClickableView::makeReduced() {
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     // Drawn as a paint of the whole view would draw the shown picture, band by band: each band
-    // of the view's rows is drawn from a piece of the shown picture's rows under it (and two
+    // of the view's rows is drawn from a piece of the shown picture's rows under it (and a few
     // more on each side for the filter), seen through an image header of the whole picture's
     // size. The painter reads only rows under its clip, so the mapping and the filtering are
     // exactly those of the whole picture while only the piece exists.

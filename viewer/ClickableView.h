@@ -11,8 +11,9 @@
 //
 // The view keeps no full-size copy of the picture: a picture shown reduced is kept drawn at
 // the view's own size (made once per picture, orientation or zoom), and a picture shown at
-// full size or magnified is painted from the exposed part of the given picture alone, so a
-// large frame costs little memory beyond the picture itself and stays cheap to paint.
+// full size or magnified is painted from the exposed part of the given picture alone, the
+// part under the visible area being kept for the next paints. A large frame so costs little
+// memory beyond the picture itself and stays cheap to paint.
 // Put it in a QScrollArea with widgetResizable off: the view sizes itself.
 #pragma once
 
