@@ -1,5 +1,6 @@
-// The marker view with a 6000 x 4000 frame: turning the picture once, then painting a window's
-// worth of it at zoom 0.25 (magnified four times) and the whole of it at zoom to fit.
+// The marker view with a 6000 x 4000 frame: handing it the picture turned (at full size, and
+// reduced to a 1200 x 800 view, which draws the view-sized copy), then painting a window's worth
+// of it at zoom 0.25 (magnified four times), at full size, and the whole of it at zoom to fit.
 #include "ClickableView.h"
 
 #include <QApplication>
@@ -25,17 +26,26 @@ const QImage& picture() {
     return p;
 }
 
-// Turning: made once per picture or orientation change.
-void BM_SetImageTurned(benchmark::State& state) {
+// A new picture or orientation, at full size and reduced to fit a 1200 x 800 view.
+void setImageTurned(benchmark::State& state, double scale) {
     for (auto _ : state) {
         ClickableView view;
-        view.scale = 1;
+        view.scale = scale;
         view.angle = 90;
         view.setImage(picture());
-        benchmark::DoNotOptimize(view.displayedPicture().constBits());
+        benchmark::DoNotOptimize(view.frameSize());
     }
 }
+
+void BM_SetImageTurned(benchmark::State& state) {
+    setImageTurned(state, 1);
+}
 BENCHMARK(BM_SetImageTurned)->Unit(benchmark::kMillisecond);
+
+void BM_SetImageTurnedFit(benchmark::State& state) {
+    setImageTurned(state, 5);
+}
+BENCHMARK(BM_SetImageTurnedFit)->Unit(benchmark::kMillisecond);
 
 // A zoom change keeps the turned picture: only the frame changes.
 void BM_SetImageSameOrientation(benchmark::State& state) {
@@ -50,8 +60,9 @@ void BM_SetImageSameOrientation(benchmark::State& state) {
 }
 BENCHMARK(BM_SetImageSameOrientation)->Unit(benchmark::kMicrosecond);
 
-// Painting a 1200 x 800 window into the view at `scale`, at the view's centre.
-void paintWindow(benchmark::State& state, double scale) {
+// Painting a 1200 x 800 window into the view at `scale`, at the view's centre, or, with
+// `moving`, alternately there and 2400 points to the right (a scroll to a part not painted).
+void paintWindow(benchmark::State& state, double scale, bool moving = false) {
     ClickableView view;
     view.scale = scale;
     view.angle = 90;
@@ -61,8 +72,11 @@ void paintWindow(benchmark::State& state, double scale) {
     const QSize frame = view.size();
     const QRect window(std::max(0, frame.width() / 2 - 600), std::max(0, frame.height() / 2 - 400),
                        std::min(1200, frame.width()), std::min(800, frame.height()));
+    const QRect moved = window.translated(std::min(2400, frame.width() - window.right() - 1), 0);
+    bool there = false;
     for (auto _ : state) {
-        view.render(&target, QPoint(), QRegion(window), QWidget::DrawChildren);
+        there = moving && !there;
+        view.render(&target, QPoint(), QRegion(there ? moved : window), QWidget::DrawChildren);
         benchmark::DoNotOptimize(target.constBits());
     }
 }
@@ -71,6 +85,16 @@ void BM_PaintZoomQuarter(benchmark::State& state) {
     paintWindow(state, 0.25);
 }
 BENCHMARK(BM_PaintZoomQuarter)->Unit(benchmark::kMillisecond);
+
+void BM_PaintActualSize(benchmark::State& state) {
+    paintWindow(state, 1);
+}
+BENCHMARK(BM_PaintActualSize)->Unit(benchmark::kMillisecond);
+
+void BM_PaintActualSizeScrolled(benchmark::State& state) {
+    paintWindow(state, 1, true);
+}
+BENCHMARK(BM_PaintActualSizeScrolled)->Unit(benchmark::kMillisecond);
 
 void BM_PaintFit(benchmark::State& state) {
     paintWindow(state, 5.0);

@@ -26,21 +26,22 @@ static std::shared_ptr<BitmapImageRep> firstBitmap(const ImageRepList& reps) {
 
 ImagePtr Image::create(const QByteArray& bytes, const QString& givenFormat) {
     ImagePtr image(new Image());
-    image->data = bytes;
+    // `data` stays empty: once decoded, the file's bytes are held only where the bitmap reads
+    // them (a reader that shows its pixels in place keeps them), never again for the Image.
     image->format = givenFormat.toLower();
 
     // Camera RAW files are decoded from memory; everything else goes through the registry.
     if (image->format == ".nef" || image->format == ".arw")
-        image->original = DecodedImage::initWithCameraRaw(image->data);
+        image->original = DecodedImage::initWithCameraRaw(bytes);
     else
-        image->original = DecodedImage::initWithData(image->data);
+        image->original = DecodedImage::initWithData(bytes);
 
     // The file's properties stand only when no bitmap comes out: a bitmap's EXIF replaces them
     // below. Asking for them is not free (every image-format plugin is loaded to probe the
     // bytes), so they are asked for only then.
     auto bitmap = image->original ? firstBitmap(image->original->representations) : nullptr;
     if (!bitmap) {
-        image->properties = imageSourceProperties(image->data);
+        image->properties = imageSourceProperties(bytes);
         return image;
     }
 
@@ -69,7 +70,6 @@ ImagePtr Image::create(const QByteArray& bytes, const QString& givenFormat) {
 
 ImagePtr Image::createForExtension(const Image& parent, const ImageRepPtr& rep) {
     ImagePtr image(new Image());
-    image->data = parent.data;
     image->format = parent.format;
 
     auto bitmap = std::dynamic_pointer_cast<BitmapImageRep>(rep);

@@ -1,10 +1,11 @@
 // The in-memory model of one opened picture file.
 //
-// An `Image` holds the file's bytes, the decoded bitmap that every pixel operation reads,
-// the statistics and stretch state the viewer shows and edits, the rendered-picture and
-// histogram caches, the header keywords, the cells of a FITS table and one child per further
-// FITS header-data unit. Fields are public: the viewer reads and writes them directly, and
-// the caches are dropped by whoever changes the stretch, pattern or white balance.
+// An `Image` holds the decoded bitmap that every pixel operation reads, the statistics and
+// stretch state the viewer shows and edits, the rendered-picture and histogram caches, the
+// header keywords, the cells of a FITS table and one child per further FITS header-data unit.
+// It does not keep the file's bytes: only a bitmap that reads its pixels in place from them
+// (raw blobs, XISF) holds them. Fields are public: the viewer reads and writes them directly,
+// and the caches are dropped by whoever changes the stretch, pattern or white balance.
 //
 // The operations live in files named after them: loading (Image.cpp), histogram and
 // statistics (Histogram.cpp), rendering (Render.cpp), demosaicing and white balance
@@ -70,7 +71,7 @@ class Image {
     int64_t median = 0;                      // median sample
     int64_t q1 = 0;                          // first quartile
     int64_t q3 = 0;                          // third quartile
-    QByteArray data;                         // the whole file as read; a child shares its parent's
+    QByteArray data;                         // empty: the file's bytes are not kept once decoded
     std::shared_ptr<DecodedImage> original;  // the decoded image; a child never has one
     QImage cachedHistogram;                  // histogram picture cache; null when absent
     std::vector<ImagePtr> extensions;        // one child per further FITS HDU, in HDU order

@@ -3,10 +3,12 @@
 // The kernel "stretch" (resources/stretch.cl) makes the three output bytes of one pixel per
 // work item, for every source layout, pattern, white balance and highlight setting, with
 // exactly the bytes of the CPU path. Per image, two buffers are made at its first GPU render
-// and kept for its life: `metalBitmapData`, a copy of the source pixels (never refreshed: the
-// bitmap does not change), and `metalCachedBitmapData`, the 8-bit output. Each pass sets the
-// argument table, runs one work item per pixel on a queue of its own and reads the output
-// back into the caller's memory, waiting for it: the pass is synchronous.
+// and kept for its life: `metalBitmapData`, the source pixels (made over the bitmap's own
+// memory, which a device that shares the host's memory reads in place and any other copies
+// once; never refreshed: the bitmap does not change), and `metalCachedBitmapData`, the 8-bit
+// output. Each pass sets the argument table, runs one work item per pixel on a queue of its
+// own and reads the output back into the caller's memory, waiting for it: the pass is
+// synchronous.
 //
 // The pipeline (the kernel object made from the program) is process-wide and made under a
 // lock; its argument table is set and the launch enqueued under the same lock, since OpenCL
@@ -74,8 +76,10 @@ bool convertible(int64_t bitsPerPixel) {
            bitsPerPixel == 48;
 }
 
-// Makes both buffers when either is missing. A 32-bit source is copied from its alpha offset
-// on, so that every pixel's colour starts at byte 4p of the buffer (OpenCL cannot bind a
+// Makes both buffers when either is missing. The source buffer uses the bitmap's memory (the
+// bitmap outlives it: ~Image releases the buffers first), so a CPU device or one sharing the
+// host's memory holds no second copy of the samples. A 32-bit source starts at its alpha
+// offset, so that every pixel's colour starts at byte 4p of the buffer (OpenCL cannot bind a
 // buffer at an odd offset).
 bool makeBuffers(Image& image, const MetalDevice& device, size_t pixels) {
     if (image.metalBitmapData && image.metalCachedBitmapData) return true;
@@ -86,7 +90,7 @@ bool makeBuffers(Image& image, const MetalDevice& device, size_t pixels) {
     const size_t sourceBytes = pixels * size_t(image.bitsPerPixel / 8) - offset;
     cl_int error = CL_SUCCESS;
     image.metalBitmapData =
-        clCreateBuffer(device.context, CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR, sourceBytes,
+        clCreateBuffer(device.context, CL_MEM_READ_ONLY | CL_MEM_USE_HOST_PTR, sourceBytes,
                        const_cast<uint8_t*>(rep.bitmapData()) + offset, &error);
     if (error != CL_SUCCESS) image.metalBitmapData = nullptr;
     image.metalCachedBitmapData =

@@ -1,6 +1,7 @@
 #include "ClickableView.h"
 
 #include "ClickableViewDelegate.h"
+#include "ParallelRows.h"
 #include "Settings.h"
 
 #include <QFontMetricsF>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -27,13 +29,43 @@ QSize widgetSizeFor(QSizeF size) {
     return {side(size.width()), side(size.height())};
 }
 
-// The corner mosaic of `shown` for a view of `viewSize`: a transparent picture of the view's
-// size with the nine tiles copied in unscaled.
-QImage cornerMosaic(const QImage& shown, QSizeF viewSize) {
+// How a picture of `size` is shown mirrored and then turned by `turns` quarter turns
+// counter-clockwise: the map of pixel-edge coordinates (y down) from the picture to the shown one.
+QTransform turning(QSize size, int turns, bool flipH, bool flipV) {
+    const double w = size.width(), h = size.height();
+    QTransform t(flipH ? -1 : 1, 0, 0, flipV ? -1 : 1, flipH ? w : 0, flipV ? h : 0);
+    switch (turns) {
+        case 1:
+            return t * QTransform(0, -1, 1, 0, 0, w);
+        case 2:
+            return t * QTransform(-1, 0, 0, -1, w, h);
+        case 3:
+            return t * QTransform(0, 1, -1, 0, h, 0);
+        default:
+            return t;
+    }
+}
+
+// The painter's native format for `picture`: converting a piece once spares a conversion per
+// pixel drawn.
+QImage::Format nativeFormat(const QImage& picture) {
+    return picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+}
+
+// Shown rows converted at a time while the reduced picture is drawn: a few megabytes.
+constexpr double kBandBytes = 4 << 20;
+
+// The most pixels of the picture kept for the visible part of a magnified view: a large
+// screen's worth.
+constexpr qint64 kVisiblePixels = 3840 * 2400;
+
+}  // namespace
+
+QImage ClickableView::cornerMosaic(QSize shown, QSizeF viewSize) const {
     QImage mosaic(widgetSizeFor(viewSize), QImage::Format_ARGB32_Premultiplied);
     if (mosaic.isNull()) return mosaic;
     mosaic.fill(Qt::transparent);
-    const CornerMosaicLayout layout = cornerMosaicLayout(viewSize, QSizeF(shown.size()));
+    const CornerMosaicLayout layout = cornerMosaicLayout(viewSize, QSizeF(shown));
     const int tw = static_cast<int>(layout.tileSize.width());
     const int th = static_cast<int>(layout.tileSize.height());
     if (tw <= 0 || th <= 0) return mosaic;
@@ -47,10 +79,14 @@ QImage cornerMosaic(const QImage& shown, QSizeF viewSize) {
                            static_cast<int>(std::lround(from.y())) - th, tw, th);
         const QPoint target(static_cast<int>(std::lround(to.x())),
                             static_cast<int>(std::lround(to.y())) - th);
-        painter.drawImage(target, shown, source);
+        const QRect inside = source & QRect(QPoint(0, 0), shown);
+        if (inside.isEmpty()) continue;
+        painter.drawImage(target + (inside.topLeft() - source.topLeft()), turnedPiece(inside));
     }
     return mosaic;
 }
+
+namespace {
 
 // Strokes one mark with the default 1-point line.
 void stroke(QPainter& painter, const QPainterPath& path, const QColor& colour) {
@@ -116,58 +152,140 @@ ViewOrientation ClickableView::orientation() const {
     return {scale, quarterTurnsForAngle(angle), flipHorizontally, flipVertically, frame_};
 }
 
-QImage ClickableView::turnedPicture() {
-    const int turns = quarterTurnsForAngle(angle);
-    if (!turned_.isNull() && turnedKey_ == originalImage_.cacheKey() && turnedTurns_ == turns &&
-        turnedFlipH_ == flipHorizontally && turnedFlipV_ == flipVertically)
-        return turned_;
-    // One conversion to the painter's native format here saves one per paint.
-    const QImage::Format native = originalImage_.hasAlphaChannel()
-                                      ? QImage::Format_ARGB32_Premultiplied
-                                      : QImage::Format_RGB32;
-    displayed_ = QImage();  // may share turned_'s memory
-    QImage t;
-    if (turns == 0 && !flipHorizontally && !flipVertically &&
-        turned_.size() == originalImage_.size() && turned_.format() == native &&
-        turned_.isDetached()) {
-        // A new rendering of the same frame: converted into the previous one's memory, which
-        // spares faulting in a fresh picture's worth of pages at every re-render.
-        QPainter painter(&turned_);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(0, 0, originalImage_);
-        painter.end();
-        t = turned_;
-    } else {
-        t = originalImage_.convertToFormat(native);
-        if (flipHorizontally || flipVertically) t = t.mirrored(flipHorizontally, flipVertically);
-        // Qt turns clockwise for positive angles (y down); a quarter turn here is
-        // counter-clockwise.
-        if (turns != 0) t = t.transformed(QTransform().rotate(-90.0 * turns));
+QImage ClickableView::turnedPiece(const QRect& turnedRect) const {
+    const QRect wanted = turnedRect & QRect(QPoint(0, 0), shownSize_);
+    if (wanted.isEmpty()) return {};
+    const QTransform back =
+        turning(originalImage_.size(), shownTurns_, shownFlipH_, shownFlipV_).inverted();
+    if (originalImage_.format() == QImage::Format_RGB888) return turnedRGB888(wanted, back);
+    const QRect from = back.mapRect(QRectF(wanted)).toRect() & originalImage_.rect();
+    const QImage::Format native = nativeFormat(originalImage_);
+    QImage piece = originalImage_.copy(from).convertToFormat(native);
+    if (shownFlipH_ || shownFlipV_) piece = piece.mirrored(shownFlipH_, shownFlipV_);
+    // Qt turns clockwise for positive angles (y down); a quarter turn here is counter-clockwise.
+    if (shownTurns_ != 0) piece = piece.transformed(QTransform().rotate(-90.0 * shownTurns_));
+    return piece;
+}
+
+QImage ClickableView::turnedRGB888(const QRect& wanted, const QTransform& back) const {
+    QImage piece(wanted.size(), QImage::Format_RGB32);
+    if (piece.isNull()) return piece;
+    // Each shown pixel's centre taken back to the picture: where the first one comes from, and
+    // the steps (whole pixels, one of them zero) along a shown row and down a shown column.
+    const QPointF first = back.map(QPointF(wanted.topLeft()) + QPointF(0.5, 0.5));
+    const QPointF across = back.map(QPointF(wanted.topLeft()) + QPointF(1.5, 0.5)) - first;
+    const QPointF down = back.map(QPointF(wanted.topLeft()) + QPointF(0.5, 1.5)) - first;
+    const qsizetype line = originalImage_.bytesPerLine();
+    auto offset = [line](QPointF step) {
+        return qsizetype(std::lround(step.x())) * 3 + qsizetype(std::lround(step.y())) * line;
+    };
+    const qsizetype stepAcross = offset(across), stepDown = offset(down);
+    const uchar* origin = originalImage_.constScanLine(static_cast<int>(std::floor(first.y()))) +
+                          qsizetype(std::floor(first.x())) * 3;
+    // In tiles: a turned piece walks the picture's columns, and a tile's rows stay in the cache.
+    // Bands of rows run on the cores.
+    constexpr int kTile = 64;
+    const int w = piece.width();
+    uchar* bits = piece.bits();
+    const qsizetype pieceLine = piece.bytesPerLine();
+    parallelRows(piece.height(), 16, [&](int64_t top, int64_t end) {
+        for (int64_t ty = top; ty < end; ty += kTile) {
+            for (int tx = 0; tx < w; tx += kTile) {
+                const int xEnd = std::min(w, tx + kTile);
+                for (int64_t y = ty; y < std::min(end, ty + kTile); ++y) {
+                    auto* out = reinterpret_cast<QRgb*>(bits + y * pieceLine);
+                    const uchar* s = origin + y * stepDown + tx * stepAcross;
+                    for (int x = tx; x < xEnd; ++x, s += stepAcross)
+                        out[x] = qRgb(s[0], s[1], s[2]);
+                }
+            }
+        }
+    });
+    return piece;
+}
+
+QImage ClickableView::displayedPicture() const {
+    if (mosaicShown_ || shownSize_.isEmpty()) return mosaic_;
+    return turnedPiece(QRect(QPoint(0, 0), shownSize_));
+}
+
+bool ClickableView::showsReduced() const {
+    return shownSize_.width() > frame_.width() || shownSize_.height() > frame_.height();
+}
+
+void ClickableView::makeReduced() {
+    const qreal ratio = devicePixelRatioF();
+    if (!reduced_.isNull() && reducedKey_ == originalImage_.cacheKey() && reducedFrame_ == frame_ &&
+        reduced_.devicePixelRatio() == ratio)
+        return;
+    reduced_ = QImage();
+    const QSize points = widgetSizeFor(frame_);
+    const QSize pixels(static_cast<int>(std::ceil(points.width() * ratio)),
+                       static_cast<int>(std::ceil(points.height() * ratio)));
+    QImage reduced(pixels, QImage::Format_ARGB32_Premultiplied);
+    if (reduced.isNull()) return;
+    reduced.setDevicePixelRatio(ratio);
+    reduced.fill(Qt::transparent);
+    QPainter painter(&reduced);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // Drawn as a paint of the whole view would draw the shown picture, band by band: each band
+    // of the view's rows is drawn from a piece of the shown picture's rows under it (and a few
+    // more on each side for the filter), seen through an image header of the whole picture's
+    // size. The painter reads only rows under its clip, so the mapping and the filtering are
+    // exactly those of the whole picture while only the piece exists.
+    const int sw = shownSize_.width(), sh = shownSize_.height();
+    const double rowsPerPixel = sh / frame_.height() / ratio;  // shown rows per device row
+    const int bandPixels =
+        std::max(1, static_cast<int>(kBandBytes / (4.0 * sw * std::max(1.0, rowsPerPixel))));
+    const QRectF target(0, 0, sw / (sw / frame_.width()), sh / (sh / frame_.height()));
+    for (int r0 = 0; r0 < pixels.height(); r0 += bandPixels) {
+        const int r1 = std::min(pixels.height(), r0 + bandPixels);
+        // One device row more each side, should the clip round outward.
+        const int a = std::clamp(static_cast<int>(std::floor((r0 - 1) * rowsPerPixel)) - 2, 0, sh);
+        const int b = std::clamp(static_cast<int>(std::ceil((r1 + 1) * rowsPerPixel)) + 2, 0, sh);
+        if (b <= a) continue;
+        const QImage piece = turnedPiece(QRect(0, a, sw, b - a));
+        if (piece.size() != QSize(sw, b - a)) return;
+        const auto first = reinterpret_cast<uintptr_t>(piece.constBits()) -
+                           uintptr_t(a) * uintptr_t(piece.bytesPerLine());
+        const QImage whole(reinterpret_cast<const uchar*>(first), sw, sh, piece.bytesPerLine(),
+                           piece.format());
+        painter.setClipRect(QRectF(0, r0 / ratio, pixels.width() / ratio, (r1 - r0) / ratio));
+        painter.drawImage(target, whole, QRectF(0, 0, sw, sh));
     }
-    turned_ = t;
-    turnedKey_ = originalImage_.cacheKey();
-    turnedTurns_ = turns;
-    turnedFlipH_ = flipHorizontally;
-    turnedFlipV_ = flipVertically;
-    return turned_;
+    painter.end();
+    reduced_ = reduced;
+    reducedKey_ = originalImage_.cacheKey();
+    reducedFrame_ = frame_;
 }
 
 void ClickableView::setImage(const QImage& picture) {
+    const int turns = quarterTurnsForAngle(angle);
+    if (picture.cacheKey() != originalImage_.cacheKey() || turns != shownTurns_ ||
+        flipHorizontally != shownFlipH_ || flipVertically != shownFlipV_) {
+        reduced_ = QImage();
+        visible_ = QImage();
+    }
     originalImage_ = picture;
+    mosaic_ = QImage();
+    mosaicShown_ = false;
+    shownTurns_ = turns;
+    shownFlipH_ = flipHorizontally;
+    shownFlipV_ = flipVertically;
     if (picture.isNull()) {
-        // turned_ stays, as memory for the next picture of the same size; it is never shown
-        // for another picture (its key names the picture it was made from).
-        displayed_ = QImage();
+        shownSize_ = QSize();
         update();
         return;
     }
-    const QImage shown = turnedPicture();
+    shownSize_ = turns % 2 != 0 ? picture.size().transposed() : picture.size();
     // The mosaic is laid out for the frame as it stands before the new size is set.
-    if (inspectCornersState && showsCornerMosaic(frame_, QSizeF(shown.size())))
-        displayed_ = cornerMosaic(shown, frame_);
-    else
-        displayed_ = shown;
-    setFrameSize(viewSizeFor(QSizeF(shown.size()), scale));
+    if (inspectCornersState && showsCornerMosaic(frame_, QSizeF(shownSize_))) {
+        mosaicShown_ = true;
+        mosaic_ = cornerMosaic(shownSize_, frame_);
+    }
+    setFrameSize(viewSizeFor(QSizeF(shownSize_), scale));
+    if (!mosaicShown_ && showsReduced()) makeReduced();
     update();
 }
 
@@ -193,26 +311,61 @@ void ClickableView::paintEvent(QPaintEvent* event) {
     drawMarkers(painter);
 }
 
-void ClickableView::drawPicture(QPainter& painter, const QRect& exposed) const {
-    if (displayed_.isNull() || frame_.isEmpty()) return;
-    // The displayed picture fills the frame; only its pixels under `exposed` are drawn.
-    const double kx = displayed_.width() / frame_.width();
-    const double ky = displayed_.height() / frame_.height();
+void ClickableView::drawPicture(QPainter& painter, const QRect& exposed) {
+    if (shownSize_.isEmpty() || frame_.isEmpty()) return;
+    if (mosaicShown_ && mosaic_.isNull()) return;
+    const QSize size = mosaicShown_ ? mosaic_.size() : shownSize_;
     const QRectF area = QRectF(exposed) & QRectF(QPointF(0, 0), frame_);
     if (area.isEmpty()) return;
-    auto pixel = [](double v, int limit) {
-        return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
+    if (!mosaicShown_ && showsReduced()) {
+        visible_ = QImage();
+        makeReduced();
+        if (reduced_.isNull()) return;
+        const qreal ratio = reduced_.devicePixelRatio();
+        const QRectF pixels(area.topLeft() * ratio, area.size() * ratio);
+        painter.drawImage(area, reduced_, pixels);
+        return;
+    }
+    // The displayed picture fills the frame; only its pixels under `exposed` are drawn.
+    const double kx = size.width() / frame_.width();
+    const double ky = size.height() / frame_.height();
+    auto pixelsUnder = [&](const QRectF& part) {
+        auto pixel = [](double v, int limit) {
+            return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
+        };
+        const int x0 = pixel(std::floor(part.left() * kx), size.width());
+        const int x1 = pixel(std::ceil(part.right() * kx), size.width());
+        const int y0 = pixel(std::floor(part.top() * ky), size.height());
+        const int y1 = pixel(std::ceil(part.bottom() * ky), size.height());
+        return QRect(x0, y0, x1 - x0, y1 - y0);
     };
-    const int x0 = pixel(std::floor(area.left() * kx), displayed_.width());
-    const int x1 = pixel(std::ceil(area.right() * kx), displayed_.width());
-    const int y0 = pixel(std::floor(area.top() * ky), displayed_.height());
-    const int y1 = pixel(std::ceil(area.bottom() * ky), displayed_.height());
-    if (x1 <= x0 || y1 <= y0) return;
-    const QRectF source(x0, y0, x1 - x0, y1 - y0);
-    const QRectF target(x0 / kx, y0 / ky, (x1 - x0) / kx, (y1 - y0) / ky);
-    // Magnified pixels stay sharp squares; a reduced picture is filtered.
+    const QRect source = pixelsUnder(area);
+    if (source.isEmpty()) return;
+    const QRectF target(source.x() / kx, source.y() / ky, source.width() / kx,
+                        source.height() / ky);
+    // Magnified pixels stay sharp squares; a reduced mosaic is filtered.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, kx > 1 || ky > 1);
-    painter.drawImage(target, displayed_, source);
+    if (mosaicShown_) {
+        painter.drawImage(target, mosaic_, QRectF(source));
+        return;
+    }
+    // Unfiltered, each output pixel takes one source pixel, so a part of the shown picture
+    // maps as the whole would. The part under the visible area is kept for the next paints
+    // (marks moving, exposes), unless the view is shown whole and large.
+    if (visible_.isNull() || !visibleRect_.contains(source)) {
+        QRect keep = source;
+        QRect seen =
+            pixelsUnder(QRectF(visibleRegion().boundingRect()) & QRectF(QPointF(0, 0), frame_));
+        // With a quarter of it more on each side, scrolling by less repaints from memory.
+        seen = seen.adjusted(-seen.width() / 4, -seen.height() / 4, seen.width() / 4,
+                             seen.height() / 4) &
+               QRect(QPoint(0, 0), size);
+        if (qint64(seen.width()) * seen.height() <= kVisiblePixels) keep |= seen;
+        visible_ = QImage();
+        visible_ = turnedPiece(keep);
+        visibleRect_ = keep;
+    }
+    painter.drawImage(target, visible_, QRectF(source.translated(-visibleRect_.topLeft())));
 }
 
 void ClickableView::drawMarkers(QPainter& painter) const {

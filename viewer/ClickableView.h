@@ -9,8 +9,11 @@
 // at the next paint (call update()). Marks are held in picture coordinates, positions
 // reported to the delegate are view coordinates; both count y upward (ViewMapping.h).
 //
-// The turned picture is made once per picture or orientation change and kept; a paint
-// scales only the exposed part of it, so a large frame at high zoom stays cheap to paint.
+// The view keeps no full-size copy of the picture: a picture shown reduced is kept drawn at
+// the view's own size (made once per picture, orientation or zoom), and a picture shown at
+// full size or magnified is painted from the exposed part of the given picture alone, the
+// part under the visible area being kept for the next paints. A large frame so costs little
+// memory beyond the picture itself and stays cheap to paint.
 // Put it in a QScrollArea with widgetResizable off: the view sizes itself.
 #pragma once
 
@@ -66,8 +69,9 @@ class ClickableView : public QWidget {
     // pictureFromView and viewFromPicture (ViewMapping.h).
     ViewOrientation orientation() const;
 
-    // What is on display: the turned picture, the corner mosaic, or null.
-    QImage displayedPicture() const { return displayed_; }
+    // What is on display, unscaled: the turned picture, the corner mosaic, or null. The turned
+    // picture is a copy made at this call; painting never makes one.
+    QImage displayedPicture() const;
 
     QSize sizeHint() const override;
 
@@ -80,9 +84,21 @@ class ClickableView : public QWidget {
     void leaveEvent(QEvent* event) override;
 
   private:
-    // The picture mirrored and turned for the current fields (cached between calls).
-    QImage turnedPicture();
-    void drawPicture(QPainter& painter, const QRect& exposed) const;
+    // The part `turnedRect` (y down) of the picture as shown (mirrored and turned), in the
+    // painter's native format; made from that part of the picture alone.
+    QImage turnedPiece(const QRect& turnedRect) const;
+    // turnedPiece of a Format_RGB888 picture in one pass: `wanted` lies inside the shown
+    // picture, `back` maps shown coordinates to the picture's.
+    QImage turnedRGB888(const QRect& wanted, const QTransform& back) const;
+    // The corner mosaic of the shown picture (`shown` its size) for a view of `viewSize`: a
+    // transparent picture of the view's size with the nine tiles copied in unscaled.
+    QImage cornerMosaic(QSize shown, QSizeF viewSize) const;
+    // Draws the exposed part of the shown picture, or of the mosaic, scaled to the frame.
+    void drawPicture(QPainter& painter, const QRect& exposed);
+    // Makes `reduced_` for the current frame and device pixel ratio unless it stands.
+    void makeReduced();
+    // True when the shown picture has more pixels than the frame across or down.
+    bool showsReduced() const;
     void drawMarkers(QPainter& painter) const;
     // A widget position to view coordinates.
     QPointF viewPoint(QPointF widgetPosition) const;
@@ -94,12 +110,17 @@ class ClickableView : public QWidget {
     bool listening() const { return delegate != nullptr && !inspectCornersState; }
 
     QImage originalImage_;              // as last given to setImage
-    QImage displayed_;                  // what the paint shows: turned picture or mosaic
-    QImage turned_;                     // cache: originalImage_ mirrored and turned
-    qint64 turnedKey_ = 0;              // cacheKey of the picture turned_ was made from
-    int turnedTurns_ = 0;               // quarter turns turned_ was made with
-    bool turnedFlipH_ = false;          // horizontal mirroring turned_ was made with
-    bool turnedFlipV_ = false;          // vertical mirroring turned_ was made with
+    bool mosaicShown_ = false;          // the corner mosaic is on display, not the picture
+    QImage mosaic_;                     // the corner mosaic (null when the view is too small)
+    int shownTurns_ = 0;                // quarter turns the picture is shown with
+    bool shownFlipH_ = false;           // horizontal mirroring it is shown with
+    bool shownFlipV_ = false;           // vertical mirroring it is shown with
+    QSize shownSize_;                   // the picture's size as shown (turned); empty: none
+    QImage reduced_;                    // the whole shown picture drawn at the frame's size
+    QSizeF reducedFrame_;               // the frame reduced_ was drawn for
+    qint64 reducedKey_ = 0;             // cacheKey of the picture reduced_ was drawn from
+    QImage visible_;                    // part of the shown picture last painted magnified
+    QRect visibleRect_;                 // where visible_ lies in the shown picture
     QSizeF frame_;                      // the frame, points
     std::optional<QPointF> downPoint_;  // view point of the pending left-button press
 };

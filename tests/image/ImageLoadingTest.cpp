@@ -54,6 +54,10 @@ TEST_P(SampleFiles, LoadWithTheirGeometry) {
         EXPECT_GE(rep->bytesPerRow * 8, rep->pixelsWide * rep->bitsPerPixel);
     }
     EXPECT_EQ(image->extensions.size(), c.children) << c.file;
+    // The file's bytes are not held again once decoded.
+    EXPECT_TRUE(image->data.isEmpty()) << c.file;
+    for (const ImagePtr& child : image->extensions)
+        EXPECT_TRUE(child->data.isEmpty()) << c.file;
 }
 
 INSTANTIATE_TEST_SUITE_P(

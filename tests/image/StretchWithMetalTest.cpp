@@ -155,6 +155,21 @@ INSTANTIATE_TEST_SUITE_P(Layouts, StretchWithMetalTest,
                                                               std::pair{3, 5},
                                                               std::pair{641, 479})));
 
+// The pass reads the samples where the bitmap holds them: no second copy on a device that
+// shares the host's memory.
+TEST(SourceBufferTest, IsTheBitmapsOwnMemory) {
+    choosePath(true);
+    ASSERT_NE(metalDevice(), nullptr) << "no CPU OpenCL device: is PoCL installed?";
+    ImagePtr image = syntheticFrame(16, 64, 48, randomPixels(16, 64, 48, 7));
+    render(*image, {DebayerRaw, false, true});
+    ASSERT_TRUE(image->stretchedOnGPU);
+    void* host = nullptr;
+    ASSERT_EQ(
+        clGetMemObjectInfo(image->metalBitmapData, CL_MEM_HOST_PTR, sizeof host, &host, nullptr),
+        CL_SUCCESS);
+    EXPECT_EQ(host, image->originalImageRep->bitmapData());
+}
+
 // A 24-megapixel frame of each layout, with one setting each: the grid spans many groups.
 class LargeFrameTest : public ::testing::TestWithParam<int> {};
 
