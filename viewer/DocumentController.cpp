@@ -41,7 +41,7 @@ Document* DocumentController::openDocumentWithContentsOfFile(const QString& path
         if (error) *error = info.isDir() ? QStringLiteral("is a folder") : file.errorString();
         return nullptr;
     }
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         if (error) *error = file.errorString();
         return nullptr;
@@ -50,6 +50,8 @@ Document* DocumentController::openDocumentWithContentsOfFile(const QString& path
     auto* document = new Document();
     document->setFilePath(info.absoluteFilePath());
     document->readFromData(bytes, typeNameForPath(path));
+    // The Image keeps what its bitmap reads; the file's bytes go before the first render.
+    bytes = QByteArray();
     addDocument(document);
     document->makeWindowControllers();
     document->showWindows();

@@ -98,13 +98,16 @@ void ImageController::loadImageFromPanel(bool ok, const QString& path) {
         presentFailure(QStringLiteral("Failed to load image from "), path);
         return;
     }
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         presentFailure(QStringLiteral("Failed to load image from "), path);
         return;
     }
-    // Bytes that nothing decodes give an image without a picture, and no alert.
-    setCurrentImage(Image::create(bytes, formatForPath(path)));
+    // Bytes that nothing decodes give an image without a picture, and no alert. The Image keeps
+    // what its bitmap reads; the file's bytes go before the new frame is rendered.
+    ImagePtr image = Image::create(bytes, formatForPath(path));
+    bytes = QByteArray();
+    setCurrentImage(std::move(image));
 }
 
 void ImageController::saveImageSheet() {
