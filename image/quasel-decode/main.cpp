@@ -89,12 +89,14 @@ void applyLimits(long long cpuSeconds, unsigned long long addressSpace) {
     lowerAddressSpace(addressSpace);
 }
 
-// The input memfd mapped privately: the decoders may not change the parent's bytes.
+// The input memfd mapped privately: the decoders may not change the parent's bytes. Not
+// populated: on a writable private mapping that would copy every page; read faults share the
+// memfd's pages.
 const uint8_t* mapInput(size_t* size) {
     struct stat st;
     if (fstat(kInputFd, &st) != 0 || st.st_size <= 0) finish("unreadable no input");
     *size = size_t(st.st_size);
-    void* a = mmap(nullptr, *size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_POPULATE, kInputFd, 0);
+    void* a = mmap(nullptr, *size, PROT_READ | PROT_WRITE, MAP_PRIVATE, kInputFd, 0);
     if (a == MAP_FAILED) finish("memory cannot map the input");
     return static_cast<const uint8_t*>(a);
 }

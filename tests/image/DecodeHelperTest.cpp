@@ -37,6 +37,12 @@ class DecodeHelperTest : public ::testing::Test {
     const QString packed = testDataPath("fits/ngc1316o_r.fits.fz");
 };
 
+// A FITS representation's pixel memory; empty without pixels.
+std::vector<uint8_t> pixelsOf(const FITSImageRep& rep) {
+    if (!rep.buffer) return {};
+    return std::vector<uint8_t>(rep.buffer.get(), rep.buffer.get() + rep.bufferSize);
+}
+
 // HDU 2's pixel memory (FITS) or the picture's bitmap (camera RAW) of `bytes`, decoded in the
 // helper or in process.
 std::vector<uint8_t> decoded(const QByteArray& bytes, bool raw, bool isolated) {
@@ -44,7 +50,7 @@ std::vector<uint8_t> decoded(const QByteArray& bytes, bool raw, bool isolated) {
     std::vector<uint8_t> out;
     if (!raw) {
         auto rep = FITSImageRep::initWithData(bytes, 1);
-        if (rep && !rep->extensions.empty()) out = rep->extensions[0]->buffer;
+        if (rep && !rep->extensions.empty()) out = pixelsOf(*rep->extensions[0]);
     } else if (ImagePtr image = Image::create(bytes, ".nef"); image->hasPicture()) {
         const auto& rep = *image->originalImageRep;
         out.assign(rep.bitmapData(), rep.bitmapData() + rep.planeBytes());
@@ -177,7 +183,7 @@ TEST_F(DecodeHelperTest, ConcurrentDecodesEachGetTheirOwnHelper) {
     for (auto& result : results)
         threads.emplace_back([&bytes, &result] {
             auto rep = FITSImageRep::initWithData(bytes, 1);
-            if (rep && !rep->extensions.empty()) result = rep->extensions[0]->buffer;
+            if (rep && !rep->extensions.empty()) result = pixelsOf(*rep->extensions[0]);
         });
     for (std::thread& t : threads)
         t.join();
