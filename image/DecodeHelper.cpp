@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -176,9 +177,20 @@ std::string deathReason(int status, const rusage& usage, const Limits& limits) {
     return "crashed (signal " + std::to_string(sig) + ", " + strsignal(sig) + ")";
 }
 
-Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int inputFd,
-              int outputFd, const Limits& limits) {
+// Runs the helper on `input` and `outputFd` under `limits`. The input is filled while the
+// helper starts, which waits for the byte that says it is ready.
+Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
+              DecodeHelper::Input& input, int outputFd, const Limits& limits) {
     Run run;
+    const int inputFd = input.fd();
+    int goFds[2];
+    if (inputFd < 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, goFds) != 0) {
+        run.failure = "could not be given its memory: " + errnoText(errno);
+        return run;
+    }
+    Fd go(goFds[0]);
+    Fd goHelperEnd(fcntl(goFds[1], F_DUPFD_CLOEXEC, 10));
+    ::close(goFds[1]);
     const std::string program = DecodeHelper::path();
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -210,7 +222,7 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int i
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, goHelperEnd.get(), 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), kReportFd);
     posix_spawn_file_actions_adddup2(&actions, inputFd, kInputFd);
@@ -237,10 +249,17 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int i
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     writeEnd.reset();
+    goHelperEnd.reset();
     if (spawnError != 0) {
         run.failure = "cannot start " + program + ": " + errnoText(spawnError);
         return run;
     }
+    // Unfilled, the helper finds the socket closed and gives up.
+    const bool filled = input.fill();
+    const int fillError = errno;
+    // A helper gone already refuses the byte; how it ended tells the rest.
+    if (filled) send(go.get(), "g", 1, MSG_NOSIGNAL);
+    go.reset();
 
     // Until the helper has ended or the deadline has passed: collect the report, and watch
     // for the end through a pidfd (readable once the helper has ended), or by asking every
@@ -282,7 +301,9 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int i
     const size_t lineEnd = received.find('\n');
     if (lineEnd != std::string::npos) run.report = received.substr(0, lineEnd);
 
-    if (timedOut) {
+    if (!filled) {
+        run.failure = "could not be given its memory: " + errnoText(fillError);
+    } else if (timedOut) {
         run.failure = "did not finish within " + std::to_string(limits.deadlineMs / 1000) +
                       " s and was stopped";
     } else if (pollError != 0) {
@@ -350,52 +371,55 @@ DecodeHelper::Input::~Input() {
 
 int DecodeHelper::Input::fd() {
     if (fd_ < 0 && error_ == 0) {
-        // Sealed whole: no helper can change the bytes the next one reads.
-        Fd fd(sealableMemfd("quasel-decode-input"));
-        const char* p = bytes_.constData();
-        qsizetype left = fd.get() < 0 ? 0 : bytes_.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd.get(), p, size_t(left));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                if (n == 0) errno = ENOSPC;
-                fd.reset();
-                break;
-            }
-            p += n;
-            left -= n;
-        }
-        if (fd.get() >= 0 &&
-            fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0)
-            fd_ = fd.release();
-        else
-            error_ = errno != 0 ? errno : EIO;
+        fd_ = sealableMemfd("quasel-decode-input");
+        if (fd_ < 0) error_ = errno;
     }
     errno = error_;
     return fd_;
+}
+
+bool DecodeHelper::Input::fill() {
+    if (fd() < 0) return false;
+    if (filled_) return true;
+    const char* p = bytes_.constData();
+    qsizetype left = bytes_.size() - written_;
+    p += written_;
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, p, size_t(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        left -= n;
+        written_ += n;
+    }
+    // Sealed whole: no helper can change the bytes the next one reads.
+    if (fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
+        return false;
+    filled_ = true;
+    return true;
 }
 
 std::shared_ptr<uint8_t> DecodeHelper::readFitsPixels(Input& input, int hdu,
                                                       const FitsPixelLayout& layout) {
     const std::string what = "HDU " + std::to_string(hdu) + " of a tile-compressed FITS file";
     const uint64_t bytes = uint64_t(layout.outputBytes());
-    const int inputFd = input.fd();
     // The output's size is fixed before the helper sees it.
-    Fd output(inputFd < 0 ? -1 : sealableMemfd("quasel-decode-output"));
-    if (inputFd < 0 || output.get() < 0 || ftruncate(output.get(), off_t(bytes)) != 0 ||
+    Fd output(sealableMemfd("quasel-decode-output"));
+    if (output.get() < 0 || ftruncate(output.get(), off_t(bytes)) != 0 ||
         sealedSize(output.get()) != int64_t(bytes)) {
         logFailure(what, "could not be given its memory: " + errnoText(errno));
         return nullptr;
     }
-    struct stat st;
-    const Limits limits = limitsFor(bytes + uint64_t(layout.scratchBytes()),
-                                    fstat(inputFd, &st) == 0 ? uint64_t(st.st_size) : 0);
+    const Limits limits = limitsFor(bytes + uint64_t(layout.scratchBytes()), input.size());
     const Run run =
         runHelper("fits",
                   {std::to_string(hdu), std::to_string(layout.bitpix),
                    std::to_string(layout.channels), std::to_string(layout.planesPresent),
                    std::to_string(layout.width), std::to_string(layout.height)},
-                  inputFd, output.get(), limits);
+                  input, output.get(), limits);
     if (!run.failure.empty()) {
         logFailure(what, run.failure);
         return nullptr;
@@ -406,6 +430,7 @@ std::shared_ptr<uint8_t> DecodeHelper::readFitsPixels(Input& input, int hdu,
         return nullptr;
     }
     // Sealed, so still the size it was given; checked all the same before it is mapped.
+    struct stat st;
     if (fstat(output.get(), &st) != 0 || uint64_t(st.st_size) != bytes) {
         logFailure(what, "left an output of the wrong size");
         return nullptr;
@@ -419,9 +444,8 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
     const std::string what = "camera RAW file";
     if (bytes.isEmpty()) return nullptr;
     Input input(bytes);
-    const int inputFd = input.fd();
-    Fd output(inputFd < 0 ? -1 : sealableMemfd("quasel-decode-output"));
-    if (inputFd < 0 || output.get() < 0) {
+    Fd output(sealableMemfd("quasel-decode-output"));
+    if (output.get() < 0) {
         logFailure(what, "could not be given its memory: " + errnoText(errno));
         return nullptr;
     }
@@ -433,7 +457,7 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
     limits.addressSpace = kAddressMargin + uint64_t(bytes.size()) * (1 + 8 * 26);
     limits.cpuSeconds = int(4 + (bytes.size() >> 21));
     limits.deadlineMs = (2 * limits.cpuSeconds + 1) * 1000;
-    const Run run = runHelper("raw", {}, inputFd, output.get(), limits);
+    const Run run = runHelper("raw", {}, input, output.get(), limits);
     if (!run.failure.empty()) {
         logFailure(what, run.failure);
         return nullptr;

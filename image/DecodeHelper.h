@@ -46,21 +46,30 @@ class DecodeHelper {
     static void setPath(const std::string& path);
 
     // The bytes of one file as helpers read them: a sealed memfd holding a copy of `bytes`,
-    // made at the first decode that asks for it, shared by every later decode through the same
-    // object, and closed with the object. Used by one thread at a time.
+    // made by the first decode that asks for it (filled while its helper starts), shared by
+    // every later decode through the same object, and closed with the object. Used by one
+    // thread at a time.
     class Input {
       public:
         explicit Input(const QByteArray& bytes) : bytes_(bytes) {}
         ~Input();
         Input(const Input&) = delete;
         Input& operator=(const Input&) = delete;
-        // The memfd; -1, with errno set, when it cannot be made (then at every call).
+        // The memfd, empty until `fill`; -1, with errno set, when it cannot be made (then at
+        // every call).
         int fd();
+        // Copies the bytes into the memfd and seals it whole, once. Returns false, with errno
+        // set, when it cannot (a later call tries again where it stopped).
+        bool fill();
+        // Bytes of the file.
+        uint64_t size() const { return uint64_t(bytes_.size()); }
 
       private:
-        QByteArray bytes_;  // the file's bytes (shared with the caller, not copied)
-        int fd_ = -1;       // the sealed memfd, or -1 before the first call or on failure
-        int error_ = 0;     // errno of a failed first call, or 0
+        QByteArray bytes_;       // the file's bytes (shared with the caller, not copied)
+        int fd_ = -1;            // the memfd, or -1 before the first call or when it failed
+        int error_ = 0;          // errno of a failed memfd_create, or 0
+        qsizetype written_ = 0;  // bytes copied so far
+        bool filled_ = false;    // all copied and sealed
     };
 
     // Reads the pixels of tile-compressed image HDU `hdu` (1-based) of the file `input` holds
