@@ -14,14 +14,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -50,7 +49,6 @@ class Fd {
     Fd& operator=(const Fd&) = delete;
     ~Fd() { reset(); }
     int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
     void reset(int fd = -1) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
@@ -158,7 +156,8 @@ bool readReport(int fd, std::string& received) {
 // Why a helper that `status` and `usage` describe, unstopped by the parent, gave no report.
 std::string deathReason(int status, const rusage& usage, const Limits& limits) {
     if (WIFEXITED(status)) {
-        if (WEXITSTATUS(status) != 0) return "exited with status " + std::to_string(WEXITSTATUS(status));
+        if (WEXITSTATUS(status) != 0)
+            return "exited with status " + std::to_string(WEXITSTATUS(status));
         return "ended without a report";
     }
     const int sig = WTERMSIG(status);
@@ -241,8 +240,8 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
     posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     pid_t pid = 0;
     const int spawnError =
         posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
@@ -479,9 +478,9 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
     const int64_t outputSize = sealedSize(output.get());
     if (outputSize < int64_t(size)) {
         logFailure(what, outputSize < 0 ? "output could not be sealed: " + errnoText(errno)
-                                         : "left an output of " + std::to_string(outputSize) +
-                                               " bytes for " + std::to_string(width) + " x " +
-                                               std::to_string(height) + " pixels");
+                                        : "left an output of " + std::to_string(outputSize) +
+                                              " bytes for " + std::to_string(width) + " x " +
+                                              std::to_string(height) + " pixels");
         return nullptr;
     }
     auto rep = std::make_shared<MappedBitmapImageRep>();

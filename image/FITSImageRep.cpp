@@ -67,8 +67,8 @@ std::shared_ptr<uint8_t> readPixels(fitsfile* f, DecodeHelper::Input& helperInpu
     if (fits_is_compressed_image(f, &status) && DecodeHelper::isolated())
         return DecodeHelper::readFitsPixels(helperInput, hdu, layout);
     // calloc: fresh pages come zeroed from the kernel, with no pass to clear them.
-    std::shared_ptr<uint8_t> pixels(static_cast<uint8_t*>(std::calloc(size_t(layout.outputBytes()), 1)),
-                                    std::free);
+    std::shared_ptr<uint8_t> pixels(
+        static_cast<uint8_t*>(std::calloc(size_t(layout.outputBytes()), 1)), std::free);
     if (!pixels) throw std::bad_alloc();
     readFitsPixels(f, layout, pixels.get());  // a failed read leaves zeroed samples, as before
     return pixels;

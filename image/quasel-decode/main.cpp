@@ -6,10 +6,11 @@
 // The file's bytes are on descriptor 4 (a memfd, filled while the helper starts: it is
 // complete once the parent has sent one byte on descriptor 0), the output memfd on 5, the
 // report pipe on 3. Before touching the bytes the helper limits itself to CPU seconds of
-// processor time and AS bytes of address space. "fits" reads the pixels of the tile-compressed image HDU HDU (whose
-// layout the parent has taken from its header) into the output, which the parent has sized.
-// "raw" decodes a camera RAW file, lowers its address-space limit once the picture's size is
-// known, sizes the output itself and writes the picture there. The report is one line:
+// processor time and AS bytes of address space. "fits" reads the pixels of the
+// tile-compressed image HDU HDU (whose layout the parent has taken from its header) into the
+// output, which the parent has sized and sealed. "raw" decodes a camera RAW file, lowers its
+// address-space limit once the picture's size is known, sizes the output itself and writes
+// the picture there. The report is one line:
 //   ok [WIDTH HEIGHT]    the output holds the pixels
 //   unreadable REASON    the bytes are not a file of this kind
 //   broken REASON        the decoder found the data broken
@@ -139,14 +140,14 @@ void prefaultBackwards(uint8_t* out, size_t bytes) {
         layout.planesPresent > layout.channels || layout.width <= 0 || layout.height <= 0)
         usage();
 
-    size_t size = 0;
-    void* address = const_cast<uint8_t*>(mapInput(&size));
     const size_t bytes = size_t(layout.outputBytes());
     struct stat st;
     if (fstat(kOutputFd, &st) != 0 || size_t(st.st_size) != bytes) usage();
     void* out = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, kOutputFd, 0);
     if (out == MAP_FAILED) finish("memory cannot map the output");
-    prefaultBackwards(static_cast<uint8_t*>(out), bytes);
+    prefaultBackwards(static_cast<uint8_t*>(out), bytes);  // while the input is being filled
+    size_t size = 0;
+    void* address = const_cast<uint8_t*>(mapInput(&size));
 
     fitsfile* f = nullptr;
     int status = 0, hduType = 0;

@@ -248,8 +248,7 @@ TEST_F(DecodeHelperTest, CallerSurvivesAHelperGoneWrong) {
         if (std::strcmp(c.mode, "child") != 0) continue;
         // The helper's own decode, whatever its child still holds.
         const QJsonObject usual = runToolJson({"info", c.raw ? dng : packed});
-        const QJsonObject expected =
-            c.raw ? usual : usual["extensions"].toArray().at(0).toObject();
+        const QJsonObject expected = c.raw ? usual : usual["extensions"].toArray().at(0).toObject();
         for (const char* key : {"width", "height", "max", "average", "median"})
             EXPECT_EQ(picture[key], expected[key]) << key;
     }
