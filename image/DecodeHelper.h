@@ -5,11 +5,12 @@
 // The parent hands the file's bytes over in a sealed memfd (filled while the helper starts;
 // one copy per file, shared by the decodes of all its HDUs and closed with the
 // `DecodeHelper::Input` that holds it) and maps the helper's output memfd, so pixels never
-// pass through a pipe; a pipe carries only the helper's one-line report. Every memfd the helper may write is sealed against shrinking and
-// growing before the parent maps it (for FITS before the helper starts, for camera RAW, whose
-// output the helper sizes, once the helper has gone) and its size is checked first, so no
-// helper can make the parent fault on a truncated mapping. The sealed output mapping becomes
-// the picture's pixel memory without a copy.
+// pass through a pipe; a pipe carries only the helper's one-line report. Every memfd the
+// helper may write is sealed against shrinking and growing before the parent maps it (for
+// FITS before the helper starts, for camera RAW, whose output the helper sizes, once the
+// helper has gone) and its size is checked first, so no helper can make the parent fault on a
+// truncated mapping. The sealed output mapping becomes the picture's pixel memory without a
+// copy.
 //
 // The helper sets RLIMIT_CPU and RLIMIT_AS (a multiple of the expected pixel bytes plus a
 // margin) on itself before it touches the bytes. It runs in a process group of its own; the
