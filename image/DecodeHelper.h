@@ -14,12 +14,13 @@
 //
 // The helper sets RLIMIT_CPU and RLIMIT_AS (a multiple of the expected pixel bytes plus a
 // margin) on itself before it touches the bytes. It runs in a process group of its own; the
-// parent keeps a wall-clock deadline until the helper is reaped and then kills the whole group,
-// so neither a helper that closes its pipe and lingers nor a child it leaves behind holds the
-// parent. The parent stops reading once the helper has exited with its report line complete. A
-// helper that cannot be started, crashes, runs out of a limit or of time, is killed from
-// outside, or reports a broken input gives no pixels and one log line naming the reason (the
-// helper's CPU time tells a CPU-limit kill from a kill by another process).
+// parent keeps a wall-clock deadline until the helper has ended, then (or at the deadline)
+// kills the whole group and reaps the helper, so neither a helper that closes its pipe and
+// lingers nor a child it leaves behind holds the parent. The parent stops reading once the
+// helper has exited with its report line complete. A helper that cannot be started, crashes,
+// runs out of a limit or of time, is killed from outside, or reports a broken input gives no
+// pixels and one log line naming the reason (the helper's CPU time tells a CPU-limit kill
+// from a kill by another process).
 //
 // Lookup of the program: the path set by `setPath`; else "quasel-decode" beside the running
 // executable (how the viewer is installed); else the build tree's helper (test and bench
