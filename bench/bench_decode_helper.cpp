@@ -1,8 +1,10 @@
 // What decoding in the quasel-decode helper costs over decoding in process: the fpacked
-// sample (a 440 x 300 RICE-compressed HDU) and synthetic camera RAW files (uncompressed DNGs
-// of 1024 x 768 and 6000 x 4500 photosites), each read both ways.
+// sample (a 440 x 300 RICE-compressed HDU), a 6000 x 6000 16-bit RICE-compressed frame and
+// synthetic camera RAW files (uncompressed DNGs of 1024 x 768 and 6000 x 4500 photosites),
+// each read both ways.
 #include "DecodeHelper.h"
 #include "FITSImageRep.h"
+#include "FitsFiles.h"
 #include "Image.h"
 #include "SyntheticDng.h"
 
@@ -17,8 +19,8 @@ QByteArray fpackedSample() {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void BM_FpackedHdu(benchmark::State& state) {
-    const QByteArray bytes = fpackedSample();
+// Reads HDU 1 and 2 of `bytes` in every iteration, in the helper when the argument is 1.
+void readHdus(benchmark::State& state, const QByteArray& bytes) {
     if (bytes.isEmpty()) {
         state.SkipWithError("sample missing");
         return;
@@ -34,7 +36,35 @@ void BM_FpackedHdu(benchmark::State& state) {
     }
     DecodeHelper::setIsolated(true);
 }
+
+void BM_FpackedHdu(benchmark::State& state) {
+    readHdus(state, fpackedSample());
+}
 BENCHMARK(BM_FpackedHdu)->ArgName("helper")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A 6000 x 6000 16-bit sky (noise, a gradient, a few saturated pixels), fpacked with RICE in
+// CFITSIO's default row tiles after an empty primary HDU.
+QByteArray largeFpacked() {
+    const long axes[2] = {6000, 6000};
+    std::vector<unsigned short> pixels(size_t(axes[0] * axes[1]));
+    uint32_t state = 12345;
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        const long v = 2000 + 1300 * long(i / size_t(axes[0])) / axes[1] + long(state % 600) - 300;
+        pixels[i] = state % 5000 == 0 ? 65535 : (unsigned short)v;
+    }
+    return writeFits([&](fitsfile* f, int* status) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, status);
+        fits_set_compression_type(f, RICE_1, status);
+        addImage(f, status, USHORT_IMG, {axes[0], axes[1]}, TUSHORT, pixels);
+    });
+}
+
+void BM_LargeFpacked(benchmark::State& state) {
+    static const QByteArray bytes = largeFpacked();
+    readHdus(state, bytes);
+}
+BENCHMARK(BM_LargeFpacked)->ArgName("helper")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_CameraRaw(benchmark::State& state) {
     registerImageReaders();

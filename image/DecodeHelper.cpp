@@ -7,13 +7,18 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -28,6 +33,9 @@ constexpr const char* kProgram = "quasel-decode";
 constexpr uint64_t kAddressMargin = uint64_t(256) << 20;
 // The file descriptors the helper finds its report pipe, input and output on.
 constexpr int kReportFd = 3, kInputFd = 4, kOutputFd = 5;
+// Seals of an output: its size is fixed, and the helper can add no seal of its own (one
+// against writing would keep the parent from mapping it).
+constexpr int kOutputSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL;
 
 std::atomic<bool> isolatedFlag{true};
 std::mutex pathMutex;
@@ -50,34 +58,19 @@ class Fd {
     int fd_;
 };
 
-// A shared mapping of a memfd; unmapped with its owner.
-class Mapping {
-  public:
-    Mapping() = default;
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-    ~Mapping() {
-        if (address_) munmap(address_, size_);
-    }
-    // Maps `size` bytes of `fd` for reading and writing; false when it cannot.
-    bool map(int fd, size_t size) {
-        void* a = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (a == MAP_FAILED) return false;
-        address_ = a;
-        size_ = size;
-        return true;
-    }
-    uint8_t* data() const { return static_cast<uint8_t*>(address_); }
-
-  private:
-    void* address_ = nullptr;  // start of the mapping, or nullptr
-    size_t size_ = 0;          // bytes mapped
-};
+// `size` bytes of `fd` mapped shared for reading and writing; unmapped when the last owner
+// lets go. nullptr when the mapping fails.
+std::shared_ptr<uint8_t> mapShared(int fd, size_t size) {
+    void* a = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (a == MAP_FAILED) return nullptr;
+    return std::shared_ptr<uint8_t>(static_cast<uint8_t*>(a),
+                                    [size](uint8_t* p) { munmap(p, size); });
+}
 
 // A bitmap whose pixel memory is the helper's output mapping, kept for the bitmap's life.
 class MappedBitmapImageRep : public BitmapImageRep {
   public:
-    Mapping mapping;  // the helper's output
+    std::shared_ptr<uint8_t> pixels;  // the helper's output, mapped
 };
 
 bool isExecutableFile(const std::string& path) {
@@ -94,25 +87,24 @@ std::string executableFolder() {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// A memfd holding `bytes`, moved to a descriptor number of 10 or more so that the child's
-// dup2 onto 3, 4 and 5 never overwrites a descriptor it has still to duplicate.
-int memfdWith(const char* name, const QByteArray& bytes) {
-    Fd fd(memfd_create(name, MFD_CLOEXEC));
-    if (fd.get() < 0) return -1;
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd.get(), p, size_t(left));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return -1;
-        p += n;
-        left -= n;
-    }
-    return fcntl(fd.get(), F_DUPFD_CLOEXEC, 10);
+// A memfd that can be sealed, moved to a descriptor number of 10 or more so that the child's
+// dup2 onto 3, 4 and 5 never overwrites a descriptor it has still to duplicate. -1 (errno set)
+// when it cannot be made.
+int sealableMemfd(const char* name) {
+    Fd fd(memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    return fd.get() < 0 ? -1 : fcntl(fd.get(), F_DUPFD_CLOEXEC, 10);
 }
 
 std::string errnoText(int error) {
     return std::strerror(error);
+}
+
+// The size of the memfd `fd` once sealed with kOutputSeals, or -1 when it cannot be sealed
+// (the helper sealed it itself) or examined.
+int64_t sealedSize(int fd) {
+    struct stat st;
+    if (fcntl(fd, F_ADD_SEALS, kOutputSeals) != 0 || fstat(fd, &st) != 0) return -1;
+    return int64_t(st.st_size);
 }
 
 // Limits of one helper run.
@@ -139,9 +131,65 @@ struct Run {
     std::string failure;  // why the run failed, for the log; empty when it ended cleanly
 };
 
-Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int inputFd,
-              int outputFd, const Limits& limits) {
+// True when the child `pid` has ended (or was reaped by someone else); it stays waitable.
+bool hasEnded(pid_t pid) {
+    siginfo_t info{};
+    if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno != EINTR;
+    return info.si_pid == pid;
+}
+
+// Appends what `fd` (non-blocking) has now to `received`, keeping at most 4 KiB. Returns false
+// at end of file (or when it cannot be read).
+bool readReport(int fd, std::string& received) {
+    char buffer[512];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            if (received.size() < 4096) received.append(buffer, size_t(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return n < 0 && errno == EAGAIN;  // nothing more for now; else end of file or an error
+    }
+}
+
+// Why a helper that `status` and `usage` describe, unstopped by the parent, gave no report.
+std::string deathReason(int status, const rusage& usage, const Limits& limits) {
+    if (WIFEXITED(status)) {
+        if (WEXITSTATUS(status) != 0)
+            return "exited with status " + std::to_string(WEXITSTATUS(status));
+        return "ended without a report";
+    }
+    const int sig = WTERMSIG(status);
+    const double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    // The soft CPU limit sends SIGXCPU, the hard one SIGKILL; a SIGKILL before the limit's CPU
+    // time is spent came from another process.
+    if (sig == SIGXCPU || (sig == SIGKILL && cpu >= limits.cpuSeconds))
+        return "exceeded its CPU time limit of " + std::to_string(limits.cpuSeconds) +
+               " s (signal " + std::to_string(sig) + ")";
+    char spent[32];
+    std::snprintf(spent, sizeof spent, "%.2f", cpu);
+    if (sig == SIGKILL)
+        return "was killed from outside after " + std::string(spent) +
+               " s of CPU time, below its limit (signal 9: the out-of-memory killer or a person)";
+    return "crashed (signal " + std::to_string(sig) + ", " + strsignal(sig) + ")";
+}
+
+// Runs the helper on `input` and `outputFd` under `limits`. The input is filled while the
+// helper starts, which waits for the byte that says it is ready.
+Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
+              DecodeHelper::Input& input, int outputFd, const Limits& limits) {
     Run run;
+    const int inputFd = input.fd();
+    int goFds[2];
+    if (inputFd < 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, goFds) != 0) {
+        run.failure = "could not be given its memory: " + errnoText(errno);
+        return run;
+    }
+    Fd go(goFds[0]);
+    Fd goHelperEnd(fcntl(goFds[1], F_DUPFD_CLOEXEC, 10));
+    ::close(goFds[1]);
     const std::string program = DecodeHelper::path();
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -151,6 +199,8 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int i
     Fd readEnd(pipeFds[0]);
     Fd writeEnd(fcntl(pipeFds[1], F_DUPFD_CLOEXEC, 10));
     ::close(pipeFds[1]);
+    // Read without blocking: a child the helper leaves behind may hold the pipe open.
+    fcntl(readEnd.get(), F_SETFL, O_NONBLOCK);
 
     std::vector<std::string> args{program, kind, std::to_string(limits.cpuSeconds),
                                   std::to_string(limits.addressSpace)};
@@ -171,7 +221,7 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int i
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, goHelperEnd.get(), 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), kReportFd);
     posix_spawn_file_actions_adddup2(&actions, inputFd, kInputFd);
@@ -180,7 +230,8 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int i
     // Whatever else this process has open without close-on-exec stays out of the helper.
     posix_spawn_file_actions_addclosefrom_np(&actions, kOutputFd + 1);
 #endif
-    // Signals the parent ignores or blocks would stay so across exec; SIGXCPU must not.
+    // Signals the parent ignores or blocks would stay so across exec; SIGXCPU must not. The
+    // helper leads a process group of its own, so that whatever it starts is killed with it.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none, all;
@@ -188,64 +239,79 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs, int i
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     pid_t pid = 0;
     const int spawnError =
         posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     writeEnd.reset();
+    goHelperEnd.reset();
     if (spawnError != 0) {
         run.failure = "cannot start " + program + ": " + errnoText(spawnError);
         return run;
     }
+    // Unfilled, the helper finds the socket closed and gives up.
+    const bool filled = input.fill();
+    const int fillError = errno;
+    // A helper gone already refuses the byte; how it ended tells the rest.
+    if (filled) send(go.get(), "g", 1, MSG_NOSIGNAL);
+    go.reset();
 
-    // The report pipe reaches end of file when the helper has gone, however it ended.
+    // Until the helper has ended or the deadline has passed: collect the report, and watch
+    // for the end through a pidfd (readable once the helper has ended), or by asking every
+    // few milliseconds where the kernel has none.
+    Fd pidFd(int(syscall(SYS_pidfd_open, pid, 0)));
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(limits.deadlineMs);
     std::string received;
-    bool timedOut = false;
-    for (;;) {
+    bool pipeOpen = true, ended = false, timedOut = false;
+    int pollError = 0;
+    while (!ended) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             timedOut = true;
             break;
         }
-        pollfd p{readEnd.get(), POLLIN, 0};
-        const int ready = poll(&p, 1, int(left));
-        if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0) continue;
-        char buffer[512];
-        const ssize_t n = ::read(readEnd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        if (received.size() < 4096) received.append(buffer, size_t(n));
+        pollfd p[2] = {{pipeOpen ? readEnd.get() : -1, POLLIN, 0}, {pidFd.get(), POLLIN, 0}};
+        const int ready = poll(p, 2, pidFd.get() >= 0 ? int(left) : int(std::min<long>(left, 5)));
+        if (ready < 0 && errno != EINTR) {
+            pollError = errno;
+            break;
+        }
+        if (pipeOpen && p[0].revents != 0) pipeOpen = readReport(readEnd.get(), received);
+        ended = pidFd.get() >= 0 ? p[1].revents != 0 : hasEnded(pid);
     }
-    if (timedOut) kill(pid, SIGKILL);
+    // What the helper wrote before it ended is in the pipe already.
+    if (ended && pipeOpen) readReport(readEnd.get(), received);
+    // The helper's group goes: the helper itself at the deadline, and anything it left
+    // behind. Only while the helper is still ours to reap does its number name its group.
+    siginfo_t info{};
+    if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) kill(-pid, SIGKILL);
     int status = 0;
+    rusage usage{};
     pid_t waited;
-    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    while ((waited = wait4(pid, &status, 0, &usage)) < 0 && errno == EINTR) {
     }
-    run.report = received.substr(0, received.find('\n'));
+    // Only a whole line is a report.
+    const size_t lineEnd = received.find('\n');
+    if (lineEnd != std::string::npos) run.report = received.substr(0, lineEnd);
 
-    if (timedOut) {
+    if (!filled) {
+        run.failure = "could not be given its memory: " + errnoText(fillError);
+    } else if (timedOut) {
         run.failure = "did not finish within " + std::to_string(limits.deadlineMs / 1000) +
                       " s and was stopped";
+    } else if (pollError != 0) {
+        run.failure = "could not be watched (" + errnoText(pollError) + ") and was stopped";
     } else if (waited < 0) {
         // Reaped by someone else (SIGCHLD ignored): the report alone tells.
         if (run.report.empty()) run.failure = "ended without a report";
-    } else if (WIFSIGNALED(status)) {
-        const int sig = WTERMSIG(status);
-        if (sig == SIGXCPU || sig == SIGKILL)
-            run.failure = "exceeded its CPU time limit of " + std::to_string(limits.cpuSeconds) +
-                          " s (signal " + std::to_string(sig) + ")";
-        else
-            run.failure = "crashed (signal " + std::to_string(sig) + ", " + strsignal(sig) + ")";
-    } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0 && run.report.empty()) {
-        run.failure = "exited with status " + std::to_string(WEXITSTATUS(status));
-    } else if (run.report.empty()) {
-        run.failure = "ended without a report";
+    } else if (WIFSIGNALED(status) || run.report.empty()) {
+        run.failure = deathReason(status, usage, limits);
     }
     return run;
 }
@@ -298,47 +364,87 @@ std::string DecodeHelper::path() {
     return beside;
 }
 
-bool DecodeHelper::readFitsPixels(const QByteArray& fileBytes, int hdu,
-                                  const FitsPixelLayout& layout, uint8_t* out) {
+DecodeHelper::Input::~Input() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int DecodeHelper::Input::fd() {
+    if (fd_ < 0 && error_ == 0) {
+        fd_ = sealableMemfd("quasel-decode-input");
+        if (fd_ < 0) error_ = errno;
+    }
+    errno = error_;
+    return fd_;
+}
+
+bool DecodeHelper::Input::fill() {
+    if (fd() < 0) return false;
+    if (filled_) return true;
+    const char* p = bytes_.constData();
+    qsizetype left = bytes_.size() - written_;
+    p += written_;
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, p, size_t(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        left -= n;
+        written_ += n;
+    }
+    // Sealed whole: no helper can change the bytes the next one reads.
+    if (fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
+        return false;
+    filled_ = true;
+    return true;
+}
+
+std::shared_ptr<uint8_t> DecodeHelper::readFitsPixels(Input& input, int hdu,
+                                                      const FitsPixelLayout& layout) {
     const std::string what = "HDU " + std::to_string(hdu) + " of a tile-compressed FITS file";
     const uint64_t bytes = uint64_t(layout.outputBytes());
-    Fd input(memfdWith("quasel-decode-input", fileBytes));
-    Fd output(memfd_create("quasel-decode-output", MFD_CLOEXEC));
-    if (output.get() >= 0) output.reset(fcntl(output.get(), F_DUPFD_CLOEXEC, 10));
-    Mapping mapping;
-    if (input.get() < 0 || output.get() < 0 || ftruncate(output.get(), off_t(bytes)) != 0 ||
-        !mapping.map(output.get(), bytes)) {
+    // The output's size is fixed before the helper sees it.
+    Fd output(sealableMemfd("quasel-decode-output"));
+    if (output.get() < 0 || ftruncate(output.get(), off_t(bytes)) != 0 ||
+        sealedSize(output.get()) != int64_t(bytes)) {
         logFailure(what, "could not be given its memory: " + errnoText(errno));
-        return false;
+        return nullptr;
     }
-    const Limits limits =
-        limitsFor(bytes + uint64_t(layout.scratchBytes()), uint64_t(fileBytes.size()));
+    const Limits limits = limitsFor(bytes + uint64_t(layout.scratchBytes()), input.size());
     const Run run =
         runHelper("fits",
                   {std::to_string(hdu), std::to_string(layout.bitpix),
                    std::to_string(layout.channels), std::to_string(layout.planesPresent),
                    std::to_string(layout.width), std::to_string(layout.height)},
-                  input.get(), output.get(), limits);
+                  input, output.get(), limits);
     if (!run.failure.empty()) {
         logFailure(what, run.failure);
-        return false;
+        return nullptr;
     }
     if (run.report != "ok") {
         const std::string reason = reportFailure(run.report);
         logFailure(what, reason.empty() ? "could not read it (" + run.report + ")" : reason);
-        return false;
+        return nullptr;
     }
-    std::memcpy(out, mapping.data(), bytes);
-    return true;
+    // Sealed, so still the size it was given; checked all the same before it is mapped.
+    struct stat st;
+    if (fstat(output.get(), &st) != 0 || uint64_t(st.st_size) != bytes) {
+        logFailure(what, "left an output of the wrong size");
+        return nullptr;
+    }
+    auto pixels = mapShared(output.get(), bytes);
+    if (!pixels) logFailure(what, "output could not be mapped: " + errnoText(errno));
+    return pixels;
 }
 
 std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& bytes) {
     const std::string what = "camera RAW file";
     if (bytes.isEmpty()) return nullptr;
-    Fd input(memfdWith("quasel-decode-input", bytes));
-    Fd output(memfd_create("quasel-decode-output", MFD_CLOEXEC));
-    if (output.get() >= 0) output.reset(fcntl(output.get(), F_DUPFD_CLOEXEC, 10));
-    if (input.get() < 0 || output.get() < 0) {
+    Input input(bytes);
+    Fd output(sealableMemfd("quasel-decode-output"));
+    if (output.get() < 0) {
         logFailure(what, "could not be given its memory: " + errnoText(errno));
         return nullptr;
     }
@@ -350,7 +456,7 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
     limits.addressSpace = kAddressMargin + uint64_t(bytes.size()) * (1 + 8 * 26);
     limits.cpuSeconds = int(4 + (bytes.size() >> 21));
     limits.deadlineMs = (2 * limits.cpuSeconds + 1) * 1000;
-    const Run run = runHelper("raw", {}, input.get(), output.get(), limits);
+    const Run run = runHelper("raw", {}, input, output.get(), limits);
     if (!run.failure.empty()) {
         logFailure(what, run.failure);
         return nullptr;
@@ -362,20 +468,28 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
         return nullptr;
     }
     long long width = 0, height = 0;
-    struct stat st;
     if (std::sscanf(rest.c_str(), "%lld %lld", &width, &height) != 2 || width <= 0 || height <= 0 ||
-        width > (int64_t(1) << 20) || height > (int64_t(1) << 20) ||
-        fstat(output.get(), &st) != 0 || uint64_t(st.st_size) < uint64_t(width) * height * 6) {
+        width > (int64_t(1) << 20) || height > (int64_t(1) << 20)) {
         logFailure(what, "gave an unexpected report \"" + run.report + "\"");
         return nullptr;
     }
-    auto rep = std::make_shared<MappedBitmapImageRep>();
+    // The helper sized the output; from here on nothing can change its size.
     const size_t size = size_t(width) * size_t(height) * 6;
-    if (!rep->mapping.map(output.get(), size)) {
+    const int64_t outputSize = sealedSize(output.get());
+    if (outputSize < int64_t(size)) {
+        logFailure(what, outputSize < 0 ? "output could not be sealed: " + errnoText(errno)
+                                        : "left an output of " + std::to_string(outputSize) +
+                                              " bytes for " + std::to_string(width) + " x " +
+                                              std::to_string(height) + " pixels");
+        return nullptr;
+    }
+    auto rep = std::make_shared<MappedBitmapImageRep>();
+    rep->pixels = mapShared(output.get(), size);
+    if (!rep->pixels) {
         logFailure(what, "output could not be mapped: " + errnoText(errno));
         return nullptr;
     }
-    uint8_t* planes[1] = {rep->mapping.data()};
+    uint8_t* planes[1] = {rep->pixels.get()};
     if (!rep->describe(planes, width, height, 16, 3, false, false, ColorSpace::DeviceRGB, 0,
                        width * 6, 48, size))
         return nullptr;

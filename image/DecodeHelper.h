@@ -2,12 +2,25 @@
 // can break (CFITSIO's tile decompression, LibRaw) in a process of their own, one decode per
 // process, under limits.
 //
-// The parent hands the file's bytes over in a memfd and maps the helper's output memfd, so
-// pixels never pass through a pipe; a pipe carries only the helper's one-line report. The
-// helper sets RLIMIT_CPU and RLIMIT_AS (a multiple of the expected pixel bytes plus a margin)
-// on itself before it touches the bytes, and the parent kills it at a wall-clock deadline. A
-// helper that cannot be started, crashes, runs out of a limit or of time, or reports a broken
-// input gives no pixels and one log line naming the reason.
+// The parent hands the file's bytes over in a sealed memfd (filled while the helper starts;
+// one copy per file, shared by the decodes of all its HDUs and closed with the
+// `DecodeHelper::Input` that holds it) and maps the helper's output memfd, so pixels never
+// pass through a pipe; a pipe carries only the helper's one-line report. Every memfd the
+// helper may write is sealed against shrinking and growing before the parent maps it (for
+// FITS before the helper starts, for camera RAW, whose output the helper sizes, once the
+// helper has gone) and its size is checked first, so no helper can make the parent fault on a
+// truncated mapping. The sealed output mapping becomes the picture's pixel memory without a
+// copy.
+//
+// The helper sets RLIMIT_CPU and RLIMIT_AS (a multiple of the expected pixel bytes plus a
+// margin) on itself before it touches the bytes. It runs in a process group of its own; the
+// parent keeps a wall-clock deadline until the helper has ended, then (or at the deadline)
+// kills the whole group and reaps the helper, so neither a helper that closes its pipe and
+// lingers nor a child it leaves behind holds the parent. The parent stops reading once the
+// helper has exited with its report line complete. A helper that cannot be started, crashes,
+// runs out of a limit or of time, is killed from outside, or reports a broken input gives no
+// pixels and one log line naming the reason (the helper's CPU time tells a CPU-limit kill
+// from a kill by another process).
 //
 // Lookup of the program: the path set by `setPath`; else "quasel-decode" beside the running
 // executable (how the viewer is installed); else the build tree's helper (test and bench
@@ -34,11 +47,40 @@ class DecodeHelper {
     static std::string path();
     static void setPath(const std::string& path);
 
-    // Reads the pixels of tile-compressed image HDU `hdu` (1-based) of `fileBytes` (whole
-    // 2880-byte records) into `out`, layout.outputBytes() bytes. Returns false, with one log
-    // line and `out` unspecified, when the helper fails in any way.
-    static bool readFitsPixels(const QByteArray& fileBytes, int hdu, const FitsPixelLayout& layout,
-                               uint8_t* out);
+    // The bytes of one file as helpers read them: a sealed memfd holding a copy of `bytes`,
+    // made by the first decode that asks for it (filled while its helper starts), shared by
+    // every later decode through the same object, and closed with the object. Used by one
+    // thread at a time.
+    class Input {
+      public:
+        explicit Input(const QByteArray& bytes) : bytes_(bytes) {}
+        ~Input();
+        Input(const Input&) = delete;
+        Input& operator=(const Input&) = delete;
+        // The memfd, empty until `fill`; -1, with errno set, when it cannot be made (then at
+        // every call).
+        int fd();
+        // Copies the bytes into the memfd and seals it whole, once. Returns false, with errno
+        // set, when it cannot (a later call tries again where it stopped).
+        bool fill();
+        // Bytes of the file.
+        uint64_t size() const { return uint64_t(bytes_.size()); }
+
+      private:
+        QByteArray bytes_;       // the file's bytes (shared with the caller, not copied)
+        int fd_ = -1;            // the memfd, or -1 before the first call or when it failed
+        int error_ = 0;          // errno of a failed memfd_create, or 0
+        qsizetype written_ = 0;  // bytes copied so far
+        bool filled_ = false;    // all copied and sealed
+    };
+
+    // Reads the pixels of tile-compressed image HDU `hdu` (1-based) of the file `input` holds
+    // (whole 2880-byte records). Returns the helper's output, layout.outputBytes() bytes mapped
+    // for reading and writing, which stays mapped while any copy of the pointer lives (the
+    // bitmap keeps it as its pixel memory); nullptr, with one log line, when the helper fails
+    // in any way.
+    static std::shared_ptr<uint8_t> readFitsPixels(Input& input, int hdu,
+                                                   const FitsPixelLayout& layout);
 
     // Decodes a camera RAW file into a 48-bit RGB bitmap whose pixel memory is the helper's
     // output mapping. Returns nullptr when the bytes are no camera RAW file (no log line) or

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdlib>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -55,16 +57,21 @@ class MemFile {
     fitsfile* fptr_ = nullptr;
 };
 
-// Reads the pixels of the image HDU `f` is on. Tile decompression, where hostile bytes
-// break CFITSIO, runs in the decode helper; every other HDU is read here. Returns false only
-// when the helper failed.
-bool readPixels(fitsfile* f, const QByteArray& source, int hdu, const FitsPixelLayout& layout,
-                uint8_t* out) {
+// The pixels of the image HDU `f` is on, `layout.outputBytes()` bytes. Tile decompression,
+// where hostile bytes break CFITSIO, runs in the decode helper, whose output mapping is kept
+// as the pixel memory; every other HDU is read here into zeroed memory of its own. Returns
+// nullptr when the helper failed; throws std::bad_alloc when memory cannot be had.
+std::shared_ptr<uint8_t> readPixels(fitsfile* f, DecodeHelper::Input& helperInput, int hdu,
+                                    const FitsPixelLayout& layout) {
     int status = 0;
     if (fits_is_compressed_image(f, &status) && DecodeHelper::isolated())
-        return DecodeHelper::readFitsPixels(source, hdu, layout, out);
-    readFitsPixels(f, layout, out);  // a failed read leaves zeroed samples, as before
-    return true;
+        return DecodeHelper::readFitsPixels(helperInput, hdu, layout);
+    // calloc: fresh pages come zeroed from the kernel, with no pass to clear them.
+    std::shared_ptr<uint8_t> pixels(
+        static_cast<uint8_t*>(std::calloc(size_t(layout.outputBytes()), 1)), std::free);
+    if (!pixels) throw std::bad_alloc();
+    readFitsPixels(f, layout, pixels.get());  // a failed read leaves zeroed samples, as before
+    return pixels;
 }
 
 // Bytes of a table HDU's data as the FITS standard counts them: NAXIS1 x NAXIS2 + PCOUNT
@@ -114,15 +121,19 @@ unsigned __int128 heapCellEnd(LONGLONG heapStart, LONGLONG offset, LONGLONG leng
     return (unsigned __int128)heapStart + (unsigned __int128)offset + bytes;
 }
 
-}  // namespace
-
-std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes, int hdu) {
+// Reads HDU `hdu` of `bytes` as FITSImageRep::initWithData does; the decode helper reads the
+// file from `helperInput`, shared by all the HDUs of one file (`shared`, or one of its own).
+std::shared_ptr<FITSImageRep> readHdu(const QByteArray& bytes, int hdu,
+                                      DecodeHelper::Input* shared) {
     auto rep = std::make_shared<FITSImageRep>();
     rep->data = bytes;
 
     MemFile file(rep->data);
     fitsfile* f = file.get();
     if (!f) return nullptr;
+    // A copy of the file made for the helpers goes when the last HDU has been read.
+    std::optional<DecodeHelper::Input> ownInput;
+    DecodeHelper::Input& helperInput = shared ? *shared : ownInput.emplace(file.source());
     int status = 0;
     int hduType = 0;
     fits_movabs_hdu(f, hdu, &hduType, &status);
@@ -184,28 +195,25 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
             if (!pixelBytesAllowed(total, bytes.size()) ||
                 !pixelBytesAllowed(scratch, bytes.size()))
                 return nullptr;
-            bool read = false;
             try {
-                rep->buffer.assign(size_t(total), 0);
-                read = readPixels(f, file.source(), hdu, layout, rep->buffer.data());
+                rep->buffer = readPixels(f, helperInput, hdu, layout);
             } catch (const std::bad_alloc&) {
                 return nullptr;
             }
-            if (!read) {
+            if (!rep->buffer) {
                 // The helper failed (and logged why): the HDU keeps its header, like an HDU
                 // without pixels, and has no picture.
-                rep->buffer.clear();
                 if (!rep->describe(nullptr, 1, 1, 8, 1, false, false, ColorSpace::CalibratedWhite,
                                    0, 1, 8, 0, true))
                     return nullptr;
             } else {
                 rep->bufferSize = int64_t(total);
                 const int64_t bps = bytesPerSample * 8;
-                uint8_t* planes[1] = {rep->buffer.data()};
+                uint8_t* planes[1] = {rep->buffer.get()};
                 if (!rep->describe(
                         planes, width, height, bps, channels, false, false,
                         channels == 3 ? ColorSpace::DeviceRGB : ColorSpace::CalibratedWhite, 0,
-                        width * channels * bytesPerSample, bps * channels, rep->buffer.size()))
+                        width * channels * bytesPerSample, bps * channels, size_t(total)))
                     return nullptr;
             }
         } else {
@@ -353,11 +361,17 @@ std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes
     file.close();
     if (hdu == 1 && hduCount >= 2) {
         for (int k = 2; k <= hduCount; ++k) {
-            auto ext = initWithData(source, k);
+            auto ext = readHdu(source, k, &helperInput);
             if (ext) rep->extensions.push_back(ext);
         }
     }
     return rep;
+}
+
+}  // namespace
+
+std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes, int hdu) {
+    return readHdu(bytes, hdu, nullptr);
 }
 
 bool FITSImageRep::canInitWithData(const QByteArray& data) {

@@ -21,7 +21,7 @@ class FITSImageRep : public BitmapImageRep {
     StringTable metadata;                  // "key", "value", "comment" title row, then keywords
     std::optional<StringTable> tabledata;  // a table HDU's column names, then its rows
     int64_t bufferSize = 0;                // bytes of pixel memory; 0 when the HDU has none
-    std::vector<uint8_t> buffer;           // the pixel memory the bitmap describes
+    std::shared_ptr<uint8_t> buffer;       // the bitmap's pixel memory (bufferSize bytes)
     std::vector<std::shared_ptr<FITSImageRep>> extensions;  // HDUs 2 onward (HDU 1 only)
     std::optional<QString> name;                            // value text of the "EXTNAME" keyword
 

@@ -1,7 +1,8 @@
 // The decode helper: tile-compressed FITS HDUs and camera RAW files decoded in quasel-decode
 // give the same bytes as the in-process decoders, also when decoded at once on several threads;
-// a helper that cannot run or runs too long gives an HDU or file without picture and one log
-// line. (The hostile inputs go through quasel-tool and the viewer: HostileFilesTest.)
+// a helper that cannot run, runs too long or misbehaves gives an HDU or file without picture and
+// one log line, and never takes its caller down. (The hostile inputs go through quasel-tool and
+// the viewer: HostileFilesTest.)
 #include "CapturedLog.h"
 #include "DecodeHelper.h"
 #include "FITSImageRep.h"
@@ -9,12 +10,15 @@
 #include "Image.h"
 #include "SyntheticDng.h"
 #include "TestData.h"
+#include "ToolRunner.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 
 namespace {
@@ -37,6 +41,12 @@ class DecodeHelperTest : public ::testing::Test {
     const QString packed = testDataPath("fits/ngc1316o_r.fits.fz");
 };
 
+// A FITS representation's pixel memory; empty without pixels.
+std::vector<uint8_t> pixelsOf(const FITSImageRep& rep) {
+    if (!rep.buffer) return {};
+    return std::vector<uint8_t>(rep.buffer.get(), rep.buffer.get() + rep.bufferSize);
+}
+
 // HDU 2's pixel memory (FITS) or the picture's bitmap (camera RAW) of `bytes`, decoded in the
 // helper or in process.
 std::vector<uint8_t> decoded(const QByteArray& bytes, bool raw, bool isolated) {
@@ -44,7 +54,7 @@ std::vector<uint8_t> decoded(const QByteArray& bytes, bool raw, bool isolated) {
     std::vector<uint8_t> out;
     if (!raw) {
         auto rep = FITSImageRep::initWithData(bytes, 1);
-        if (rep && !rep->extensions.empty()) out = rep->extensions[0]->buffer;
+        if (rep && !rep->extensions.empty()) out = pixelsOf(*rep->extensions[0]);
     } else if (ImagePtr image = Image::create(bytes, ".nef"); image->hasPicture()) {
         const auto& rep = *image->originalImageRep;
         out.assign(rep.bitmapData(), rep.bitmapData() + rep.planeBytes());
@@ -177,12 +187,71 @@ TEST_F(DecodeHelperTest, ConcurrentDecodesEachGetTheirOwnHelper) {
     for (auto& result : results)
         threads.emplace_back([&bytes, &result] {
             auto rep = FITSImageRep::initWithData(bytes, 1);
-            if (rep && !rep->extensions.empty()) result = rep->extensions[0]->buffer;
+            if (rep && !rep->extensions.empty()) result = pixelsOf(*rep->extensions[0]);
         });
     for (std::thread& t : threads)
         t.join();
     for (const auto& result : results)
         EXPECT_EQ(result, expected);
+}
+
+// quasel-tool copied beside a stand-in named quasel-decode (the lookup's first place) survives a
+// helper gone wrong: each run ends normally and soon, with the picture when the helper's work
+// was good and one log line naming the reason when not. The runs go side by side.
+TEST_F(DecodeHelperTest, CallerSurvivesAHelperGoneWrong) {
+    REQUIRE_TEST_FILE(packed);
+    ASSERT_TRUE(QFile::copy(QUASEL_TOOL_PATH, dir.filePath("quasel-tool")));
+    ASSERT_TRUE(QFile::copy(QUASEL_STAND_IN_HELPER, dir.filePath("quasel-decode")));
+    const QString dng = writeFileBytes(dir.filePath("synthetic.nef"), makeDng(96, 64));
+    struct Case {
+        const char* mode;  // what the stand-in does
+        bool raw;          // the camera RAW file, else the fpacked sample's HDU 2
+        const char* line;  // the log line carries this; nullptr: no line, and a picture
+    };
+    const Case cases[] = {
+        {"shrink", false, nullptr},  // sealed: the truncation fails, the caller reads zeros
+        {"shrink", true, "left an output of 100 bytes for 96 x 64 pixels"},
+        {"sleep", false, "did not finish within 3 s and was stopped"},
+        {"child", false, nullptr},
+        {"child", true, nullptr},
+        {"killed", false, "was killed from outside"},
+    };
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (const Case& c : cases) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QUASEL_STAND_IN", c.mode);
+        env.insert("QUASEL_REAL_HELPER", QUASEL_REAL_HELPER);
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->setProcessEnvironment(env);
+        runs.back()->start(dir.filePath("quasel-tool"), {"info", c.raw ? dng : packed, "--json"});
+    }
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(std::string(c.mode) + (c.raw ? " raw" : " fits"));
+        QProcess& p = *runs[i];
+        if (!p.waitForFinished(20000)) {  // the sleep is a minute
+            ADD_FAILURE() << "still running";
+            p.kill();
+            p.waitForFinished();
+            continue;
+        }
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "the caller crashed";
+        EXPECT_EQ(p.exitCode(), 0);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        const QJsonObject info = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+        const QJsonObject picture = c.raw ? info : info["extensions"].toArray().at(0).toObject();
+        EXPECT_EQ(picture["hasPicture"].toBool(), c.line == nullptr);
+        EXPECT_EQ(err.count("quasel-decode:"), c.line ? 1 : 0) << err.toStdString();
+        if (c.line) {
+            EXPECT_TRUE(err.contains(c.line)) << err.toStdString();
+        }
+        if (std::strcmp(c.mode, "child") != 0) continue;
+        // The helper's own decode, whatever its child still holds.
+        const QJsonObject usual = runToolJson({"info", c.raw ? dng : packed});
+        const QJsonObject expected = c.raw ? usual : usual["extensions"].toArray().at(0).toObject();
+        for (const char* key : {"width", "height", "max", "average", "median"})
+            EXPECT_EQ(picture[key], expected[key]) << key;
+    }
 }
 
 }  // namespace
