@@ -17,7 +17,7 @@
 
 class FITSImageRep : public BitmapImageRep {
   public:
-    QByteArray data;                       // the file's bytes, read in place by CFITSIO
+    QByteArray data;                       // empty: the file is read only while the HDU is
     StringTable metadata;                  // "key", "value", "comment" title row, then keywords
     std::optional<StringTable> tabledata;  // a table HDU's column names, then its rows
     int64_t bufferSize = 0;                // bytes of pixel memory; 0 when the HDU has none

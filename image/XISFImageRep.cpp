@@ -164,6 +164,7 @@ std::shared_ptr<XISFImageRep> XISFImageRep::initWithBytes(const QByteArray& byte
         convertBlock(format, block, layout, rep->tempData.data());
         planes[0] = rep->tempData.data();
         available = rep->tempData.size();
+        rep->data = QByteArray();  // the converted copy is all the bitmap reads
     }
 
     const ColorSpace space = channels == 3 ? ColorSpace::DeviceRGB : ColorSpace::CalibratedWhite;

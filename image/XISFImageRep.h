@@ -32,7 +32,7 @@ class XISFImageRep : public BitmapImageRep {
     class ParserDelegate;  // gathers what the XML header says (XISFParserDelegate.h)
 
     std::vector<uint8_t> tempData;  // converted pixels when the block could not be used as is
-    QByteArray data;                // the whole file; the bitmap may point straight into it
+    QByteArray data;                // the whole file while the bitmap points into it; else empty
     StringTable metadata;           // "key", "value", "comment" title row, then header rows
 
     // The representation of an XISF file's bytes, or nullptr when the file is rejected.

@@ -21,9 +21,20 @@ void printErr(const QString& text) {
     std::fflush(stderr);
 }
 
+// True when the bitmap of `image` or of one of its children reads its pixels in place from
+// the `size` bytes at `begin`.
+static bool readsInPlace(const Image& image, const uchar* begin, qint64 size) {
+    const uint8_t* pixels = image.hasPicture() ? image.originalImageRep->bitmapData() : nullptr;
+    if (pixels && pixels >= begin && pixels < begin + size) return true;
+    for (const ImagePtr& child : image.extensions)
+        if (readsInPlace(*child, begin, size)) return true;
+    return false;
+}
+
 ImagePtr loadImageFile(const QString& path, QString* error) {
-    // Files whose bytes are mapped stay open for the life of the process: the Images point
-    // into them. Kept reachable, never destroyed (nothing is gained by unmapping at exit).
+    // A mapped file whose bytes a bitmap reads in place (raw blobs, XISF) stays open for the
+    // life of the process. Kept reachable, never destroyed (nothing is gained by unmapping at
+    // exit). Any other file is unmapped once decoded: its pixels have memory of their own.
     static auto* mappedFiles = new std::vector<std::unique_ptr<QFile>>;
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::ReadOnly)) {
@@ -36,9 +47,10 @@ ImagePtr loadImageFile(const QString& path, QString* error) {
     // this process's copy. What cannot be mapped (an empty file, a pipe) is read.
     const qint64 size = file->size();
     if (uchar* mapped = size > 0 ? file->map(0, size, QFileDevice::MapPrivateOption) : nullptr) {
-        mappedFiles->push_back(std::move(file));
-        return Image::create(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size),
-                             "." + suffix);
+        ImagePtr image = Image::create(
+            QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size), "." + suffix);
+        if (readsInPlace(*image, mapped, size)) mappedFiles->push_back(std::move(file));
+        return image;
     }
     return Image::create(file->readAll(), "." + suffix);
 }
