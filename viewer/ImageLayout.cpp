@@ -19,6 +19,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kLeftWidth = 250;     // L: left panels (statistics, histogram, stretch, pattern)
@@ -93,6 +95,12 @@ void ImageLayout::build(Document* owner) {
 
     ImageControlsLayout::build(left, controller);
     ImageProbeLayout::build(right, bottom, window, controller);
+
+    // The window places its panels itself, outside any layout: it must not get so low that
+    // the side panels' own layouts squash their fields onto each other.
+    const int sidePanels =
+        std::max(left->minimumSizeHint().height(), right->minimumSizeHint().height());
+    content->setMinimumHeight(sidePanels + kButtonStrip + 7);
 
     controller->window = window;
     controller->scrollView = scrollView;

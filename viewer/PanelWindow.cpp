@@ -103,12 +103,18 @@ void PanelWindow::applyFrameConstraints(const QSize& fixedSize) {
     QWidget* w = frameWidget();
     if (!w->isWindow()) return;
     if (resizable_) {
-        w->setMinimumSize(minSize);
+        w->setMinimumSize(minimumFrameSize());
         w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     } else {
         w->setMinimumSize(fixedSize);
         w->setMaximumSize(fixedSize);
     }
+}
+
+QSize PanelWindow::minimumFrameSize() const {
+    QWidget* w = frameWidget();
+    const QSize hint = w->minimumSizeHint();
+    return QSize(minSize.width(), std::max(minSize.height(), hint.height()));
 }
 
 void PanelWindow::addTabbedWindow(PanelWindow* window) {
@@ -290,20 +296,26 @@ void PanelWindow::layoutPanels() {
     panelSizes(L, R, B);
 
     if (miniView) {
-        normalFrame = frame();
+        // Only on the way in: once the window is fixed to its mini size, its frame is the
+        // mini frame and would replace the frame to come back to.
+        if (isResizable()) normalFrame = frame();
         setTitleVisible(true);
         if (toolbar_) toolbar_->setVisible(false);
         setResizable(false);
         // The window shrinks toward its top-left corner, where its title bar stays.
         if (!miniFrame) miniFrame = frame();
-        miniFrame->setSize(QSize(int(L + 9 + R + 7), minSize.height()));
+        miniFrame->setSize(QSize(int(L + 9 + R + 7), minimumFrameSize().height()));
         setFrame(*miniFrame);
     } else if (miniViewButton) {
         if (!isResizable()) {
             // Coming out of the mini view; read the frame before the size limits return.
+            // Lifting them can grow the window to its minimum size, which reports as a
+            // normal-mode resize: the frame to come back to is kept aside meanwhile.
             const QRect mini = frame();
+            const std::optional<QRect> back = normalFrame;
             setResizable(true);
             miniFrame = mini;
+            normalFrame = back;
         }
         if (normalFrame) setFrame(*normalFrame);
     }
@@ -314,6 +326,8 @@ void PanelWindow::layoutPanels() {
     if (!miniView) {
         if (toolbar_) toolbar_->setVisible(true);
         setTitleVisible(userDefaults().defaultsBool("titleVisible", false));
+        // The smallest frame grows by the toolbar again.
+        if (isResizable()) applyFrameConstraints(frame().size());
     }
 }
 

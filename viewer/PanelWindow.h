@@ -49,7 +49,7 @@ class PanelWindow : public QMainWindow {
     bool miniView = false;             // mini view active; every window opens in normal mode
     std::optional<QRect> normalFrame;  // window frame in normal mode
     std::optional<QRect> miniFrame;    // window frame in mini view
-    QSize minSize{400, 300};           // smallest frame in normal mode; the mini view's height
+    QSize minSize{400, 300};           // smallest frame; more when the content needs more
 
     // The area that holds the panels; subviews are placed on it without a layout.
     QWidget* contentView() const { return content_; }
@@ -72,6 +72,9 @@ class PanelWindow : public QMainWindow {
     void setFrame(const QRect& frame);
     bool isResizable() const { return resizable_; }
     void setResizable(bool resizable);
+    // The smallest frame: `minSize`, or taller when the content view's minimum height and what
+    // surrounds it (toolbar, tabs, menu bar) need more.
+    QSize minimumFrameSize() const;
 
     // The tab group this window is a tab of, or nullptr.
     TabGroupWindow* tabGroup() const;

@@ -1,5 +1,6 @@
 #include "TabGroupWindow.h"
 
+#include "LiteralText.h"
 #include "MainMenu.h"
 #include "PanelWindow.h"
 
@@ -55,7 +56,7 @@ void TabGroupWindow::insertWindow(PanelWindow* window, PanelWindow* after) {
     window->joinTabGroup(this);
     const int at = after ? tabs_->indexOf(after) : -1;
     const int index = at >= 0 ? at + 1 : tabs_->count();
-    tabs_->insertTab(index, window, window->tabTitle());
+    tabs_->insertTab(index, window, literalText(window->tabTitle()));
     connect(window, &PanelWindow::titlesChanged, this, &TabGroupWindow::updateTitles);
     connect(window, &PanelWindow::closed, this, &TabGroupWindow::windowClosed);
     updateTitles(window);
@@ -63,7 +64,7 @@ void TabGroupWindow::insertWindow(PanelWindow* window, PanelWindow* after) {
 
 void TabGroupWindow::updateTitles(PanelWindow* window) {
     const int index = tabs_->indexOf(window);
-    if (index >= 0) tabs_->setTabText(index, window->tabTitle());
+    if (index >= 0) tabs_->setTabText(index, literalText(window->tabTitle()));
     if (window == currentWindow()) updateWindowTitle();
 }
 

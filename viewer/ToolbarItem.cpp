@@ -1,11 +1,13 @@
 #include "ToolbarItem.h"
 
+#include "LiteralText.h"
+
 #include <QAction>
 #include <QMenu>
 
 ToolbarItem::ToolbarItem(const QString& label, QWidget* view, QObject* parent)
     : QWidgetAction(parent), label_(label) {
-    setText(label);
+    setText(literalText(label));
     if (view) setDefaultWidget(view);
 }
 

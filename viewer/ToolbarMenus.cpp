@@ -1,5 +1,6 @@
 #include "ToolbarMenus.h"
 
+#include "LiteralText.h"
 #include "ToolbarItem.h"
 
 #include <QAbstractButton>
@@ -36,7 +37,7 @@ int tagOf(const QAbstractButton* button) {
 }
 
 QAction* menuEntry(QAbstractButton* button, QMenu* menu) {
-    auto* entry = new QAction(button->toolTip(), menu);
+    auto* entry = new QAction(literalText(button->toolTip()), menu);
     new EnabledBinding(entry, button);
     const bool toggle = tagOf(button) == 1;
     if (toggle) {
@@ -47,9 +48,10 @@ QAction* menuEntry(QAbstractButton* button, QMenu* menu) {
     QPointer<QAbstractButton> target(button);
     QObject::connect(entry, &QAction::triggered, entry, [target, entry, toggle] {
         if (!target) return;
-        // The button's action goes to its receivers as if it were clicked, but the button's
-        // own state is left to them; the entry then shows the button's state again.
-        emit target->clicked(target->isChecked());
+        // A click, as on the button itself: a toggle changes its state first, since its
+        // receivers read the new state from the button. The entry then shows the button's
+        // state again, whatever the receivers made of it.
+        target->click();
         if (toggle && target) entry->setChecked(target->isChecked());
     });
     return entry;
@@ -69,8 +71,8 @@ void setUpToolbarMenus(QToolBar* toolbar) {
         }
         if (item->label().isEmpty()) continue;
 
-        auto* form = new QAction(item->label(), item);
-        auto* submenu = new QMenu(item->label());
+        auto* form = new QAction(literalText(item->label()), item);
+        auto* submenu = new QMenu(literalText(item->label()));
         form->setMenu(submenu);
         item->setMenuFormRepresentation(form);
 

@@ -1,6 +1,7 @@
 #include "UpdateChecker.h"
 
 #include "Dispatch.h"
+#include "LiteralText.h"
 #include "Settings.h"
 
 #include <QDesktopServices>
@@ -134,7 +135,7 @@ void UpdateChecker::showUpdateAlert(const QStringList& parts) {
     alert->setInformativeText(QStringLiteral("Version ") + parts[1] +
                               QStringLiteral(" is available for download!"));
     QPushButton* download =
-        alert->addButton(QStringLiteral("Download & Exit"), QMessageBox::AcceptRole);
+        alert->addButton(literalText(QStringLiteral("Download & Exit")), QMessageBox::AcceptRole);
     QPushButton* later = alert->addButton(QStringLiteral("Continue"), QMessageBox::RejectRole);
     alert->setDefaultButton(download);
     alert->setEscapeButton(later);

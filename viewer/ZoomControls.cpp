@@ -1,7 +1,8 @@
 // ImageController: zoom, quarter turns, flips and corner inspection.
 //
 // These change only how the marker view lays out the picture it already has; nothing is
-// rendered again. Zoom in stops at 0.25 (four points per image pixel), zoom out at 8; zoom to
+// rendered again. Zoom in stops at 0.25 (four points per image pixel), zoom out at 8, and
+// neither ever moves the zoom the wrong way: a fitted zoom already past a limit stays; zoom to
 // fit takes whatever fits. The fit and actual-size buttons show, 0.1 s after the action,
 // whether the zoom follows the window or shows one image pixel per point.
 #include "CenteringView.h"
@@ -106,7 +107,7 @@ void ImageController::changeZoom(double newZoom, bool actualSizeState) {
 }
 
 void ImageController::zoomIn() {
-    changeZoom(std::max(zoom * 0.5, kMinZoom), false);
+    changeZoom(std::min(zoom, std::max(zoom * 0.5, kMinZoom)), false);
 }
 
 void ImageController::zoomActualSize() {
@@ -114,13 +115,17 @@ void ImageController::zoomActualSize() {
 }
 
 void ImageController::zoomOut() {
-    changeZoom(std::min(zoom * 2.0, kMaxZoom), false);
+    changeZoom(std::max(zoom, std::min(zoom * 2.0, kMaxZoom)), false);
 }
 
 void ImageController::applyZoomToFit() {
-    if (!current) return;
-    const QImage picture = current->renderedImage();
-    if (picture.isNull()) return;
+    const QImage picture = current ? current->renderedImage() : QImage();
+    if (picture.isNull()) {
+        // Nothing to fit, so nothing changes; but a click has already turned the fit button
+        // over, and it must go on showing whether the next image will be fitted.
+        if (zoomToFitButton) zoomToFitButton->setChecked(zoomToFit);
+        return;
+    }
     zoomToFit = true;
     runLater([this] { setZoomButtonStates(true, false); });
     QSizeF size(picture.size());

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -274,6 +275,29 @@ TEST_F(DocumentTest, ImageLayoutWiresThePanelTogglesAndOnlyTheMainToolbarGetsMen
     EXPECT_EQ(main->leftPanelsButton->isChecked(), !before);
     main->leftPanelsButton->click();
     EXPECT_EQ(main->leftPanels, before);
+}
+
+TEST_F(DocumentTest, TextsOfTabsButtonsAndMenuEntriesShowAsTheyStand) {
+    Document* d = open(writeFile("M31 & M32.fits", threeUnitFits()));
+    ASSERT_TRUE(d);
+    EXPECT_EQ(tabTitles(d).value(0), "M31 & M32.fits");
+
+    // No text of the image window hides a character as a mnemonic marker.
+    QStringList texts;
+    PanelWindow* main = d->mainWindow();
+    for (QAbstractButton* b : main->findChildren<QAbstractButton*>())
+        texts << b->text();
+    for (QGroupBox* box : main->findChildren<QGroupBox*>())
+        texts << box->title();
+    for (QAction* a : main->toolbar()->actions())
+        if (auto* item = qobject_cast<ToolbarItem*>(a); item && item->menuFormRepresentation()) {
+            texts << item->menuFormRepresentation()->text();
+            for (QAction* entry : item->menuFormRepresentation()->menu()->actions())
+                texts << entry->text();
+        }
+    ASSERT_GT(texts.size(), 20);
+    for (const QString& text : texts)
+        EXPECT_EQ(shownText(text), QString(text).replace("&&", "&")) << text.toStdString();
 }
 
 TEST_F(DocumentTest, OpenDialogListsTheSupportedFiles) {

@@ -73,6 +73,18 @@ struct WindowSettings {
     }
 };
 
+// The panel choices and window frames the panel window reads and writes, removed before and
+// after each test.
+struct PanelSettings {
+    PanelSettings() { clear(); }
+    ~PanelSettings() { clear(); }
+    static void clear() {
+        for (const char* key :
+             {"leftPanels", "rightPanels", "bottomPanels", "miniView", "normalFrame", "miniFrame"})
+            userDefaults().removeObject(key);
+    }
+};
+
 // A document whose main window shows `image`, built and shown the way the program does it.
 class ImageWindow {
   public:

@@ -5,20 +5,21 @@
 #include "Document.h"
 #include "DocumentController.h"
 #include "PanelWindow.h"
+#include "ShownText.h"
 #include "TabGroupWindow.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTabWidget>
 
-// The titles of the tabs of the document's main window, in order.
+// The titles of the tabs of the document's main window, in order, as the tabs show them.
 inline QStringList tabTitles(const Document* document) {
     QStringList titles;
     PanelWindow* main = document->mainWindow();
     if (!main || !main->tabGroup()) return titles;
     QTabWidget* tabs = main->tabGroup()->tabWidget();
     for (int i = 0; i < tabs->count(); ++i)
-        titles.append(tabs->tabText(i));
+        titles.append(shownText(tabs->tabText(i)));
     return titles;
 }
 

@@ -287,3 +287,33 @@ TEST_F(PanelWindowTest, WithoutMiniViewButtonTheFrameIsLeftAlone) {
     w.window->close();
     EXPECT_FALSE(userDefaults().objectForKey("normalFrame").isValid());
 }
+
+TEST_F(PanelWindowTest, LeavingTheMiniViewBringsTheNormalFrameBackAlsoAfterARelaunch) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect normal(area.x() + 30, area.y() + 20, 900, 650);
+    {
+        Window w = makeWindow();
+        PanelWindow& pw = *w.window;
+        pw.show();  // a shown window hears its own resizes, as on the screen
+        pw.awakeFromNib();
+        pw.setFrame(normal);
+        pw.miniViewAction();
+        pw.layoutPanels();  // a second pass inside the mini view
+        EXPECT_EQ(pw.frame().size(), QSize(396, 320));
+        pw.miniViewAction();
+        EXPECT_EQ(pw.frame(), normal);
+        ASSERT_TRUE(pw.normalFrame);
+        EXPECT_EQ(*pw.normalFrame, normal);
+        // Closed in the mini view: the frame to come back to is the one stored.
+        pw.miniViewAction();
+        pw.close();
+    }
+    Window again = makeWindow();
+    again.window->show();
+    again.window->awakeFromNib();
+    EXPECT_FALSE(again.window->miniView);
+    EXPECT_EQ(again.window->frame(), normal);
+    again.window->miniViewAction();
+    again.window->miniViewAction();
+    EXPECT_EQ(again.window->frame(), normal);
+}

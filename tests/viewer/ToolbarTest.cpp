@@ -1,4 +1,5 @@
 // Toolbar menu forms following their buttons, and the accent drawing of ToolbarButton.
+#include "ShownText.h"
 #include "ToolbarButton.h"
 #include "ToolbarItem.h"
 #include "ToolbarMenus.h"
@@ -97,7 +98,8 @@ TEST(ToolbarMenusTest, ItemsGetMenuFormsFromTheirButtons) {
     inspect->setChecked(true);
     EXPECT_TRUE(inspectEntry->isChecked());
 
-    // Choosing an entry sends the button's action to its receiver, leaving the button alone.
+    // Choosing an entry clicks the button: a toggle turns over and its receiver reads the new
+    // state, exactly as when the button itself is clicked.
     int zoomClicks = 0, inspectClicks = 0;
     bool inspectState = false;
     QObject::connect(zoom, &QAbstractButton::clicked, [&] { ++zoomClicks; });
@@ -109,17 +111,43 @@ TEST(ToolbarMenusTest, ItemsGetMenuFormsFromTheirButtons) {
     EXPECT_EQ(zoomClicks, 1);
     inspectEntry->trigger();
     EXPECT_EQ(inspectClicks, 1);
+    EXPECT_FALSE(inspectState);
+    EXPECT_FALSE(inspect->isChecked());
+    EXPECT_FALSE(inspectEntry->isChecked());
+    inspectEntry->trigger();
     EXPECT_TRUE(inspectState);
-    EXPECT_TRUE(inspect->isChecked());
-    EXPECT_TRUE(inspectEntry->isChecked());  // still the button's state
+    EXPECT_TRUE(inspectEntry->isChecked());
+
+    // A disabled button is not clicked through its entry either.
+    zoom->setEnabled(false);
+    zoomEntry->trigger();
+    EXPECT_EQ(zoomClicks, 1);
 }
 
-TEST(ToolbarMenusTest, EntryFollowsAReceiverThatFlipsTheButton) {
+TEST(ToolbarMenusTest, EntryAndItemTitlesShowAnAmpersandAsItStands) {
+    QToolBar toolbar;
+    auto* view = new QWidget();
+    button(view, "Guide & Drift", 0);
+    auto* item = new ToolbarItem("Lines & Graphs", view, &toolbar);
+    toolbar.addAction(item);
+    setUpToolbarMenus(&toolbar);
+    QAction* form = item->menuFormRepresentation();
+    EXPECT_EQ(shownText(form->text()), "Lines & Graphs");
+    EXPECT_EQ(shownText(form->menu()->title()), "Lines & Graphs");
+    EXPECT_EQ(shownText(form->menu()->actions()[0]->text()), "Guide & Drift");
+    EXPECT_EQ(shownText(item->text()), "Lines & Graphs");
+    EXPECT_EQ(item->label(), "Lines & Graphs");
+}
+
+TEST(ToolbarMenusTest, EntryFollowsAReceiverThatSetsTheButton) {
     QToolBar toolbar;
     auto* view = new QWidget();
     ToolbarButton* panels = button(view, "Left Panels", 1, true);
-    QObject::connect(panels, &QAbstractButton::clicked,
-                     [panels] { panels->setChecked(!panels->isChecked()); });
+    bool shown = false;  // the receiver's own flag, which it writes back into the button
+    QObject::connect(panels, &QAbstractButton::clicked, [panels, &shown] {
+        shown = !shown;
+        panels->setChecked(shown);
+    });
     auto* item = new ToolbarItem("Panels", view, &toolbar);
     toolbar.addAction(item);
     setUpToolbarMenus(&toolbar);

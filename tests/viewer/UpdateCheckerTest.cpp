@@ -1,6 +1,7 @@
 // The update check against a build record served by a small HTTP server on 127.0.0.1.
 #include "Dispatch.h"
 #include "Settings.h"
+#include "ShownText.h"
 #include "UpdateChecker.h"
 
 #include <QAbstractButton>
@@ -150,10 +151,11 @@ class UpdateCheckerTest : public ::testing::Test {
             SeenAlert seen;
             seen.text = box->text();
             seen.informativeText = box->informativeText();
+            // The texts as the buttons show them.
             for (QAbstractButton* button : box->buttons())
-                seen.buttons << button->text();
-            if (box->defaultButton()) seen.defaultButton = box->defaultButton()->text();
-            if (box->escapeButton()) seen.escapeButton = box->escapeButton()->text();
+                seen.buttons << shownText(button->text());
+            if (box->defaultButton()) seen.defaultButton = shownText(box->defaultButton()->text());
+            if (box->escapeButton()) seen.escapeButton = shownText(box->escapeButton()->text());
             seen.icon = box->icon();
             seen.modality = box->windowModality();
             seen.onMainThread = QThread::currentThread() == qApp->thread();
@@ -161,8 +163,12 @@ class UpdateCheckerTest : public ::testing::Test {
             // Answer the alert once it is up, as the user would.
             QTimer::singleShot(0, box, [box, press = press] {
                 for (QAbstractButton* button : box->buttons()) {
-                    if (button->text() == press) button->click();
+                    if (shownText(button->text()) == press) {
+                        button->click();
+                        return;
+                    }
                 }
+                box->reject();  // no such button: the test fails instead of waiting forever
             });
         });
     }

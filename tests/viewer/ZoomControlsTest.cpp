@@ -191,3 +191,70 @@ TEST_F(ZoomControlsTest, ZoomKeepsTheMiddleOfATurnedAndMirroredView) {
     EXPECT_NEAR(middlePoint().x(), before.x(), 2 * c->zoom + 1);
     EXPECT_NEAR(middlePoint().y(), before.y(), 2 * c->zoom + 1);
 }
+
+TEST_F(ZoomControlsTest, ZoomInNeverShrinksThePictureAndZoomOutNeverGrowsIt) {
+    struct Step {
+        double from;
+        bool in;
+        double to;
+    };
+    const Step steps[] = {
+        {0.016, true, 0.016},   // a small picture fitted past the limit stays as it is
+        {0.25, true, 0.25},     // at the limit
+        {0.4, true, 0.25},      // stops at the limit
+        {2, true, 1},           // halved
+        {20, true, 10},         // halved, however far out
+        {20, false, 20},        // a huge picture fitted past the limit stays as it is
+        {8, false, 8},          // at the limit
+        {5, false, 8},          // stops at the limit
+        {0.5, false, 1},        // doubled
+        {0.016, false, 0.032},  // doubled, however far in
+    };
+    for (const Step& s : steps) {
+        c->zoom = s.from;
+        (s.in ? c->zoomInButton : c->zoomOutButton)->click();
+        EXPECT_DOUBLE_EQ(c->zoom, s.to) << s.from << (s.in ? " in" : " out");
+        EXPECT_EQ(c->clickableView->scale, c->zoom);
+    }
+
+    // A 10 x 10 picture fitted to the view keeps its size on zoom in.
+    c->setCurrentImage(uniform16(10, 10, 500));
+    c->zoomToFitButton->click();
+    const QSizeF fitted = c->clickableView->frameSize();
+    ASSERT_LT(c->zoom, 0.25);
+    c->zoomInButton->click();
+    EXPECT_EQ(c->clickableView->frameSize(), fitted);
+    EXPECT_FALSE(c->zoomToFit);
+}
+
+TEST_F(ZoomControlsTest, FitButtonShowsTheFitStateWhenThereIsNothingToFit) {
+    const ImagePtr undecodable = imageOf(QByteArray("no picture in these bytes"));
+    ASSERT_TRUE(undecodable);
+
+    // Zoomed in first: pressing fit without a picture fits nothing and the button goes back off.
+    c->zoomInButton->click();
+    waitForLaterTasks();
+    const double zoomed = c->zoom;
+    c->setCurrentImage(undecodable);
+    ASSERT_TRUE(c->zoomToFitButton->isEnabled());
+    c->zoomToFitButton->click();
+    waitForLaterTasks();
+    EXPECT_FALSE(c->zoomToFit);
+    EXPECT_FALSE(c->zoomToFitButton->isChecked());
+    // The next image opens as the button showed: at the kept zoom, not fitted.
+    c->setCurrentImage(uniform16(64, 48, 500));
+    EXPECT_EQ(c->zoom, zoomed);
+    EXPECT_FALSE(c->zoomToFitButton->isChecked());
+
+    // Still fitting: the button that a click turned off comes back on, and the next image fits.
+    c->zoomToFitButton->click();
+    ASSERT_TRUE(c->zoomToFit);
+    waitForLaterTasks();
+    c->setCurrentImage(undecodable);
+    c->zoomToFitButton->click();
+    waitForLaterTasks();
+    EXPECT_TRUE(c->zoomToFit);
+    EXPECT_TRUE(c->zoomToFitButton->isChecked());
+    c->setCurrentImage(bigFrame());
+    EXPECT_DOUBLE_EQ(c->zoom, std::max(4000.0 / 1004, 3000.0 / 754));
+}
