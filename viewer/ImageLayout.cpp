@@ -101,6 +101,9 @@ void ImageLayout::build(Document* owner) {
     const int sidePanels =
         std::max(left->minimumSizeHint().height(), right->minimumSizeHint().height());
     content->setMinimumHeight(sidePanels + kButtonStrip + 7);
+    // Nor so narrow that the bottom panel's buttons lose their texts between the side panels.
+    const int panelsWide = kLeftWidth + kRightWidth + 18 + bottom->minimumSizeHint().width();
+    window->minSize.setWidth(std::max(window->minSize.width(), panelsWide));
 
     controller->window = window;
     controller->scrollView = scrollView;

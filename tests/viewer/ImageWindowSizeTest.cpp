@@ -1,10 +1,11 @@
 // The image window at its smallest and in the mini view: every field of the side panels keeps
-// the height it needs to be read.
+// the height it needs to be read, and at its smallest the bottom panel's buttons their texts.
 #include "ImageWindowTesting.h"
 #include "LeftPanel.h"
 #include "RightPanel.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,15 @@ void expectReadableSidePanels(PanelWindow* window, const char* when) {
     }
 }
 
+// Each button of the bottom panel is as wide as its text asks.
+void expectWholeButtonTexts(PanelWindow* window) {
+    const QList<QPushButton*> buttons =
+        window->contentView()->findChildren<QPushButton*>(QRegularExpression("Button$"));
+    ASSERT_EQ(buttons.size(), 4);  // guide lines 1 and 2, drift, focus mask
+    for (QPushButton* button : buttons)
+        EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+}
+
 }  // namespace
 
 TEST(ImageWindowSizeTest, SmallestWindowAndMiniViewKeepTheSidePanelFieldsReadable) {
@@ -46,6 +56,7 @@ TEST(ImageWindowSizeTest, SmallestWindowAndMiniViewKeepTheSidePanelFieldsReadabl
     window->setFrame(QRect(start.topLeft(), QSize(100, 100)));
     EXPECT_GT(window->frame().height(), 100);
     expectReadableSidePanels(window, "smallest window");
+    expectWholeButtonTexts(window);
 
     window->miniViewAction();
     EXPECT_FALSE(window->isResizable());
