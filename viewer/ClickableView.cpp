@@ -241,9 +241,15 @@ void ClickableView::makeReduced() {
     const QRectF target(0, 0, sw / (sw / frame_.width()), sh / (sh / frame_.height()));
     for (int r0 = 0; r0 < pixels.height(); r0 += bandPixels) {
         const int r1 = std::min(pixels.height(), r0 + bandPixels);
-        // One device row more each side, should the clip round outward.
-        const int a = std::clamp(static_cast<int>(std::floor((r0 - 1) * rowsPerPixel)) - 2, 0, sh);
-        const int b = std::clamp(static_cast<int>(std::ceil((r1 + 1) * rowsPerPixel)) + 2, 0, sh);
+        // The filter reads the two shown rows around each device row's centre taken back to
+        // the picture; one device row more each side (should the clip round outward) and two
+        // shown rows more for rounding. Only those: a view many times smaller than the picture
+        // (a window passing through a tiny size as it is laid out) must not take all its rows.
+        const int top = std::max(r0 - 1, 0), bottom = std::min(r1, pixels.height() - 1);
+        const int a =
+            std::clamp(static_cast<int>(std::floor((top + 0.5) * rowsPerPixel - 0.5)) - 2, 0, sh);
+        const int b = std::clamp(
+            static_cast<int>(std::floor((bottom + 0.5) * rowsPerPixel - 0.5)) + 4, 0, sh);
         if (b <= a) continue;
         const QImage piece = turnedPiece(QRect(0, a, sw, b - a));
         if (piece.size() != QSize(sw, b - a)) return;
