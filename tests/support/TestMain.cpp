@@ -1,7 +1,6 @@
 // Common main for every test executable: a QApplication on the offscreen platform and a
 // private settings location, so no test ever reads or writes the user's settings.
 #include <QApplication>
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -32,16 +31,8 @@ extern "C" const char* __tsan_default_options() {
 #endif
 
 int main(int argc, char** argv) {
-    // Settings and caches (the OpenCL answer among them) live in a folder of this run's own,
-    // so no test reads or writes the user's. The CPU OpenCL implementation keeps its compiled
-    // kernels where it always does: compiling them again in every test process costs seconds.
     QTemporaryDir settingsDir;
-    if (qEnvironmentVariableIsEmpty("POCL_CACHE_DIR")) {
-        const QString caches = qEnvironmentVariable("XDG_CACHE_HOME", QDir::homePath() + "/.cache");
-        qputenv("POCL_CACHE_DIR", (caches + "/pocl/kcache").toUtf8());
-    }
     qputenv("XDG_CONFIG_HOME", settingsDir.path().toUtf8());
-    qputenv("XDG_CACHE_HOME", settingsDir.path().toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
