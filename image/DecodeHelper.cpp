@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -177,19 +178,20 @@ std::string deathReason(int status, const rusage& usage, const Limits& limits) {
 }
 
 // Runs the helper on `input` and `outputFd` under `limits`. The input is filled while the
-// helper starts, which waits for the byte that says it is ready.
+// helper starts, which waits for the byte that says it is ready. Without an input (nullptr)
+// the helper gets neither input nor output and reads nothing on descriptor 0.
 Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
-              DecodeHelper::Input& input, int outputFd, const Limits& limits) {
+              DecodeHelper::Input* input, int outputFd, const Limits& limits) {
     Run run;
-    const int inputFd = input.fd();
-    int goFds[2];
-    if (inputFd < 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, goFds) != 0) {
+    const int inputFd = input ? input->fd() : -1;
+    int goFds[2] = {-1, -1};
+    if (input && (inputFd < 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, goFds) != 0)) {
         run.failure = "could not be given its memory: " + errnoText(errno);
         return run;
     }
     Fd go(goFds[0]);
-    Fd goHelperEnd(fcntl(goFds[1], F_DUPFD_CLOEXEC, 10));
-    ::close(goFds[1]);
+    Fd goHelperEnd(input ? fcntl(goFds[1], F_DUPFD_CLOEXEC, 10) : -1);
+    if (input) ::close(goFds[1]);
     const std::string program = DecodeHelper::path();
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -221,11 +223,15 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, goHelperEnd.get(), 0);
+    if (input) {
+        posix_spawn_file_actions_adddup2(&actions, goHelperEnd.get(), 0);
+        posix_spawn_file_actions_adddup2(&actions, inputFd, kInputFd);
+        posix_spawn_file_actions_adddup2(&actions, outputFd, kOutputFd);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), kReportFd);
-    posix_spawn_file_actions_adddup2(&actions, inputFd, kInputFd);
-    posix_spawn_file_actions_adddup2(&actions, outputFd, kOutputFd);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
     // Whatever else this process has open without close-on-exec stays out of the helper.
     posix_spawn_file_actions_addclosefrom_np(&actions, kOutputFd + 1);
@@ -254,7 +260,7 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
         return run;
     }
     // Unfilled, the helper finds the socket closed and gives up.
-    const bool filled = input.fill();
+    const bool filled = !input || input->fill();
     const int fillError = errno;
     // A helper gone already refuses the byte; how it ended tells the rest.
     if (filled) send(go.get(), "g", 1, MSG_NOSIGNAL);
@@ -418,7 +424,7 @@ std::shared_ptr<uint8_t> DecodeHelper::readFitsPixels(Input& input, int hdu,
                   {std::to_string(hdu), std::to_string(layout.bitpix),
                    std::to_string(layout.channels), std::to_string(layout.planesPresent),
                    std::to_string(layout.width), std::to_string(layout.height)},
-                  input, output.get(), limits);
+                  &input, output.get(), limits);
     if (!run.failure.empty()) {
         logFailure(what, run.failure);
         return nullptr;
@@ -456,7 +462,7 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
     limits.addressSpace = kAddressMargin + uint64_t(bytes.size()) * (1 + 8 * 26);
     limits.cpuSeconds = int(4 + (bytes.size() >> 21));
     limits.deadlineMs = (2 * limits.cpuSeconds + 1) * 1000;
-    const Run run = runHelper("raw", {}, input, output.get(), limits);
+    const Run run = runHelper("raw", {}, &input, output.get(), limits);
     if (!run.failure.empty()) {
         logFailure(what, run.failure);
         return nullptr;
@@ -494,4 +500,23 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
                        width * 6, 48, size))
         return nullptr;
     return rep;
+}
+
+long DecodeHelper::countOpenCLGpus(std::string& failure) {
+    // Loading a platform takes a second of CPU at most, even with a compiler inside it.
+    Limits limits;
+    limits.addressSpace = 0;  // unlimited: GPU drivers reserve address space by the gigabyte
+    limits.cpuSeconds = 2;
+    limits.deadlineMs = 3000;
+    const Run run = runHelper("gpu", {}, nullptr, -1, limits);
+    failure = run.failure;
+    if (!failure.empty()) return -1;
+    const auto [word, rest] = splitReport(run.report);
+    char* end = nullptr;
+    const long count = word == "ok" ? std::strtol(rest.c_str(), &end, 10) : -1;
+    if (count < 0 || rest.empty() || *end != '\0') {
+        failure = "gave an unexpected report \"" + run.report + "\"";
+        return -1;
+    }
+    return count;
 }

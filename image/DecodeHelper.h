@@ -1,6 +1,7 @@
 // The decode helper: the program `quasel-decode`, which runs the decoders that hostile bytes
 // can break (CFITSIO's tile decompression, LibRaw) in a process of their own, one decode per
-// process, under limits.
+// process, under limits. It also counts the OpenCL platforms' GPU-type devices, loading the
+// platforms where they cost this process nothing.
 //
 // The parent hands the file's bytes over in a sealed memfd (filled while the helper starts;
 // one copy per file, shared by the decodes of all its HDUs and closed with the
@@ -86,4 +87,10 @@ class DecodeHelper {
     // output mapping. Returns nullptr when the bytes are no camera RAW file (no log line) or
     // the helper fails (one log line).
     static std::shared_ptr<BitmapImageRep> decodeCameraRaw(const QByteArray& bytes);
+
+    // Asks the helper how many devices of GPU type the installed OpenCL platforms offer: it
+    // loads them in its own process (under a CPU limit and the deadline, with no address-space
+    // limit), so this process never does for nothing. Returns the count, or -1 with `failure`
+    // set to why the helper gave no answer (nothing is logged).
+    static long countOpenCLGpus(std::string& failure);
 };

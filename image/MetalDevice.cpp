@@ -3,10 +3,8 @@
 #include "DecodeHelper.h"
 #include "Settings.h"
 #include "StretchKernelSource.h"
-#include "quasel-decode/OpenCLProbe.h"
 
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,24 +12,14 @@
 #include <QStandardPaths>
 #include <QtGlobal>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -99,7 +87,6 @@ cl_device_id firstDevice(const std::vector<cl_platform_id>& platforms, cl_device
 // together with a fingerprint of what the ICD loader reads to find the platforms; a changed
 // fingerprint asks again. A probe that fails counts as "no GPU" for this process only.
 
-constexpr int kProbeDeadlineMs = 3000;  // the probe normally answers within tens of ms
 constexpr const char* kCacheFile = "Quasel/opencl-gpu";
 
 // Adds to `text` what identifies the vendor file, library or folder of vendor files at
@@ -159,86 +146,6 @@ QByteArray cacheLine(const QByteArray& fingerprint, bool gpu) {
     return fingerprint + (gpu ? " gpu\n" : " none\n");
 }
 
-// Whether the probe ran and what it answered.
-struct ProbeRun {
-    bool gpu = false;     // a device of GPU type exists
-    std::string failure;  // why the probe gave no answer, for the log; empty when it answered
-};
-
-// Starts `quasel-decode --opencl-gpu` with its output on a pipe; the pid, or -1 with `failure`
-// set. posix_spawn rather than QProcess: ThreadSanitizer follows the one, not the other.
-pid_t startProbe(int output, std::string& failure) {
-    std::string arguments[2] = {DecodeHelper::path(), kOpenCLGpuProbeArgument};
-    char* argv[3] = {arguments[0].data(), arguments[1].data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, output, 1);
-    pid_t pid = -1;
-    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) failure = std::string("could not be started: ") + std::strerror(error);
-    return error == 0 ? pid : -1;
-}
-
-// Runs the probe and reads its answer, stopping it at the deadline.
-ProbeRun runProbe() {
-    ProbeRun run;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        run.failure = std::string("could not be given a pipe: ") + std::strerror(errno);
-        return run;
-    }
-    const pid_t pid = startProbe(fds[1], run.failure);
-    ::close(fds[1]);
-    std::string answer;
-    bool timedOut = false;
-    if (pid > 0) {
-        // The pipe reaches end of file when the probe has gone, however it ended.
-        QDeadlineTimer deadline(kProbeDeadlineMs);
-        for (;;) {
-            if (deadline.hasExpired()) {
-                timedOut = true;
-                break;
-            }
-            pollfd p{fds[0], POLLIN, 0};
-            const int ready = poll(&p, 1, int(deadline.remainingTime()));
-            if (ready == 0) continue;
-            char buffer[256];
-            const ssize_t n = ready < 0 ? -1 : ::read(fds[0], buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            if (answer.size() < 256) answer.append(buffer, size_t(n));
-        }
-    }
-    ::close(fds[0]);
-    if (pid <= 0) return run;
-    if (timedOut) kill(pid, SIGKILL);
-    int status = 0;
-    pid_t waited;
-    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-    }
-
-    const QList<QByteArray> words = QByteArray::fromStdString(answer).trimmed().split(' ');
-    bool isNumber = false;
-    const qulonglong gpus = words.size() == 2 ? words[1].toULongLong(&isNumber) : 0;
-    if (timedOut) {
-        run.failure = "gave no answer within " + std::to_string(kProbeDeadlineMs / 1000) +
-                      " s and was stopped";
-    } else if (waited == pid && WIFSIGNALED(status)) {
-        const int sig = WTERMSIG(status);
-        run.failure = "crashed (signal " + std::to_string(sig) + ", " + strsignal(sig) + ")";
-    } else if (words[0] == "gpu" && isNumber &&
-               std::count(answer.begin(), answer.end(), '\n') == 1) {
-        run.gpu = gpus > 0;  // also when reaped by someone else (SIGCHLD ignored)
-    } else if (waited == pid && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        run.failure = "exited with status " + std::to_string(WEXITSTATUS(status));
-    } else {
-        run.failure = "gave an unexpected answer \"" + answer.substr(0, answer.find('\n')) + "\"";
-    }
-    return run;
-}
-
 // Whether a device of GPU type can exist: the cached answer for the installed platforms, else
 // the probe's (stored for the next start).
 bool gpuDeviceCanExist() {
@@ -252,20 +159,21 @@ bool gpuDeviceCanExist() {
             if (line == cacheLine(fingerprint, false)) return false;
         }
     }
-    const ProbeRun run = runProbe();
-    if (!run.failure.empty()) {
-        qWarning("GPU rendering off: the OpenCL probe %s %s %s", DecodeHelper::path().c_str(),
-                 kOpenCLGpuProbeArgument, run.failure.c_str());
+    std::string failure;
+    const long gpus = DecodeHelper::countOpenCLGpus(failure);
+    if (gpus < 0) {
+        qWarning("GPU rendering off: the OpenCL probe of %s %s", DecodeHelper::path().c_str(),
+                 failure.c_str());
         return false;
     }
     if (!path.isEmpty() && QDir().mkpath(QFileInfo(path).path())) {
         QSaveFile cache(path);
         if (cache.open(QIODevice::WriteOnly)) {
-            cache.write(cacheLine(fingerprint, run.gpu));
+            cache.write(cacheLine(fingerprint, gpus > 0));
             cache.commit();
         }
     }
-    return run.gpu;
+    return gpus > 0;
 }
 
 MetalDevice* lookForDevice() {

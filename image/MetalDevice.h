@@ -9,8 +9,8 @@
 // multi-core CPU render for a CPU "device".
 //
 // Unless CPU devices are asked for, the OpenCL platforms are loaded into this process only
-// when a device of GPU type can exist: the decode helper's probe (`quasel-decode
-// --opencl-gpu`) answers that in a process of its own, and the answer is kept in the user's
+// when a device of GPU type can exist: the decode helper (`DecodeHelper::countOpenCLGpus`)
+// answers that in a process of its own, and the answer is kept in the user's
 // cache folder ("Quasel/opencl-gpu") until the installed platforms change (the vendor files
 // in /etc/OpenCL/vendors, OCL_ICD_VENDORS and OCL_ICD_FILENAMES). A probe that cannot be
 // started, crashes or does not answer within 3 s counts as "no GPU" for this process, with

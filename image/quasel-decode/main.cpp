@@ -2,6 +2,7 @@
 //
 //   quasel-decode fits CPU AS HDU BITPIX CHANNELS PLANES WIDTH HEIGHT
 //   quasel-decode raw CPU AS
+//   quasel-decode gpu CPU 0
 //
 // The file's bytes are on descriptor 4 (a memfd, filled while the helper starts: it is
 // complete once the parent has sent one byte on descriptor 0), the output memfd on 5, the
@@ -10,8 +11,10 @@
 // tile-compressed image HDU HDU (whose layout the parent has taken from its header) into the
 // output, which the parent has sized and sealed. "raw" decodes a camera RAW file, lowers its
 // address-space limit once the picture's size is known, sizes the output itself and writes
-// the picture there. The report is one line:
+// the picture there. "gpu" loads the installed OpenCL platforms (no input, no output, no
+// address-space limit) and counts their devices of GPU type. The report is one line:
 //   ok [WIDTH HEIGHT]    the output holds the pixels
+//   ok N                 ("gpu") N devices of GPU type
 //   unreadable REASON    the bytes are not a file of this kind
 //   broken REASON        the decoder found the data broken
 //   memory REASON        an allocation failed (the address-space limit)
@@ -30,7 +33,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <string>
 #include <system_error>
@@ -83,6 +85,8 @@ void lowerAddressSpace(unsigned long long bytes) {
     setrlimit(RLIMIT_AS, &l);
 }
 
+// Limits this process to `cpuSeconds` of CPU time and `addressSpace` bytes of address space (0:
+// no address-space limit).
 void applyLimits(long long cpuSeconds, unsigned long long addressSpace) {
     // One allocator arena: each further one reserves 64 MiB of address space up front.
     mallopt(M_ARENA_MAX, 1);
@@ -91,7 +95,7 @@ void applyLimits(long long cpuSeconds, unsigned long long addressSpace) {
     if (setrlimit(RLIMIT_CPU, &cpu) != 0) _exit(3);
     rlimit core{0, 0};
     setrlimit(RLIMIT_CORE, &core);
-    lowerAddressSpace(addressSpace);
+    if (addressSpace > 0) lowerAddressSpace(addressSpace);
 }
 
 // The input memfd mapped privately, once the parent says it is complete: the decoders may not
@@ -224,11 +228,11 @@ class OutputSink : public CameraRawSink {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], kOpenCLGpuProbeArgument) == 0) probeOpenCLGpu();
     if (argc < 4) usage();
     const std::string kind = argv[1];
     applyLimits(number(argv[2]), (unsigned long long)number(argv[3]));
     if (kind == "fits" && argc == 10) decodeFits(argv + 4);
     if (kind == "raw" && argc == 4) decodeRaw();
+    if (kind == "gpu" && argc == 4) finish("ok " + std::to_string(openCLGpuDevices()));
     usage();
 }
