@@ -8,10 +8,13 @@ static void usage() {
     printErr(
         "usage: quasel-tool info FILE [--json] [--pattern CODE]\n"
         "       quasel-tool render FILE OUT [--pattern raw|rggb|gbrg|grbg|bggr] [--awb]\n"
-        "                          [--black N --white N] [--no-highlight] [--extension N] [--json]\n"
+        "                          [--black N --white N] [--no-highlight] [--extension N] "
+        "[--json]\n"
         "       quasel-tool probe FILE X Y [--json]\n"
         "       quasel-tool stars FILE [--max N] [--radius R] [--json]\n"
-        "       quasel-tool drift REF NEW [--donuts [--clip E]] [--json]\n");
+        "       quasel-tool drift REF NEW [--donuts [--clip E]] [--json]\n"
+        "--extension N renders FITS HDU N (0 the primary, 1 the first extension); without it,\n"
+        "render, probe, stars and drift take the first HDU that has a picture.\n");
 }
 
 int main(int argc, char** argv) {
