@@ -20,9 +20,9 @@
 
 #define TEXT_SIZE 128      /* bytes of a sexagesimal text and of the part of a text read */
 #define ROTATING_BUFFERS 4 /* results of solvan_dtos alive at once per thread */
-#define MAX_DEGREE_DIGITS                                                 \
-    117 /* whole degrees printed in full: with a sign and ":MM:SS.ss" the \
-           text still fits TEXT_SIZE */
+/* Whole degrees of up to this many digits are printed in full: with a sign and ":MM:SS.ss" the
+** text still fits TEXT_SIZE. */
+#define MAX_DEGREE_DIGITS 117
 
 static locale_t c_locale;
 static pthread_once_t c_locale_once = PTHREAD_ONCE_INIT;

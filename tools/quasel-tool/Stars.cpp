@@ -1,9 +1,9 @@
 // quasel-tool stars: the support library's star finder on a file's picture, handed over as the
 // star probe hands it to the PSF measurement (the same raw type per bits per pixel, rows top
-// first), with the frame's deviation and saturation test. A FITS file gives its first HDU that
-// has a picture. Positions are the frame's own pixel
+// first), with the frame's deviation and saturation test. Positions are the frame's own pixel
 // coordinates as the finder returns them (row 0 at the top; whole pixels, or with --radius 3
-// or more refined centroids where pixel i spans [i, i + 1)).
+// or more refined centroids where pixel i spans [i, i + 1)). A FITS file gives the picture of
+// its first HDU that has one.
 #include "Commands.h"
 #include "RawFrame.h"
 

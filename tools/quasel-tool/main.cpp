@@ -8,8 +8,7 @@ static void usage() {
     printErr(
         "usage: quasel-tool info FILE [--json] [--pattern CODE]\n"
         "       quasel-tool render FILE OUT [--pattern raw|rggb|gbrg|grbg|bggr] [--awb]\n"
-        "                          [--black N --white N] [--no-highlight] [--extension N] "
-        "[--json]\n"
+        "                          [--black N --white N] [--no-highlight] [--extension N] [--json]\n"
         "       quasel-tool probe FILE X Y [--json]\n"
         "       quasel-tool stars FILE [--max N] [--radius R] [--json]\n"
         "       quasel-tool drift REF NEW [--donuts [--clip E]] [--json]\n"
