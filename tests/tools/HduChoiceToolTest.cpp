@@ -1,6 +1,6 @@
 // Which header-data unit of a FITS file the tool reads: --extension numbers them as FITS does
-// (0 the primary, 1 the first extension), and without it render, probe and stars take the first
-// HDU that has a picture.
+// (0 the primary, 1 the first extension), and without it render, probe, stars and drift take
+// the first HDU that has a picture.
 #include "FitsFiles.h"
 #include "TestData.h"
 #include "ToolRunner.h"
@@ -112,7 +112,7 @@ TEST_F(HduChoiceToolTest, FilesWithAnEmptyPrimaryRenderTheirFirstPicture) {
     EXPECT_TRUE(render({png, "--extension", "1"}).isNull());
 }
 
-TEST_F(HduChoiceToolTest, ProbeAndStarsReadTheFirstPicture) {
+TEST_F(HduChoiceToolTest, ProbeStarsAndDriftReadTheFirstPicture) {
     const QString plain = testDataPath("fits/ngc1316o.fit");
     const QString packed = testDataPath("fits/ngc1316o_r.fits.fz");
     REQUIRE_TEST_FILE(plain);
@@ -123,6 +123,10 @@ TEST_F(HduChoiceToolTest, ProbeAndStarsReadTheFirstPicture) {
     const QJsonObject probe = runToolJson({"probe", plain, "220.5", "150.5"});
     EXPECT_TRUE(probe["value"].isDouble());
     EXPECT_EQ(runToolJson({"probe", packed, "220.5", "150.5"}), probe);
+    const QJsonObject drift = runToolJson({"drift", plain, packed});
+    EXPECT_EQ(drift["result"].toString(), "ok");
+    EXPECT_EQ(drift["dx"].toDouble(-1), 0);
+    EXPECT_EQ(drift["dy"].toDouble(-1), 0);
     // No HDU with a picture: nothing to read.
     EXPECT_EQ(runTool({"stars", testDataPath("fits/rate.fit")}).exitCode, 1);
 }
