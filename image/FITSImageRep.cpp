@@ -126,6 +126,7 @@ unsigned __int128 heapCellEnd(LONGLONG heapStart, LONGLONG offset, LONGLONG leng
 std::shared_ptr<FITSImageRep> readHdu(const QByteArray& bytes, int hdu,
                                       DecodeHelper::Input* shared) {
     auto rep = std::make_shared<FITSImageRep>();
+    rep->hdu = hdu;
     // The bytes are read only here: the bitmap gets memory of its own, so the representation
     // does not keep the file once its HDU is read.
     MemFile file(bytes);

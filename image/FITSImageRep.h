@@ -24,6 +24,7 @@ class FITSImageRep : public BitmapImageRep {
     std::shared_ptr<uint8_t> buffer;       // the bitmap's pixel memory (bufferSize bytes)
     std::vector<std::shared_ptr<FITSImageRep>> extensions;  // HDUs 2 onward (HDU 1 only)
     std::optional<QString> name;                            // value text of the "EXTNAME" keyword
+    int hdu = 1;                                            // number of the HDU read (1-based)
 
     // Reads HDU `hdu` (1-based) of `bytes`. Returns nullptr when the bytes cannot be opened,
     // the HDU cannot be reached, or an image HDU has NAXIS 1 or more than 3.

@@ -80,6 +80,7 @@ ImagePtr Image::createForExtension(const Image& parent, const ImageRepPtr& rep) 
         image->size = image->width * image->height;
         image->bitsPerPixel = bitmap->bitsPerPixel;
         if (auto fits = std::dynamic_pointer_cast<FITSImageRep>(bitmap)) {
+            image->hdu = fits->hdu - 1;
             image->name = fits->name;
             image->metadata = fits->metadata;
             image->tabledata = fits->tabledata;

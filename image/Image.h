@@ -74,8 +74,9 @@ class Image {
     QByteArray data;                         // empty: the file's bytes are not kept once decoded
     std::shared_ptr<DecodedImage> original;  // the decoded image; a child never has one
     QImage cachedHistogram;                  // histogram picture cache; null when absent
-    std::vector<ImagePtr> extensions;        // one child per further FITS HDU, in HDU order
+    std::vector<ImagePtr> extensions;        // one child per further FITS HDU read, in HDU order
     std::optional<QString> name;             // value text of the HDU's "EXTNAME" (children only)
+    int hdu = 0;                             // FITS number of its HDU: 0 primary, 1 first extension
     std::optional<StringTable> tabledata;    // cells of a FITS table HDU (children only)
     bool isColour = false;                   // bitmap carries colour samples
     QString format;                          // file extension with its leading dot, lower-cased

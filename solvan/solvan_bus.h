@@ -647,10 +647,13 @@ double solvan_stod(const char* text);
 ** "," and digits, an exponent "e"/"E" with its own sign; reading stops at the first character
 ** that does not fit. No digits give 0 (or 10 to the exponent when one is given). */
 double solvan_atod(const char* text);
-/* Returns `value` as sexagesimal text "<degrees>:%02d:%05.2f" (whole degrees of any size, seconds
-** cut to hundredths), or printed with `format` from degrees (int, saturated at INT_MAX),
-** minutes (int) and seconds (an int when the format ends in "d", else a double); negative
-** values get a leading "-" (a leading "+" becomes one). NaN gives "nan", infinities "inf" and
+/* Returns `value` as sexagesimal text "<degrees>:%02d:%05.2f" (seconds cut to hundredths; whole
+** degrees of up to 117 digits in full, larger ones in exponent form with the fewest digits that
+** read back as the same value, as in "1e+200:00:00.00"), which solvan_stod reads back as the
+** value to the printed hundredth of a second; or printed with `format` from degrees (int,
+** saturated at INT_MAX), minutes (int) and seconds (an int when the format ends in "d", else a
+** double). Negative values get a leading "-" (a leading "+" becomes one). NaN gives "nan",
+*infinities "inf" and
 ** "-inf", whatever the format. The text lives in one of four buffers of the calling thread,
 ** used in rotation: it stays valid for three further calls on that thread. */
 const char* solvan_dtos(double value, const char* format);

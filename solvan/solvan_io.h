@@ -54,9 +54,11 @@ enum {
 /* Resolves `server` and connects a socket of `type` (SOLVAN_STREAM_SOCKET or
 ** SOLVAN_DATAGRAM_SOCKET) to `port` at each resolved address in turn (IPv4 and IPv6), logging
 ** "Can't connect socket (%s)" for each that fails. The connected socket has receive and send
-** time-outs of 5 seconds. Returns the handle, or -1: for a missing name, a port outside
-** 1..65535 or a bad type (errno EINVAL), a name that does not resolve, a socket that cannot
-** be made, or when no address connects (errno from the last connect). */
+** time-outs of 5 seconds. Returns the handle, or -1 with errno set: EINVAL for a missing name,
+** a port outside 1..65535 or a bad type; ENXIO for a name that does not resolve (EAGAIN when
+** the name server cannot answer now, ENOMEM when the resolver runs out of memory); the error of
+** socket() for a socket that cannot be made; the error of the last connect when no address
+** connects. */
 int solvan_open_client_socket(const char* server, int port, int type);
 
 /* solvan_open_client_socket with a stream socket: the handle or -1. */
@@ -71,11 +73,13 @@ bool solvan_is_device_url(const char* text, const char* prefix);
 
 /* Opens the device at `address`: "tcp://name[:port]" or "udp://name[:port]" (which set
 ** *protocol to 0 or 1), or "scheme://name[:port]" with another scheme (which keeps *protocol).
-** Without a port `default_port` is used. *protocol 0 opens a TCP, 1 a UDP connection. Returns
-** the handle, or -1: no address, no protocol, no "://", a protocol other than 0 or 1, a name
-** longer than 127 characters or a port whose leading digits (read up to the first other
-** character: "tcp://name:7624/" uses 7624) are missing or not a number from 1 to 65535 (errno
-** EINVAL), or the failure of solvan_open_client_socket. *protocol keeps what the scheme set. */
+** The name ends at the first ":" or "/"; without a port (no ":" after the name, as in
+** "tcp://name" and "tcp://name/") `default_port` is used, and what follows a "/" is ignored.
+** *protocol 0 opens a TCP, 1 a UDP connection. Returns the handle, or -1 with errno set:
+** EINVAL for no address, no protocol, no "://", a protocol other than 0 or 1, an empty name, a
+** name longer than 127 characters or a port whose leading digits (read up to the first other
+** character: "tcp://name:7624/" uses 7624) are missing or not a number from 1 to 65535; else
+** the errno of solvan_open_client_socket's failure. *protocol keeps what the scheme set. */
 int solvan_open_network_device(const char* address, int default_port, int* protocol);
 
 /* ---- Reading and writing any handle. */

@@ -20,6 +20,20 @@
 
 #define SERVER_NAME_SIZE 128 /* a server name in an address holds at most 127 characters */
 
+/* The errno that tells why getaddrinfo failed with `code`; `system` is errno after the call. */
+static int resolution_error(int code, int system) {
+    switch (code) {
+        case EAI_AGAIN:
+            return EAGAIN; /* the name server did not answer now */
+        case EAI_MEMORY:
+            return ENOMEM;
+        case EAI_SYSTEM:
+            return system != 0 ? system : EIO;
+        default:
+            return ENXIO; /* no such name, or none with an address of the family asked for */
+    }
+}
+
 int solvan_open_client_socket(const char* server, int port, int type) {
     if (server == NULL || port < 1 || port > 65535 ||
         (type != SOLVAN_STREAM_SOCKET && type != SOLVAN_DATAGRAM_SOCKET)) {
@@ -36,13 +50,21 @@ int solvan_open_client_socket(const char* server, int port, int type) {
     char service[8];
     snprintf(service, sizeof service, "%d", port);
     struct addrinfo* addresses = NULL;
-    if (getaddrinfo(server, service, &hints, &addresses) != 0) return -1;
+    int resolved = getaddrinfo(server, service, &hints, &addresses);
+    if (resolved != 0) {
+        errno = resolution_error(resolved, errno);
+        return -1;
+    }
     int result = -1;
+    int error = 0;
     for (struct addrinfo* address = addresses; address != NULL; address = address->ai_next) {
         int handle = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
         /* A kernel without IPv6 still reaches the name's IPv4 addresses. */
-        if (handle < 0 && errno == EAFNOSUPPORT) continue;
-        if (handle < 0) break;
+        if (handle < 0) {
+            error = errno;
+            if (error == EAFNOSUPPORT) continue;
+            break;
+        }
         if (connect(handle, address->ai_addr, address->ai_addrlen) == 0) {
             struct timeval timeout = {5, 0};
             setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -50,14 +72,14 @@ int solvan_open_client_socket(const char* server, int port, int type) {
             result = handle;
             break;
         }
-        int error = errno;
+        error = errno;
         char text[256];
         if (strerror_r(error, text, sizeof text) != 0) snprintf(text, sizeof text, "%d", error);
         solvan_error("Can't connect socket (%s)", text);
         close(handle);
-        errno = error;
     }
     freeaddrinfo(addresses);
+    if (result < 0) errno = error != 0 ? error : EADDRNOTAVAIL;
     return result;
 }
 
@@ -106,7 +128,9 @@ int solvan_open_network_device(const char* address, int default_port, int* proto
     else if (strncmp(address, "udp://", 6) == 0)
         *protocol = 1;
     const char* rest = separator + 3;
-    size_t length = strcspn(rest, ":");
+    /* The name ends where a port or a path begins: "tcp://host/" is the host at the default
+       port. */
+    size_t length = strcspn(rest, ":/");
     char server[SERVER_NAME_SIZE];
     int port = default_port;
     /* A cut name would reach some other host. */

@@ -20,6 +20,9 @@
 
 #define TEXT_SIZE 128      /* bytes of a sexagesimal text and of the part of a text read */
 #define ROTATING_BUFFERS 4 /* results of solvan_dtos alive at once per thread */
+/* Whole degrees of up to this many digits are printed in full: with a sign and ":MM:SS.ss" the
+** text still fits TEXT_SIZE. */
+#define MAX_DEGREE_DIGITS 117
 
 static locale_t c_locale;
 static pthread_once_t c_locale_once = PTHREAD_ONCE_INIT;
@@ -140,10 +143,19 @@ const char* solvan_dtos(double value, const char* format) {
             snprintf(text, sizeof text, format, degrees, minutes, (int)seconds);
         else
             snprintf(text, sizeof text, format, degrees, minutes, seconds);
-    } else {
-        /* Whole degrees of any size: printed from the double, which holds them exactly, as a
-           64-bit integer would within its range. */
+    } else if (snprintf(NULL, 0, "%.0f", whole) <= MAX_DEGREE_DIGITS) {
+        /* Whole degrees printed from the double, which holds them exactly, as a 64-bit integer
+           would within its range. */
         snprintf(text, sizeof text, "%.0f:%02d:%05.2f", whole, minutes, floor(seconds * 100) / 100);
+    } else {
+        /* Degrees too long for the text (such a value has no fraction): in exponent form, with
+           the fewest digits that read back as the same value. */
+        char degrees[32];
+        for (int digits = 1; digits <= 17; digits++) {
+            snprintf(degrees, sizeof degrees, "%.*e", digits - 1, whole);
+            if (solvan_atod(degrees) == whole) break;
+        }
+        snprintf(text, sizeof text, "%s:%02d:%05.2f", degrees, minutes, floor(seconds * 100) / 100);
     }
     if (value < 0) {
         if (text[0] == '+') {

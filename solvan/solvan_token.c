@@ -15,10 +15,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#define TOKEN_SLOTS 256    /* devices the list can hold */
-#define NAME_SIZE 128      /* bytes of a slot's name, zero byte included */
-#define FILE_LINE_SIZE 178 /* a file line is read in pieces of at most 177 characters */
-#define SCANNED_NAME 256   /* characters the record scan may take for a name */
+#define TOKEN_SLOTS 256  /* devices the list can hold */
+#define NAME_SIZE 128    /* bytes of a slot's name, zero byte included */
+#define RECORD_SIZE 4096 /* bytes kept of a file line: longer records are skipped */
+#define SCANNED_NAME 256 /* characters the record scan may take for a name */
 
 typedef struct {
     char name[NAME_SIZE]; /* device name, zero-terminated; empty = free slot */
@@ -51,12 +51,19 @@ uint64_t solvan_string_to_token(const char* text) {
     return end == text ? 0 : (uint64_t)token;
 }
 
+/* Whether the file gives `name` back as it is: a cut name would answer for every name sharing
+** its start; a line feed would be saved as a record line of its own; a device named "@" would
+** load as the master token; the load skips white space before a name and cuts blanks and tabs
+** after it, and a line left empty is no record. */
+static bool name_fits_file(const char* name) {
+    size_t length = strnlen(name, NAME_SIZE);
+    return length > 0 && length < NAME_SIZE && strchr(name, '\n') == NULL &&
+           strcmp(name, "@") != 0 && !isspace((unsigned char)name[0]) && name[length - 1] != ' ' &&
+           name[length - 1] != '\t';
+}
+
 bool solvan_add_device_token(const char* device, uint64_t token) {
-    /* A cut name would answer for every name sharing its start; a line feed would be saved as
-       a record line of its own, and a device named "@" would load as the master token. */
-    if (device == NULL || strnlen(device, NAME_SIZE) == NAME_SIZE || strchr(device, '\n') != NULL ||
-        strcmp(device, "@") == 0)
-        return false;
+    if (device == NULL || !name_fits_file(device)) return false;
     pthread_mutex_lock(&token_mutex);
     int slot = find_slot(device);
     for (int i = 0; slot < 0 && i < TOKEN_SLOTS; i++)
@@ -158,6 +165,27 @@ static bool scan_record(const char* line, uint64_t* token, char* name) {
     return true;
 }
 
+/* Reads the next line of `file` whole, whatever its length, and keeps its first RECORD_SIZE - 1
+** bytes in `line` (zero-terminated, without the line feed). *beyond tells whether anything but
+** blanks and tabs follows the kept part before the line's first zero byte (which ends its
+** text). Returns false at the end of the file or on a read error, when no line was begun. */
+static bool read_line(FILE* file, char line[RECORD_SIZE], bool* beyond) {
+    size_t length = 0;
+    bool ended = false; /* a zero byte was kept: nothing after it is read as text */
+    int c = EOF;
+    *beyond = false;
+    while ((c = getc(file)) != EOF && c != '\n') {
+        if (length < RECORD_SIZE - 1) {
+            line[length++] = (char)c;
+            ended = ended || c == '\0';
+        } else if (!ended && c != ' ' && c != '\t') {
+            *beyond = true;
+        }
+    }
+    line[length] = '\0';
+    return c == '\n' || length > 0 || *beyond;
+}
+
 bool solvan_load_device_tokens(const char* path) {
     FILE* file = path != NULL ? fopen(path, "r") : NULL;
     if (file == NULL) {
@@ -165,15 +193,15 @@ bool solvan_load_device_tokens(const char* path) {
         return false;
     }
     solvan_debug("ACL: Loading ACL from file '%s'", path);
-    char line[FILE_LINE_SIZE];
+    char line[RECORD_SIZE];
     char name[SCANNED_NAME + 1];
     int number = 0;
-    while (fgets(line, sizeof line, file) != NULL) {
+    bool beyond = false;
+    while (read_line(file, line, &beyond)) {
         number++;
         if (line[0] == '#') continue;
         size_t length = strlen(line);
-        while (length > 0 &&
-               (line[length - 1] == ' ' || line[length - 1] == '\t' || line[length - 1] == '\n'))
+        while (length > 0 && (line[length - 1] == ' ' || line[length - 1] == '\t'))
             line[--length] = '\0';
         if (length == 0) continue;
         uint64_t token = 0;
@@ -182,6 +210,9 @@ bool solvan_load_device_tokens(const char* path) {
             solvan_error("ACL: Error in ACL file '%s' at line %d", path, number);
             return false;
         }
+        /* A record longer than the part kept (a name far over 127 characters, or absurd padding)
+           is skipped, as the add skips a name over 127 characters. */
+        if (beyond) continue;
         if (strcmp(name, "@") == 0)
             solvan_set_master_token(token);
         else

@@ -54,6 +54,10 @@ TEST(Network, DeviceAddressesChooseProtocolAndPort) {
         {"indi://127.0.0.1", false, true, 1, 1},
         {"tcp://127.0.0.1", false, false, 1, 0, "/"},
         {"udp://127.0.0.1", false, true, 0, 1, "x/device?y=1"},
+        // The name ends at "/" as at ":": a path without a port leaves the default port.
+        {"tcp://127.0.0.1", true, false, 1, 0, "/"},
+        {"udp://127.0.0.1", true, true, 0, 1, "/device:7624"},
+        {"indi://127.0.0.1", true, false, 0, 0, "/"},
     };
     for (const auto& c : cases) {
         EchoServer server("127.0.0.1", c.datagram);
@@ -125,6 +129,40 @@ TEST(Network, MalformedAddressesAndPortsFailWithEinval) {
     EXPECT_EQ(solvan_open_network_device("tcp://127.0.0.1:80", 7624, nullptr), -1);
     EXPECT_EQ(solvan_open_client_socket("127.0.0.1", 80, 3), -1);
     EXPECT_EQ(solvan_open_tcp(nullptr, 80), -1);
+}
+
+TEST(Network, EveryFailedOpenSaysWhy) {
+    // A bound stream socket that does not listen refuses connections.
+    const int taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), size), 0);
+    getsockname(taken, reinterpret_cast<sockaddr*>(&address), &size);
+    const int refusing = ntohs(address.sin_port);
+    const std::pair<std::string, int> cases[] = {
+        {"tcp://127.0.0.1/", ECONNREFUSED},
+        {"tcp://127.0.0.1:" + std::to_string(refusing) + "/", ECONNREFUSED},
+        {"tcp:///", EINVAL},
+        {"tcp://127.0.0.1:/", EINVAL},
+        // Malformed names (an empty label, one over 63 characters) are refused by the resolver
+        // itself, without asking a name server.
+        {"tcp://name..example/", ENXIO},
+        {"udp://" + std::string(64, 'h') + ".example", ENXIO},
+    };
+    for (const auto& [text, error] : cases) {
+        SCOPED_TRACE(text);
+        CapturedLog log(SOLVAN_LOG_ERROR);
+        int protocol = 0;
+        errno = 0;
+        EXPECT_EQ(solvan_open_network_device(text.c_str(), refusing, &protocol), -1);
+        EXPECT_EQ(errno, error) << strerror(errno);
+    }
+    errno = 0;
+    EXPECT_EQ(solvan_open_tcp("name..example", 80), -1);
+    EXPECT_EQ(errno, ENXIO);
+    close(taken);
 }
 
 TEST(Network, DeviceUrlTest) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -106,6 +107,45 @@ TEST_P(TextUtilities, PrintsSexagesimalAndNumberTexts) {
     EXPECT_DOUBLE_EQ(solvan_stod(solvan_dtos(-12.515625, nullptr)), -12.515625);
     char buffer[32];  // the number text has a "." whatever the locale
     EXPECT_STREQ(solvan_dtoa(buffer, -1234567.125), "-1234567.125");
+}
+
+TEST_P(TextUtilities, SexagesimalTextReadsBackAsItsValue) {
+    // Whole degrees of more than 117 digits leave no room for the minutes and seconds in the
+    // 127 characters: they are written in exponent form. nullptr: only the reading back counts.
+    const struct {
+        double value;
+        const char* text;
+    } cases[] = {
+        {1e200, "1e+200:00:00.00"},
+        {-1e200, "-1e+200:00:00.00"},
+        {DBL_MAX, "1.7976931348623157e+308:00:00.00"},
+        {-DBL_MAX, "-1.7976931348623157e+308:00:00.00"},
+        {1e117, "1e+117:00:00.00"},  // 118 digits
+        {-2.5e150, "-2.5e+150:00:00.00"},
+        {9.999999999999999e116, nullptr},  // 117 digits: in full, as the negative one
+        {-9.999999999999999e116, nullptr},
+        {1e20, "100000000000000000000:00:00.00"},
+        {-1e20, "-100000000000000000000:00:00.00"},
+        {3e9, "3000000000:00:00.00"},
+        {12.51, "12:30:35.99"},
+        {-0.5, "-0:30:00.00"},
+        {0.1, "0:06:00.00"},
+        {1e-9, "0:00:00.00"},
+        {359.99999, nullptr},
+        {-1234.5678, nullptr},
+        {4503599627370495.5, nullptr},  // the largest value with a half
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.value);
+        std::string text = solvan_dtos(c.value, nullptr);
+        EXPECT_LE(text.size(), 127u);
+        EXPECT_NEAR(solvan_stod(text.c_str()), c.value, 0.01 / 3600);
+        std::replace(text.begin(), text.end(), ',', '.');
+        if (c.text)
+            EXPECT_EQ(text, c.text);
+        else
+            EXPECT_EQ(text.find('e'), std::string::npos);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, TextUtilities, ::testing::Values("C", "de_DE.UTF-8"));

@@ -108,6 +108,15 @@ TEST_F(Token, NamesTheFileCannotGiveBackAreRefused) {
         {"@", false},
         {"Line\nfeed", false},
         {"CR\rstays", true},
+        {"CR\r", true},
+        {"", false},
+        {" CCD", false},  // the load skips white space before a name
+        {"\tCCD", false},
+        {"\rCCD", false},
+        {"CCD ", false},  // and cuts blanks and tabs after it
+        {"CCD\t", false},
+        {"CCD  Camera", true},
+        {"\t", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -129,8 +138,9 @@ TEST_F(Token, HostileFilesFailClearly) {
         const char* name;
         std::string text;
         bool loads;
-        int errorLine;  // 0: no error line
-        int devices;    // slots filled afterwards
+        int errorLine;                 // 0: no error line
+        int devices;                   // slots filled afterwards
+        const char* device = nullptr;  // a device that must have been loaded
     } cases[] = {
         {"token only", "# x\n1 A\n1234\n2 B\n", false, 3, 1},
         {"no token", "Mount one\n", false, 1, 0},
@@ -140,11 +150,19 @@ TEST_F(Token, HostileFilesFailClearly) {
         {"zero byte", std::string("1 A\0B\n2 C\n", 10), true, 0, 2},
         {"binary", std::string("\xff\xfe\x01\x02\n", 5), false, 1, 0},
         {"crlf keeps return", "1 A\r\n", true, 0, 1},
-        // 177 characters per piece: a name over 127 characters is skipped, and the second piece
-        // of a 300-character one is no record.
-        {"long name", "1 " + std::string(300, 'x') + "\n", false, 2, 0},
-        {"long comment", "#" + std::string(400, '#') + "\n1 A\n", true, 0, 1},
-        {"177 characters", "1 " + std::string(175, 'y') + "\n2 B", true, 0, 1},
+        // A line is one line whatever its length; a name over 127 characters is skipped and
+        // nothing in it becomes a record.
+        {"long name", "1 " + std::string(300, 'x') + "\n2 B\n", true, 0, 1, "B"},
+        {"name of 200", "1 " + std::string(200, 'N') + "\n2 B\n3 C\n", true, 0, 2, "C"},
+        {"record inside a name", "1 " + std::string(175, 'A') + "cafe Mount\n", true, 0, 0},
+        {"line number after a long line", "1 A" + std::string(400, ' ') + "\nMount\n", false, 2, 1,
+         "A"},
+        {"name of a megabyte", "1 " + std::string(1 << 20, 'm') + "\n2 B", true, 0, 1, "B"},
+        {"long unterminated", "1 A\n2 " + std::string(5000, 'u'), true, 0, 1, "A"},
+        {"long line without a token", std::string(5000, 'z') + "\n", false, 1, 0},
+        {"trailing blanks", "1 A" + std::string(5000, ' ') + "\t\n2 B\n", true, 0, 2, "A"},
+        {"long comment", "#" + std::string(400, '#') + "\n1 A\n", true, 0, 1, "A"},
+        {"177 characters", "1 " + std::string(175, 'y') + "\n2 B", true, 0, 1, "B"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -157,6 +175,10 @@ TEST_F(Token, HostileFilesFailClearly) {
                                            : Lines{});
         const std::string saved = save();
         EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), c.devices + 1);
+        if (c.device) {
+            EXPECT_NE(tokenOf(c.device), 0u);
+        }
+        EXPECT_EQ(tokenOf("Mount"), 0u);
     }
     CapturedLog log(SOLVAN_LOG_ERROR);
     EXPECT_FALSE(solvan_load_device_tokens("/nonexistent/acl"));

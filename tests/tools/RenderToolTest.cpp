@@ -124,14 +124,15 @@ TEST_F(RenderToolTest, ExtensionsAndFailures) {
     const QString out = dir.filePath("ext.png");
     ASSERT_EQ(runTool({"render", multi, out, "--extension", "1"}).exitCode, 0);
     EXPECT_EQ(QImage(out).size(), QSize(132, 288));
-    EXPECT_EQ(runTool({"render", multi, out, "--extension", "3"}).exitCode, 1);
-    EXPECT_EQ(runTool({"render", multi, out}).exitCode, 1);  // the primary HDU has no pixels
+    EXPECT_EQ(runTool({"render", multi, out, "--extension", "4"}).exitCode, 1);
+    EXPECT_EQ(runTool({"render", multi, out, "--extension", "0"}).exitCode, 1);  // no pixels
     EXPECT_EQ(runTool({"render", dir.filePath("missing.fits"), out}).exitCode, 1);
+    EXPECT_EQ(runTool({"render", testDataPath("fits/rate.fit"), out}).exitCode, 1);  // a table
     EXPECT_EQ(runTool({"render", multi}).exitCode, 2);
     EXPECT_EQ(runTool({"render", multi, out, "--pattern", "rgbg"}).exitCode, 2);
     EXPECT_EQ(runTool({"render", multi, out, "--black", "dark"}).exitCode, 2);
     EXPECT_EQ(
-        runTool({"render", multi, dir.filePath("no/such/dir/x.png"), "--extension", "0"}).exitCode,
+        runTool({"render", multi, dir.filePath("no/such/dir/x.png"), "--extension", "1"}).exitCode,
         1);
 }
 

@@ -55,6 +55,28 @@ ImagePtr loadImageFile(const QString& path, QString* error) {
     return Image::create(file->readAll(), "." + suffix);
 }
 
+ImagePtr imageOfHdu(const ImagePtr& file, int64_t hdu) {
+    if (hdu == file->hdu) return file;
+    for (const ImagePtr& child : file->extensions)
+        if (child->hdu == hdu) return child;
+    return nullptr;
+}
+
+ImagePtr firstPicture(const ImagePtr& file) {
+    if (file->hasPicture()) return file;
+    for (const ImagePtr& child : file->extensions)
+        if (child->hasPicture()) return child;
+    return nullptr;
+}
+
+QString hdusWithPicture(const Image& file) {
+    QStringList numbers;
+    if (file.hasPicture()) numbers << QString::number(file.hdu);
+    for (const ImagePtr& child : file.extensions)
+        if (child->hasPicture()) numbers << QString::number(child->hdu);
+    return numbers.join(", ");
+}
+
 static QJsonValue stringTableJson(const StringTable& table, qsizetype limit = -1) {
     QJsonArray rows;
     for (qsizetype r = 0; r < table.size() && (limit < 0 || r < limit); ++r)
@@ -95,6 +117,7 @@ static void addStatistics(Image& image, QJsonObject& o) {
 
 QJsonObject describeImage(Image& image) {
     QJsonObject o;
+    o["hdu"] = image.hdu;
     o["format"] = image.format;
     o["hasPicture"] = image.hasPicture();
     o["width"] = qint64(image.width);
@@ -128,7 +151,7 @@ QJsonObject describeImage(Image& image) {
 
 static void printText(const QJsonObject& o, const QString& indent) {
     for (auto it = o.begin(); it != o.end(); ++it) {
-        if (it.key() == "extensions") continue;
+        if (it.key() == "extensions" || it.key() == "hdu") continue;
         const QJsonValue v = it.value();
         if (it.key() == "metadata" && v.isArray()) {
             printOut(indent + "metadata:\n");
@@ -151,9 +174,9 @@ static void printText(const QJsonObject& o, const QString& indent) {
         printOut(indent + it.key() + ": " + text + "\n");
     }
     const QJsonArray children = o["extensions"].toArray();
-    for (qsizetype i = 0; i < children.size(); ++i) {
-        printOut(indent + QString("extension %1:\n").arg(i));
-        printText(children[i].toObject(), indent + "  ");
+    for (const QJsonValue& child : children) {
+        printOut(indent + QString("HDU %1:\n").arg(child["hdu"].toInteger()));
+        printText(child.toObject(), indent + "  ");
     }
 }
 

@@ -1,7 +1,8 @@
 // quasel-tool probe: what the viewer's pointer readout and star probe say about one picture
 // point (X, Y), in the viewer's picture coordinates (y upward from the bottom edge, pixel i
 // spanning [i, i + 1)): the pixel value, the star selected from there and its measurement
-// at the selected point (or at (X, Y) when nothing is selected).
+// at the selected point (or at (X, Y) when nothing is selected). A FITS file is probed in its
+// first HDU that has a picture.
 #include "Commands.h"
 
 #include <QJsonArray>
@@ -68,7 +69,9 @@ int runProbe(const QStringList& args) {
         printErr(error + "\n");
         return 1;
     }
-    const QJsonObject o = probe(*image, x, y);
+    // The first HDU with a picture is probed; a file without one gives nulls.
+    const ImagePtr picture = firstPicture(image);
+    const QJsonObject o = probe(picture ? *picture : *image, x, y);
     if (json) {
         printOut(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
     } else {

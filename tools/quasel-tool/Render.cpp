@@ -3,6 +3,8 @@
 //   quasel-tool render FILE OUT [--pattern raw|rggb|gbrg|grbg|bggr] [--awb]
 //                      [--black N] [--white N] [--no-highlight] [--extension N] [--json]
 //
+// --extension N renders HDU N of a FITS file, numbered as FITS numbers them (0 the primary, 1
+// the first extension); without it the first HDU that has a picture is rendered.
 // The steps are the viewer's: the pattern goes into the Image, the histogram runs, the stretch
 // points are set (automatic unless given), then the picture is rendered. OUT is written as PNG,
 // or binary PPM (P6) when it ends in .ppm, or JPEG at Qt's default quality when it ends in .jpg.
@@ -67,7 +69,9 @@ int runRender(const QStringList& args) {
     auto usage = [](const QString& why) {
         printErr("render: " + why +
                  "\nusage: quasel-tool render FILE OUT [--pattern raw|rggb|gbrg|grbg|bggr] "
-                 "[--awb] [--black N] [--white N] [--no-highlight] [--extension N] [--json]\n");
+                 "[--awb] [--black N] [--white N] [--no-highlight] [--extension N] [--json]\n"
+                 "--extension N: FITS HDU N (0 the primary, 1 the first extension); without it, "
+                 "the first HDU that has a picture\n");
         return 2;
     };
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -101,15 +105,17 @@ int runRender(const QStringList& args) {
         printErr(error + "\n");
         return 1;
     }
-    ImagePtr image = file;
-    if (extension) {
-        if (*extension < 0 || *extension >= int64_t(file->extensions.size())) {
-            printErr(QString("render: no extension %1 (the file has %2)\n")
+    ImagePtr image = extension ? imageOfHdu(file, *extension) : firstPicture(file);
+    if (!image || !image->hasPicture()) {
+        const QString pictures = hdusWithPicture(*file);
+        if (!extension)
+            printErr("render: " + paths[0] + " has no picture to render\n");
+        else
+            printErr(QString("render: HDU %1 of %2 has no picture; %3\n")
                          .arg(*extension)
-                         .arg(file->extensions.size()));
-            return 1;
-        }
-        image = file->extensions[size_t(*extension)];
+                         .arg(paths[0], pictures.isEmpty() ? "no HDU of it has one"
+                                                           : "HDUs with one: " + pictures));
+        return 1;
     }
 
     image->_debayer = pattern;

@@ -2,7 +2,8 @@
 // star probe hands it to the PSF measurement (the same raw type per bits per pixel, rows top
 // first), with the frame's deviation and saturation test. Positions are the frame's own pixel
 // coordinates as the finder returns them (row 0 at the top; whole pixels, or with --radius 3
-// or more refined centroids where pixel i spans [i, i + 1)).
+// or more refined centroids where pixel i spans [i, i + 1)). A FITS file gives the picture of
+// its first HDU that has one.
 #include "Commands.h"
 #include "RawFrame.h"
 
@@ -29,7 +30,9 @@ std::optional<RawFrameView> loadRawFrame(const QString& path, ImagePtr& image) {
         printErr(error.isEmpty() ? "cannot load " + path + "\n" : error + "\n");
         return std::nullopt;
     }
-    const std::optional<RawFrameView> frame = rawFrameOf(*image);
+    // The first HDU with a picture, as render takes it; the file keeps it alive.
+    const ImagePtr picture = firstPicture(image);
+    const std::optional<RawFrameView> frame = rawFrameOf(picture ? *picture : *image);
     if (!frame) printErr("no raw frame in " + path + "\n");
     return frame;
 }

@@ -11,7 +11,9 @@ static void usage() {
         "                          [--black N --white N] [--no-highlight] [--extension N] [--json]\n"
         "       quasel-tool probe FILE X Y [--json]\n"
         "       quasel-tool stars FILE [--max N] [--radius R] [--json]\n"
-        "       quasel-tool drift REF NEW [--donuts [--clip E]] [--json]\n");
+        "       quasel-tool drift REF NEW [--donuts [--clip E]] [--json]\n"
+        "--extension N renders FITS HDU N (0 the primary, 1 the first extension); without it,\n"
+        "render, probe, stars and drift take the first HDU that has a picture.\n");
 }
 
 int main(int argc, char** argv) {
