@@ -4,7 +4,6 @@
 // mapping: the picture is turned and mirrored by Qt's transforms, and the shown pixel under a
 // screen pixel is the one whose square covers the screen pixel's centre, in exact integers.
 #include "ClickableView.h"
-#include "ImageView.h"
 #include "ImageWindowTesting.h"
 #include "ViewMapping.h"
 
@@ -14,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
 #include <sstream>
 #include <string>
