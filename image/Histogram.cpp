@@ -132,11 +132,13 @@ bool countHistogram(const BitmapImageRep& rep, int64_t width, int64_t height, in
     if (rep.bitsPerPixel != bitsPerPixel || rep.pixelsWide < width || rep.pixelsHigh < height ||
         rep.bytesPerRow < width * bitsPerPixel / 8)
         return false;
-    const int64_t size = width * height;
-    counts.n = uint64_t((size / step) / step);
 
     if (bitsPerPixel == 8 || bitsPerPixel == 16) {
         if (height < 2) return false;
+        // Four samples for every cell the walk takes: one cell row and column in `step` of
+        // the height / 2 x width / 2 cells, the first of each included.
+        auto taken = [step](int64_t cells) { return cells / step + (cells % step != 0); };
+        counts.n = 4 * uint64_t(taken(height / 2)) * uint64_t(taken(width / 2));
         const bool pattern = debayer != DebayerRaw;
         auto count = [&](int64_t cy0, int64_t cy1, HistogramCounts& part) {
             if (bitsPerPixel == 8)
@@ -148,6 +150,7 @@ bool countHistogram(const BitmapImageRep& rep, int64_t width, int64_t height, in
         return true;
     }
 
+    counts.n = uint64_t((width * height / step) / step);
     const int64_t spp = bitsPerPixel == 32 ? 4 : 3;
     const int64_t offset = bitsPerPixel == 32 ? (rep.bitmapFormat & BitmapFormatAlphaFirst) : 0;
     const int64_t stride = step * step;

@@ -17,7 +17,7 @@ struct HistogramCounts {
     std::array<uint64_t, 256> bins{};  // samples per bin
     std::array<uint64_t, 4> total4{};  // colour-filter sums (pattern set), samples >> 8 at 16 bits
     uint64_t sum = 0;                  // running sum of the sampled values, full sample units
-    uint64_t n = 0;                    // sample count: (size / step) / step
+    uint64_t n = 0;                    // samples taken: 4 per grey cell, or (size / step) / step
     int64_t min = 65535;               // smallest value taken into account
     int64_t max = 0;                   // largest value taken into account
     bool colour = false;               // the walk was a colour walk

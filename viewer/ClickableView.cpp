@@ -480,7 +480,11 @@ void ClickableView::mouseMoveEvent(QMouseEvent* event) {
     if (event->buttons() & Qt::LeftButton) {
         if (downPoint_) delegate->draggedWithRect(dragRect(p), false);
     } else if (event->buttons() == Qt::NoButton) {
-        if (visibleRegion().contains(event->position().toPoint()))
+        // The pixel holding the position, not the nearest corner: a pointer in the right half
+        // of the last visible pixel is still over it.
+        const QPointF at = event->position();
+        if (visibleRegion().contains(
+                QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())))))
             delegate->movedWithPoint(p);
         else
             delegate->exited();

@@ -195,7 +195,9 @@ class ImageController : public QObject, public BaseController, public ClickableV
     void drawStarDetail();
     // Marks the image rectangle under `viewRect` and shows its corner and size.
     void selectRectangle(QRectF viewRect);
-    // Shows the value of the pixel under `viewPoint`.
+    // Shows the value of the picture pixel drawn under `viewPoint` (the one under the centre
+    // of the screen pixel there, turns and flips included) with its column and row counted
+    // from the bottom, the point at which `valueAt` reads it.
     void showPixelValue(QPointF viewPoint);
     // The picture point (image pixels, y up) under a view point, for the zoom, turn and flips
     // the marker view shows.

@@ -82,6 +82,49 @@ QPointF pictureFromView(QPointF p, const ViewOrientation& o) {
     return {x, y};
 }
 
+// Whole pixels up to `v`, pixels counted from an edge. A value a rounding error short of a
+// pixel edge counts as on it: a position that came through y-up coordinates and back, or a
+// centre that lies exactly on an edge between picture pixels, computed in doubles.
+static double pixelIndex(double v) {
+    return std::floor(v + 1e-6);
+}
+
+std::optional<QPoint> picturePixelAt(QPointF p, QSize pictureSize, const ViewOrientation& o,
+                                     double pixelRatio) {
+    const double ratio = std::isfinite(pixelRatio) && pixelRatio > 0 ? pixelRatio : 1.0;
+    const double w = o.viewSize.width(), h = o.viewSize.height();
+    if (!(w > 0 && h > 0) || pictureSize.isEmpty()) return std::nullopt;
+    // The screen pixel's centre in points from the view's top-left corner, y down as painted.
+    const double cx = (pixelIndex(p.x() * ratio) + 0.5) / ratio;
+    const double cy = (pixelIndex((h - p.y()) * ratio) + 0.5) / ratio;
+    // The shown (mirrored and turned) picture's pixel whose square covers it.
+    const QSize shown = (o.quarterTurns & 1) ? pictureSize.transposed() : pictureSize;
+    const double sx = pixelIndex(cx * (shown.width() / w));
+    const double sy = pixelIndex(cy * (shown.height() / h));
+    if (!(sx >= 0 && sx < shown.width() && sy >= 0 && sy < shown.height())) return std::nullopt;
+    // Back to the picture through whole pixels, y up: undo the turn, then the mirroring.
+    const int tx = static_cast<int>(sx), ty = shown.height() - 1 - static_cast<int>(sy);
+    const int pw = pictureSize.width(), ph = pictureSize.height();
+    int x, y;
+    switch (o.quarterTurns) {
+        case 1:
+            x = ty, y = ph - 1 - tx;
+            break;
+        case 2:
+            x = pw - 1 - tx, y = ph - 1 - ty;
+            break;
+        case 3:
+            x = pw - 1 - ty, y = tx;
+            break;
+        default:
+            x = tx, y = ty;
+            break;
+    }
+    if (o.flipHorizontally) x = pw - 1 - x;
+    if (o.flipVertically) y = ph - 1 - y;
+    return QPoint(x, y);
+}
+
 // The rectangle spanned by two opposite corners.
 static QRectF spanned(QPointF a, QPointF b) {
     return QRectF(QPointF(std::min(a.x(), b.x()), std::min(a.y(), b.y())),

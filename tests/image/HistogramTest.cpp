@@ -1,7 +1,9 @@
 // Histogram sampling, statistics, automatic points and the histogram picture.
 #include "Histogram.h"
 #include "Image.h"
+#include "ImageDecoding.h"
 #include "SyntheticImage.h"
+#include "TestData.h"
 
 #include <QGuiApplication>
 #include <QPalette>
@@ -26,15 +28,17 @@ int64_t sampleOf(const std::vector<uint8_t>& px, int64_t bpp, int64_t i) {
     return px[size_t(i)];
 }
 
+// n is the number of samples taken: four for each grey cell visited, (size / hs) / hs colour
+// pixels.
 PlainCounts plainCounts(const std::vector<uint8_t>& px, int64_t bpp, int64_t w, int64_t h,
                         int64_t debayer, int64_t hs, int64_t format = 0) {
     PlainCounts c;
-    c.n = uint64_t((w * h / hs) / hs);
     const int shift = (bpp == 16 || bpp == 48) ? 8 : 0;
     if (bpp == 8 || bpp == 16) {
         for (int64_t cy = 0; cy < h / 2; ++cy)
             for (int64_t cx = 0; cx < w / 2; ++cx) {
                 if (cy % hs != 0 || cx % hs != 0) continue;
+                c.n += 4;
                 const int64_t p[4] = {sampleOf(px, bpp, 2 * cy * w + 2 * cx),
                                       sampleOf(px, bpp, 2 * cy * w + 2 * cx + 1),
                                       sampleOf(px, bpp, (2 * cy + 1) * w + 2 * cx),
@@ -56,6 +60,7 @@ PlainCounts plainCounts(const std::vector<uint8_t>& px, int64_t bpp, int64_t w, 
                 c.sum += uint64_t(p[0] + p[1] + p[2] + p[3]);
             }
     } else {
+        c.n = uint64_t((w * h / hs) / hs);
         for (uint64_t k = 0; k < c.n; ++k) {
             const int64_t p = int64_t(k) * hs * hs;
             int64_t first = 3 * p;
@@ -104,6 +109,13 @@ TEST_P(SamplingTest, MatchesThePlainWalkForEveryStepAndPattern) {
                 for (int b = 0; b < 256; ++b)
                     ASSERT_EQ(fast.bins[size_t(b)], plain.bins[b]) << b;
                 EXPECT_EQ(fast.colour, !grey);
+                // A grey walk counts n samples in its bins, whatever the frame's sides.
+                if (grey) {
+                    uint64_t binned = 0;
+                    for (uint64_t b : fast.bins)
+                        binned += b;
+                    EXPECT_EQ(binned, fast.n);
+                }
             }
         }
     }
@@ -287,7 +299,8 @@ TEST(HistogramTest, FramesWithoutPictureKeepTheirStatistics) {
     };
     const Case cases[] = {
         {"all zero", syntheticImage(8, 64, 64, std::vector<uint8_t>(64 * 64, 0))},
-        {"3 x 3 (n = 0)", syntheticImage(8, 3, 3, std::vector<uint8_t>(9, 50))},
+        {"1 x 3 (no whole cell)", syntheticImage(8, 1, 3, std::vector<uint8_t>(3, 50))},
+        {"2 x 1 colour (n = 0)", syntheticImage(24, 2, 1, std::vector<uint8_t>(6, 50))},
         {"one row", syntheticImage(16, 64, 1, std::vector<uint8_t>(128, 50))},
         {"40-bit pixels", syntheticImage(40, 8, 8, std::vector<uint8_t>(8 * 8 * 5, 50))},
     };
@@ -308,6 +321,92 @@ TEST(HistogramTest, FramesWithoutPictureKeepTheirStatistics) {
     EXPECT_TRUE(none->histogram().isNull());
     EXPECT_EQ(none->min, 65535);
     EXPECT_EQ(none->max, 0);
+}
+
+TEST(HistogramTest, ThreeByThreeFrameHasAHistogramOfItsFirstCell) {
+    // Pixels 10, 20, ..., 90 row by row; the one cell taken is 10, 20 over 40, 50.
+    std::vector<uint8_t> px;
+    for (int i = 1; i <= 9; ++i)
+        px.push_back(uint8_t(10 * i));
+    ImagePtr image = syntheticImage(8, 3, 3, px);
+    HistogramCounts c;
+    ASSERT_TRUE(countHistogram(*image->originalImageRep, 3, 3, 8, 255, 4, c));
+    EXPECT_EQ(c.n, 4u);
+    ASSERT_FALSE(image->histogram().isNull());
+    EXPECT_EQ(image->min, 10);
+    EXPECT_EQ(image->max, 50);
+    EXPECT_EQ(image->average, 30);
+    // Thresholds 1, 2 and 3 of the four samples.
+    EXPECT_EQ(image->q1, 10);
+    EXPECT_EQ(image->median, 20);
+    EXPECT_EQ(image->q3, 40);
+    EXPECT_EQ(image->autoBlackPoint, 10);
+    EXPECT_EQ(image->autoWhitePoint, 50);
+}
+
+// The mean of the samples at the given columns and rows of a 16-bit bitmap.
+double meanOf(const Image& image, const std::vector<int64_t>& columns,
+              const std::vector<int64_t>& rows) {
+    const uint8_t* data = image.originalImageRep->bitmapData();
+    const int64_t stride = image.originalImageRep->bytesPerRow;
+    double sum = 0;
+    for (int64_t y : rows)
+        for (int64_t x : columns)
+            sum += data[y * stride + 2 * x] | (data[y * stride + 2 * x + 1] << 8);
+    return sum / double(columns.size() * rows.size());
+}
+
+TEST(HistogramTest, MeanOfAFrameWhoseSidesAreNoMultipleOfTheCellStep) {
+    // 10 x 10, values 1000 + 600 i for pixel i: cells 0 and 4 of the 5 each way are taken,
+    // that is columns and rows 0, 1, 8 and 9.
+    std::vector<uint16_t> samples;
+    for (int i = 0; i < 100; ++i)
+        samples.push_back(uint16_t(1000 + 600 * i));
+    ImagePtr small = syntheticImage(16, 10, 10, bytesOf16(samples));
+    ASSERT_FALSE(small->histogram().isNull());
+    EXPECT_EQ(meanOf(*small, {0, 1, 8, 9}, {0, 1, 8, 9}), 30700.0);
+    EXPECT_EQ(small->average, 30700);
+    EXPECT_EQ(small->max, 60400);
+    EXPECT_EQ(small->min, 1000);
+
+    // The 20 x 21 sample frame: cells 0, 4 and 8 of the 10 each way, so columns and rows
+    // 0, 1, 8, 9, 16 and 17.
+    const QString path = testDataPath("fits/scale.fits");
+    REQUIRE_TEST_FILE(path);
+    registerImageReaders();
+    ImagePtr frame = Image::create(readFileBytes(path), ".fits");
+    ASSERT_TRUE(frame->hasPicture());
+    ASSERT_EQ(frame->width, 20);
+    ASSERT_EQ(frame->height, 21);
+    ASSERT_EQ(frame->bitsPerPixel, 16);
+    ASSERT_FALSE(frame->histogram().isNull());
+    const std::vector<int64_t> taken = {0, 1, 8, 9, 16, 17};
+    EXPECT_EQ(frame->average, int64_t(meanOf(*frame, taken, taken)));
+    EXPECT_LE(frame->average, frame->max);
+    EXPECT_GE(frame->average, frame->min);
+}
+
+TEST(HistogramTest, FramesOnTheSamplingGridKeepTheStatisticsOfSizeOverStepSquared) {
+    // Sides that are multiples of 2 x step: every cell is whole and n = (size / step) / step.
+    for (int bpp : {8, 16})
+        for (auto [w, h] : {std::pair{8, 8}, std::pair{64, 48}, std::pair{640, 480}})
+            for (int64_t debayer : {255, 0}) {
+                SCOPED_TRACE(testing::Message()
+                             << bpp << " bits " << w << "x" << h << " pattern " << debayer);
+                std::vector<uint8_t> px = randomPixels(bpp, w, h, uint32_t(w + 3 * bpp));
+                ImagePtr image = syntheticImage(bpp, w, h, px);
+                image->_debayer = debayer;
+                ASSERT_FALSE(image->histogram().isNull());
+                PlainCounts c = plainCounts(px, bpp, w, h, debayer, 4);
+                ASSERT_EQ(c.n, uint64_t((w * h / 4) / 4));
+                const PlainStatistics s = plainStatistics(c, bpp == 16);
+                EXPECT_EQ(image->average, s.average);
+                EXPECT_EQ(image->q1, s.q1);
+                EXPECT_EQ(image->median, s.median);
+                EXPECT_EQ(image->q3, s.q3);
+                EXPECT_EQ(image->autoBlackPoint, s.black);
+                EXPECT_EQ(image->autoWhitePoint, s.white);
+            }
 }
 
 TEST(HistogramTest, ThirtyTwoBitPixelsLeaveTheAlphaOut) {

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+
 namespace {
 
 // The environment in which settings are read from `configHome`.
@@ -172,24 +174,31 @@ TEST_F(RenderToolTest, InfoPrintsTheStatistics) {
 }
 
 TEST_F(RenderToolTest, SamplingStepComesFromTheSettings) {
-    // A 4 x 4 frame: step 4 samples one cell (n = 1), step 1 all four, step 2 one cell (n = 4).
-    std::vector<uint8_t> px(16);
-    for (size_t i = 0; i < 16; ++i)
-        px[i] = uint8_t(10 * (i + 1));
-    const QString frame = write("small.raw", rawBlob("RAW1", 4, 4, px));
-    const int64_t firstCell = px[0] + px[1] + px[4] + px[5];
-    int64_t all = 0;
-    for (uint8_t v : px)
-        all += v;
+    // A 6 x 6 frame of 3 x 3 cells: step 4 samples the first cell, step 2 the four corner
+    // cells (columns and rows 0, 1, 4, 5), step 1 every pixel.
+    const int side = 6;
+    std::vector<uint8_t> px(side * side);
+    for (size_t i = 0; i < px.size(); ++i)
+        px[i] = uint8_t(5 * (i + 1));
+    const QString frame = write("small.raw", rawBlob("RAW1", side, side, px));
+    auto sumOver = [&](std::initializer_list<int> taken) {
+        int64_t sum = 0;
+        for (int y : taken)
+            for (int x : taken)
+                sum += px[size_t(y * side + x)];
+        return sum;
+    };
+    const int64_t firstCell = sumOver({0, 1}), corners = sumOver({0, 1, 4, 5});
+    const int64_t all = sumOver({0, 1, 2, 3, 4, 5});
     struct Case {
         const char* stored;
         int64_t average;
     };
-    const Case cases[] = {{nullptr, firstCell / 1},
-                          {"0", all / 16},
-                          {"1", all / 16},
-                          {"-2", firstCell / 4},
-                          {"2", firstCell / 4}};
+    const Case cases[] = {{nullptr, firstCell / 4},
+                          {"0", all / 36},
+                          {"1", all / 36},
+                          {"-2", corners / 16},
+                          {"2", corners / 16}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored ? c.stored : "absent");
         QTemporaryDir home;

@@ -236,6 +236,27 @@ TEST(ClickableViewMouse, HoverReportsPointsInTheVisiblePartOnly) {
     view->delegate = nullptr;
 }
 
+TEST(ClickableViewMouse, HoverAnywhereInTheLastPixelIsInside) {
+    QScrollArea area;
+    area.resize(300, 300);
+    auto* view = new ClickableView;
+    view->scale = 1;
+    view->setImage(filled(40, 30));
+    area.setWidget(view);
+    area.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+    Recorder r;
+    view->delegate = &r;
+    // The right half of the last column and the lower half of the last row.
+    for (QPointF at : {QPointF(39.7, 10), QPointF(10, 29.6), QPointF(39.99, 29.99)}) {
+        hover(*view, at);
+        EXPECT_EQ(r.calls.back(), "moved") << at.x() << "," << at.y();
+    }
+    hover(*view, {40.2, 10});
+    EXPECT_EQ(r.calls.back(), "exited");
+    view->delegate = nullptr;
+}
+
 TEST(ClickableViewMouse, RealClickThroughQTest) {
     auto view = viewOf(200, 150, 1);
     Recorder r;

@@ -215,10 +215,12 @@ TEST_F(StarProbeTest, ADragMarksTheImageRectangleAndShowsItsCornerAndSize) {
 TEST_F(StarProbeTest, TurnedAndZoomedClicksProbeThePixelUnderThePointer) {
     // Sample value = 10 x column + row from the bottom, and a star at (100.5, 60.5).
     const int w = 160, h = 120;
-    ImagePtr image = imageOf(rawBlob16(w, h, [&](int x, int row) {
-        const double dx = x + 0.5 - 100.5, dy = h - row - 0.5 - 60.5;
-        return uint16_t(10 * x + (h - 1 - row) + 30000 * std::exp(-(dx * dx + dy * dy) / 2.88));
-    }));
+    auto sample = [](int x, int yUp) {
+        const double dx = x + 0.5 - 100.5, dy = yUp + 0.5 - 60.5;
+        return uint16_t(10 * x + yUp + 30000 * std::exp(-(dx * dx + dy * dy) / 2.88));
+    };
+    ImagePtr image =
+        imageOf(rawBlob16(w, h, [&](int x, int row) { return sample(x, h - 1 - row); }));
     ImageWindow window(image);
     ImageController* c = window.controller;
     setZoom(c, 2);
@@ -227,12 +229,15 @@ TEST_F(StarProbeTest, TurnedAndZoomedClicksProbeThePixelUnderThePointer) {
     ClickableView* view = c->clickableView;
     ASSERT_EQ(view->frameSize(), QSizeF(60, 80));
 
-    // View point (a, b) probes image point (2b, 2(W - a)) with W = 60.
+    // View point (a, b) probes image point (2b, 2(W - a)) with W = 60. The screen pixel whose
+    // corner is view point (30, 50) shows image pixels 98, 99 by 58, 59 reduced; the readout
+    // names the one under its centre (99, 59) that lies right of and below it as drawn.
     hover(view, QPoint(30, 80 - 50));
-    EXPECT_EQ(c->selectedPixelField->text(), QString::fromUtf8("[100, 60] \u2192 31060"));
+    EXPECT_EQ(c->selectedPixelField->text(),
+              QString::fromUtf8("[98, 58] \u2192 ") + QString::number(sample(98, 58)));
     hover(view, QPoint(7, 80 - 3));
     EXPECT_EQ(c->selectedPixelField->text(),
-              QString::fromUtf8("[6, 106] \u2192 ") + QString::number(10 * 6 + 106));
+              QString::fromUtf8("[4, 104] \u2192 ") + QString::number(10 * 4 + 104));
 
     QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(30, 80 - 50));
     ASSERT_TRUE(c->selectedStar);
