@@ -26,8 +26,8 @@ CameraRawResult decodeCameraRaw(const void* bytes, size_t size, CameraRawSink& s
         // A broken file is an ordinary outcome here: keep LibRaw's messages off stderr.
         raw->set_dataerror_handler([](void*, const char*, int) {}, nullptr);
         int code = raw->open_buffer(const_cast<void*>(bytes), size);
-        // Identification refuses the format, or runs out of bytes before it knows one (a
-        // picture smaller than the headers LibRaw reads): no camera RAW file here.
+        // Identification refuses the format, or runs out of bytes before it knows one (a short
+        // file, a TIFF whose directory lies past the end): no camera RAW file here.
         if (code == LIBRAW_FILE_UNSUPPORTED || code == LIBRAW_IO_ERROR) {
             why = libraw_strerror(code);
             return CameraRawResult::NotCameraRaw;
