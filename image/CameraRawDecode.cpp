@@ -19,13 +19,19 @@ CameraRawResult decodeCameraRaw(const void* bytes, size_t size, CameraRawSink& s
                                 std::string& why) {
     if (size == 0) {
         why = "empty file";
-        return CameraRawResult::Unreadable;
+        return CameraRawResult::NotCameraRaw;
     }
     try {
         auto raw = std::make_unique<LibRaw>();
         // A broken file is an ordinary outcome here: keep LibRaw's messages off stderr.
         raw->set_dataerror_handler([](void*, const char*, int) {}, nullptr);
         int code = raw->open_buffer(const_cast<void*>(bytes), size);
+        // Identification refuses the format, or runs out of bytes before it knows one (a short
+        // file, a TIFF whose directory lies past the end): no camera RAW file here.
+        if (code == LIBRAW_FILE_UNSUPPORTED || code == LIBRAW_IO_ERROR) {
+            why = libraw_strerror(code);
+            return CameraRawResult::NotCameraRaw;
+        }
         if (code != LIBRAW_SUCCESS) return failure(code, why);
 
         const auto& sizes = raw->imgdata.sizes;
@@ -51,7 +57,7 @@ CameraRawResult decodeCameraRaw(const void* bytes, size_t size, CameraRawSink& s
         uint8_t* out = sink.pixels(width, height);
         if (!out) {
             why = "no memory for the picture";
-            return CameraRawResult::Unreadable;
+            return CameraRawResult::OutOfMemory;
         }
         if ((code = raw->copy_mem_image(out, width * 6, 0)) != LIBRAW_SUCCESS)
             return failure(code, why);

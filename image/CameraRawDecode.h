@@ -24,10 +24,11 @@ class CameraRawSink {
 
 // Outcome of `decodeCameraRaw`.
 enum class CameraRawResult {
-    Decoded,      // the sink's memory holds the picture
-    Unreadable,   // LibRaw does not take the bytes, or the sink said no to the memory
-    Implausible,  // the header claims more photosites than the bytes can carry (see `why`)
-    OutOfMemory,  // an allocation failed
+    Decoded,       // the sink's memory holds the picture
+    NotCameraRaw,  // LibRaw finds no camera RAW file it reads in the bytes
+    Unreadable,    // LibRaw takes the file but cannot develop it, or the sink said no
+    Implausible,   // the header claims more photosites than the bytes can carry (see `why`)
+    OutOfMemory,   // an allocation failed, or the sink had no memory for the picture
 };
 
 // Decodes `size` bytes at `bytes`. A file whose sensor has more photosites than eight per

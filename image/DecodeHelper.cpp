@@ -445,8 +445,10 @@ std::shared_ptr<uint8_t> DecodeHelper::readFitsPixels(Input& input, int hdu,
     return pixels;
 }
 
-std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& bytes) {
+std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& bytes,
+                                                              bool* notCameraRaw) {
     const std::string what = "camera RAW file";
+    if (notCameraRaw) *notCameraRaw = bytes.isEmpty();
     if (bytes.isEmpty()) return nullptr;
     Input input(bytes);
     Fd output(sealableMemfd("quasel-decode-output"));
@@ -471,6 +473,7 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
     if (word != "ok") {
         const std::string reason = reportFailure(run.report);
         if (!reason.empty()) logFailure(what, reason);
+        if (notCameraRaw) *notCameraRaw = word == "unreadable";
         return nullptr;
     }
     long long width = 0, height = 0;

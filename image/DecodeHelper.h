@@ -84,9 +84,11 @@ class DecodeHelper {
                                                    const FitsPixelLayout& layout);
 
     // Decodes a camera RAW file into a 48-bit RGB bitmap whose pixel memory is the helper's
-    // output mapping. Returns nullptr when the bytes are no camera RAW file (no log line) or
-    // the helper fails (one log line).
-    static std::shared_ptr<BitmapImageRep> decodeCameraRaw(const QByteArray& bytes);
+    // output mapping. Returns nullptr when the bytes are no camera RAW file (no log line; then
+    // `*notCameraRaw`, when given, is set true) or the helper fails, including on a camera RAW
+    // file it cannot develop (one log line; `*notCameraRaw` false).
+    static std::shared_ptr<BitmapImageRep> decodeCameraRaw(const QByteArray& bytes,
+                                                           bool* notCameraRaw = nullptr);
 
     // Asks the helper how many devices of GPU type the installed OpenCL platforms offer: it
     // loads them in its own process (under a CPU limit and the deadline, with no address-space

@@ -30,11 +30,13 @@ ImagePtr Image::create(const QByteArray& bytes, const QString& givenFormat) {
     // them (a reader that shows its pixels in place keeps them), never again for the Image.
     image->format = givenFormat.toLower();
 
-    // Camera RAW files are decoded from memory; everything else goes through the registry.
+    // .nef and .arw files are camera RAW whatever their bytes; everything else goes through
+    // the registry, and bytes it does not claim under another camera RAW extension are
+    // developed as camera RAW before Qt's readers see them.
     if (image->format == ".nef" || image->format == ".arw")
         image->original = DecodedImage::initWithCameraRaw(bytes);
     else
-        image->original = DecodedImage::initWithData(bytes);
+        image->original = DecodedImage::initWithData(bytes, isCameraRawFormat(image->format));
 
     // The file's properties stand only when no bitmap comes out: a bitmap's EXIF replaces them
     // below. Asking for them is not free (every image-format plugin is loaded to probe the

@@ -143,7 +143,19 @@ void registerImageReaders() {
     registerImageRepClass(XISFImageRep::imageRepClass());
 }
 
-std::shared_ptr<DecodedImage> DecodedImage::initWithData(const QByteArray& data) {
+const QStringList& cameraRawExtensions() {
+    // shared-mime-info's camera RAW types, then LibRaw's further formats.
+    static const QStringList extensions{
+        "arw", "cr2", "cr3", "crw", "dcr", "dng", "k25", "kdc", "mrw", "nef", "nrw", "orf", "pef",
+        "raf", "raw", "rw2", "sr2", "srf", "3fr", "erf", "fff", "iiq", "mef", "mos", "rwl", "srw"};
+    return extensions;
+}
+
+bool isCameraRawFormat(const QString& format) {
+    return format.startsWith('.') && cameraRawExtensions().contains(format.mid(1).toLower());
+}
+
+std::shared_ptr<DecodedImage> DecodedImage::initWithData(const QByteArray& data, bool cameraRaw) {
     for (const ImageRepClass& cls : registeredImageRepClasses()) {
         if (!cls.canInitWithData(data)) continue;
         ImageRepList reps = cls.imageRepsWithData(data);
@@ -152,13 +164,20 @@ std::shared_ptr<DecodedImage> DecodedImage::initWithData(const QByteArray& data)
         decoded->representations = std::move(reps);
         return decoded;
     }
+    if (cameraRaw) {
+        bool notCameraRaw = false;
+        auto decoded = initWithCameraRaw(data, &notCameraRaw);
+        if (decoded || !notCameraRaw) return decoded;
+    }
     return decodeWithQt(data);
 }
 
-std::shared_ptr<DecodedImage> DecodedImage::initWithCameraRaw(const QByteArray& data) {
+std::shared_ptr<DecodedImage> DecodedImage::initWithCameraRaw(const QByteArray& data,
+                                                              bool* notCameraRaw) {
     std::shared_ptr<BitmapImageRep> rep;
+    if (notCameraRaw) *notCameraRaw = false;
     if (DecodeHelper::isolated()) {
-        rep = DecodeHelper::decodeCameraRaw(data);
+        rep = DecodeHelper::decodeCameraRaw(data, notCameraRaw);
     } else {
         // Into the representation's own memory; the sink keeps it.
         struct Sink : CameraRawSink {
@@ -173,9 +192,10 @@ std::shared_ptr<DecodedImage> DecodedImage::initWithCameraRaw(const QByteArray& 
             }
         } sink;
         std::string why;
-        if (decodeCameraRaw(data.constData(), size_t(data.size()), sink, why) ==
-            CameraRawResult::Decoded)
-            rep = sink.rep;
+        const CameraRawResult result =
+            decodeCameraRaw(data.constData(), size_t(data.size()), sink, why);
+        if (result == CameraRawResult::Decoded) rep = sink.rep;
+        if (notCameraRaw) *notCameraRaw = result == CameraRawResult::NotCameraRaw;
     }
     if (!rep) return nullptr;
     auto decoded = std::make_shared<DecodedImage>();

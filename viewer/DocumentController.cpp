@@ -1,6 +1,7 @@
 #include "DocumentController.h"
 
 #include "Document.h"
+#include "ImageDecoding.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -60,6 +61,8 @@ Document* DocumentController::openDocumentWithContentsOfFile(const QString& path
 
 QStringList DocumentController::supportedExtensions() {
     QStringList extensions{"fits", "fit", "fts", "xisf", "raw", "nef", "arw"};
+    for (const QString& ext : cameraRawExtensions())
+        if (!extensions.contains(ext)) extensions.append(ext);
     for (const QByteArray& format : QImageReader::supportedImageFormats()) {
         const QString ext = QString::fromLatin1(format).toLower();
         if (!extensions.contains(ext)) extensions.append(ext);

@@ -215,11 +215,12 @@ class OutputSink : public CameraRawSink {
     switch (decodeCameraRaw(input, size, sink, why)) {
         case CameraRawResult::Decoded:
             finish("ok " + std::to_string(sink.width) + " " + std::to_string(sink.height));
+        case CameraRawResult::Unreadable:
         case CameraRawResult::Implausible:
             finish("broken " + why);
         case CameraRawResult::OutOfMemory:
             finish("memory " + why);
-        case CameraRawResult::Unreadable:
+        case CameraRawResult::NotCameraRaw:
             break;
     }
     finish("unreadable " + why);

@@ -5,14 +5,17 @@
 #include "OpenDocuments.h"
 #include "PanelWindow.h"
 #include "QSTableController.h"
+#include "SyntheticDng.h"
 #include "TabGroupWindow.h"
 #include "TestData.h"
 #include "ToolbarItem.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBuffer>
 #include <QFile>
 #include <QGroupBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -302,9 +305,35 @@ TEST_F(DocumentTest, TextsOfTabsButtonsAndMenuEntriesShowAsTheyStand) {
 
 TEST_F(DocumentTest, OpenDialogListsTheSupportedFiles) {
     const QStringList extensions = DocumentController::supportedExtensions();
-    for (const char* ext : {"fits", "fit", "fts", "xisf", "nef", "arw", "png", "jpg"})
+    for (const char* ext : {"fits", "fit", "fts", "xisf", "nef", "arw", "png", "jpg", "dng", "cr2",
+                            "cr3", "crw", "raf", "orf", "rw2", "pef", "srw"})
         EXPECT_TRUE(extensions.contains(ext)) << ext;
+    EXPECT_EQ(QStringList(extensions).removeDuplicates(), 0);
     const QString filter = DocumentController::openDialogFilter();
     EXPECT_TRUE(filter.startsWith("Images (*.fits *.fit *.fts *.xisf")) << filter.toStdString();
     EXPECT_TRUE(filter.endsWith(";;All files (*)"));
+}
+
+// The type name carries the file's extension to the Image, in whatever case the file has it.
+TEST_F(DocumentTest, CameraRawFilesOpenByTheirExtension) {
+    const QByteArray dng = makeDngWithPreview();
+    for (const char* name : {"IMG_0001.CR2", "frame.dng", "DSCF0001.RAF"}) {
+        SCOPED_TRACE(name);
+        Document* d = open(writeFile(name, dng));
+        ASSERT_TRUE(d);
+        ASSERT_TRUE(d->image->hasPicture());
+        EXPECT_EQ(d->image->width, 64);  // the frame, not the preview in front of it
+        EXPECT_EQ(d->image->bitsPerPixel, 48);
+        EXPECT_EQ(tabTitles(d), QStringList{name});
+    }
+    QImage picture(30, 20, QImage::Format_RGB888);
+    picture.fill(QColor(20, 40, 60));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&buffer, "PNG"));
+    Document* d = open(writeFile("IMG_0002.CR2", png));
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->image->width, 30);  // no camera RAW in it: Qt's PNG reader
+    EXPECT_EQ(d->image->format, ".cr2");
 }

@@ -36,8 +36,8 @@ std::vector<Case> hostileCases() {
          "gzip.fits",
          fitsLine,
          {"gzip.fits", "Metadata", "Table #2"}},
-        // A .cr3 is no camera RAW format of the viewer's: Qt's readers refuse it.
-        {testDataPath("hostile/raw-half-gigabyte.cr3"), "raw.cr3", {}, {"raw.cr3"}},
+        {testDataPath("hostile/raw-half-gigabyte.cr3"), "raw.cr3", rawLine, {"raw.cr3"}},
+        {testDataPath("hostile/raw-half-gigabyte.cr3"), "raw.dng", rawLine, {"raw.dng"}},
         {testDataPath("hostile/raw-half-gigabyte.cr3"), "raw.nef", rawLine, {"raw.nef"}},
         {testDataPath("hostile/raw-half-gigabyte.cr3"), "raw.arw", rawLine, {"raw.arw"}},
         // Found by fuzzing: a TIFF whose Hasselblad model text overflows a buffer in LibRaw
