@@ -99,10 +99,13 @@ std::shared_ptr<OwnedBitmapImageRep> bitmapFromQImage(const QImage& image) {
                     ColorSpace::DeviceRGB, 0, 24);
 }
 
-std::optional<QVariantMap> textKeys(QImageReader& reader) {
+// The decoded picture's text entries (PNG text chunks, a JPEG comment). Taken from the picture,
+// not the reader: a reader asked again after the read parses the file a second time from its
+// end, and libpng reports "Read Error" on every PNG.
+std::optional<QVariantMap> textKeys(const QImage& image) {
     QVariantMap map;
-    for (const QString& key : reader.textKeys())
-        map.insert(key, reader.text(key));
+    for (const QString& key : image.textKeys())
+        map.insert(key, image.text(key));
     if (map.isEmpty()) return std::nullopt;
     return map;
 }
@@ -119,7 +122,7 @@ std::shared_ptr<DecodedImage> decodeWithQt(const QByteArray& data) {
     if (!rep) return nullptr;
     auto decoded = std::make_shared<DecodedImage>();
     decoded->representations.push_back(rep);
-    decoded->exif = textKeys(reader);
+    decoded->exif = textKeys(image);
     return decoded;
 }
 

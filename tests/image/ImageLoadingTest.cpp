@@ -218,3 +218,19 @@ TEST_F(ImageLoading, HugeHeaderDimensionsAreRefused) {
     ImagePtr image = Image::create(header, ".fits");
     EXPECT_FALSE(image->hasPicture());
 }
+
+// A picture's text entries come with it, and the PNG is parsed once: a second parse from the
+// end of the bytes made libpng print "Read Error" at every PNG opened.
+TEST_F(ImageLoading, PictureTextComesWithItAndNothingIsPrinted) {
+    QImage picture(4, 4, QImage::Format_RGB32);
+    picture.fill(Qt::gray);
+    picture.setText("Description", "M 42 through clouds");
+    const QByteArray bytes = encode(picture, "png");
+    testing::internal::CaptureStderr();
+    ImagePtr image = Image::create(bytes, ".png");
+    const std::string printed = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(image->hasPicture());
+    EXPECT_EQ(printed.find("libpng"), std::string::npos) << printed;
+    ASSERT_TRUE(image->properties);
+    EXPECT_EQ(image->properties->value("Description").toString(), "M 42 through clouds");
+}
