@@ -6,6 +6,7 @@
 #include "DecodeHelper.h"
 #include "Image.h"
 #include "MetalDevice.h"
+#include "SanitizerOptions.h"
 #include "Settings.h"
 #include "SyntheticImage.h"
 #include "TestData.h"
@@ -25,6 +26,9 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+
+// The pass runs on PoCL here, which may compile the kernel (cold cache): see lsan.supp.
+QUASEL_LSAN_FOLLOW_POCL_STACKS()
 
 namespace {
 
