@@ -180,9 +180,11 @@ std::string deathReason(int status, const rusage& usage, const Limits& limits) {
 // Runs the helper on `input` and `outputFd` under `limits`. The input is filled while the
 // helper starts, which waits for the byte that says it is ready. Without an input (nullptr)
 // the helper gets neither input nor output and reads nothing on descriptor 0. The run is
-// stopped at once when `stopFd` (when not -1) becomes readable.
+// stopped at once when `stopFd` (when not -1) becomes readable. The helper's environment is
+// `environment` ("NAME=value" texts), or this process's when it is nullptr.
 Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
-              DecodeHelper::Input* input, int outputFd, const Limits& limits, int stopFd = -1) {
+              DecodeHelper::Input* input, int outputFd, const Limits& limits, int stopFd = -1,
+              const std::vector<std::string>* environment = nullptr) {
     Run run;
     const int inputFd = input ? input->fd() : -1;
     int goFds[2] = {-1, -1};
@@ -217,8 +219,14 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
     // burns the helper's CPU allowance (and the cores the viewer needs).
     std::vector<char*> envp;
     std::string waitPolicy = "OMP_WAIT_POLICY=passive";
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "OMP_WAIT_POLICY=", 16) != 0) envp.push_back(*e);
+    if (environment) {
+        for (const std::string& e : *environment)
+            if (e.compare(0, 16, "OMP_WAIT_POLICY=") != 0)
+                envp.push_back(const_cast<char*>(e.c_str()));
+    } else {
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "OMP_WAIT_POLICY=", 16) != 0) envp.push_back(*e);
+    }
     envp.push_back(waitPolicy.data());
     envp.push_back(nullptr);
 
@@ -514,13 +522,14 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
     return rep;
 }
 
-long DecodeHelper::countOpenCLGpus(std::string& failure, int stopFd) {
+long DecodeHelper::countOpenCLGpus(std::string& failure, int stopFd,
+                                   const std::vector<std::string>* environment) {
     // Loading a platform takes a second of CPU at most, even with a compiler inside it.
     Limits limits;
     limits.addressSpace = 0;  // unlimited: GPU drivers reserve address space by the gigabyte
     limits.cpuSeconds = 2;
     limits.deadlineMs = 3000;
-    const Run run = runHelper("gpu", {}, nullptr, -1, limits, stopFd);
+    const Run run = runHelper("gpu", {}, nullptr, -1, limits, stopFd, environment);
     failure = run.failure;
     if (!failure.empty()) return -1;
     const auto [word, rest] = splitReport(run.report);

@@ -44,6 +44,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class DecodeHelper {
   public:
@@ -101,7 +102,10 @@ class DecodeHelper {
     // OpenCL platforms offer: it loads them in its own process (under a CPU limit of 2 s and
     // a deadline of 3 s, with no address-space limit), so this process never does for
     // nothing. The run is stopped at once, its helper killed, when `stopFd` (unless -1)
-    // becomes readable. Returns the count, or -1 with `failure` set to why the helper gave no
-    // answer (nothing is logged).
-    static long countOpenCLGpus(std::string& failure, int stopFd = -1);
+    // becomes readable. The helper gets `environment` ("NAME=value" texts: a copy taken
+    // where the environment cannot change meanwhile), or this process's environment when it
+    // is nullptr. Returns the count, or -1 with `failure` set to why the helper gave no answer
+    // (nothing is logged).
+    static long countOpenCLGpus(std::string& failure, int stopFd = -1,
+                                const std::vector<std::string>* environment = nullptr);
 };

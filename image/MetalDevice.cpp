@@ -202,9 +202,9 @@ void keepAnswer(const QString& path, const QByteArray& key, long gpus, const QBy
 
 // The probe's thread: asks the helper, keeps the answer and hands it over; an answer that
 // comes while the probe is being stopped (at exit, or by a reset) is no answer and is dropped.
-void runProbe(QByteArray key, QString path, int stopFd) {
+void runProbe(QByteArray key, QString path, int stopFd, std::vector<std::string> environment) {
     std::string why;
-    const long gpus = DecodeHelper::countOpenCLGpus(why, stopFd);
+    const long gpus = DecodeHelper::countOpenCLGpus(why, stopFd, &environment);
     MetalState& s = state();
     {
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -252,8 +252,13 @@ void startProbeLocked(MetalState& s, const QByteArray& key, const QString& path)
     if (s.stopFds[0] < 0 && pipe2(s.stopFds, O_CLOEXEC) != 0) s.stopFds[0] = s.stopFds[1] = -1;
     static std::once_flag atExit;
     std::call_once(atExit, [] { std::atexit(stopProbe); });
+    // The environment the key describes, copied along with it: the probe's thread starts the
+    // helper while other threads may change the variables.
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+        environment.emplace_back(*e);
     try {
-        s.probe = std::thread(runProbe, key, path, s.stopFds[0]);
+        s.probe = std::thread(runProbe, key, path, s.stopFds[0], std::move(environment));
         s.answer = Answer::Asking;
     } catch (const std::system_error& e) {
         qWarning("GPU rendering off: the OpenCL probe could not be started (%s)", e.what());
