@@ -179,9 +179,12 @@ std::string deathReason(int status, const rusage& usage, const Limits& limits) {
 
 // Runs the helper on `input` and `outputFd` under `limits`. The input is filled while the
 // helper starts, which waits for the byte that says it is ready. Without an input (nullptr)
-// the helper gets neither input nor output and reads nothing on descriptor 0.
+// the helper gets neither input nor output and reads nothing on descriptor 0. The run is
+// stopped at once when `stopFd` (when not -1) becomes readable. The helper's environment is
+// `environment` ("NAME=value" texts), or this process's when it is nullptr.
 Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
-              DecodeHelper::Input* input, int outputFd, const Limits& limits) {
+              DecodeHelper::Input* input, int outputFd, const Limits& limits, int stopFd = -1,
+              const std::vector<std::string>* environment = nullptr) {
     Run run;
     const int inputFd = input ? input->fd() : -1;
     int goFds[2] = {-1, -1};
@@ -216,8 +219,14 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
     // burns the helper's CPU allowance (and the cores the viewer needs).
     std::vector<char*> envp;
     std::string waitPolicy = "OMP_WAIT_POLICY=passive";
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "OMP_WAIT_POLICY=", 16) != 0) envp.push_back(*e);
+    if (environment) {
+        for (const std::string& e : *environment)
+            if (e.compare(0, 16, "OMP_WAIT_POLICY=") != 0)
+                envp.push_back(const_cast<char*>(e.c_str()));
+    } else {
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "OMP_WAIT_POLICY=", 16) != 0) envp.push_back(*e);
+    }
     envp.push_back(waitPolicy.data());
     envp.push_back(nullptr);
 
@@ -233,11 +242,15 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), kReportFd);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
-    // Whatever else this process has open without close-on-exec stays out of the helper.
-    posix_spawn_file_actions_addclosefrom_np(&actions, kOutputFd + 1);
+    // Whatever else this process has open without close-on-exec stays out of the helper,
+    // also on the numbers of the input and output when a run has none.
+    posix_spawn_file_actions_addclosefrom_np(&actions, (input ? kOutputFd : kReportFd) + 1);
 #endif
     // Signals the parent ignores or blocks would stay so across exec; SIGXCPU must not. The
-    // helper leads a process group of its own, so that whatever it starts is killed with it.
+    // helper leads a session of its own: its process group goes whole at the end, with
+    // whatever it started, and with no controlling terminal nothing in it can be stopped by
+    // the terminal's job control (a write to a terminal with "tostop" set, say), while what
+    // it writes to the inherited standard error still reaches the caller's log.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none, all;
@@ -245,9 +258,8 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(
-        &attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
     pid_t pid = 0;
     const int spawnError =
         posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
@@ -273,7 +285,7 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(limits.deadlineMs);
     std::string received;
-    bool pipeOpen = true, ended = false, timedOut = false;
+    bool pipeOpen = true, ended = false, timedOut = false, stopped = false;
     int pollError = 0;
     while (!ended) {
         const auto left =
@@ -282,10 +294,16 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
             timedOut = true;
             break;
         }
-        pollfd p[2] = {{pipeOpen ? readEnd.get() : -1, POLLIN, 0}, {pidFd.get(), POLLIN, 0}};
-        const int ready = poll(p, 2, pidFd.get() >= 0 ? int(left) : int(std::min<long>(left, 5)));
+        pollfd p[3] = {{pipeOpen ? readEnd.get() : -1, POLLIN, 0},
+                       {pidFd.get(), POLLIN, 0},
+                       {stopFd, POLLIN, 0}};
+        const int ready = poll(p, 3, pidFd.get() >= 0 ? int(left) : int(std::min<long>(left, 5)));
         if (ready < 0 && errno != EINTR) {
             pollError = errno;
+            break;
+        }
+        if (ready > 0 && p[2].revents != 0) {
+            stopped = true;
             break;
         }
         if (pipeOpen && p[0].revents != 0) pipeOpen = readReport(readEnd.get(), received);
@@ -308,6 +326,8 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
 
     if (!filled) {
         run.failure = "could not be given its memory: " + errnoText(fillError);
+    } else if (stopped) {
+        run.failure = "was stopped by its caller";
     } else if (timedOut) {
         run.failure = "did not finish within " + std::to_string(limits.deadlineMs / 1000) +
                       " s and was stopped";
@@ -505,13 +525,14 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
     return rep;
 }
 
-long DecodeHelper::countOpenCLGpus(std::string& failure) {
+long DecodeHelper::countOpenCLGpus(std::string& failure, int stopFd,
+                                   const std::vector<std::string>* environment) {
     // Loading a platform takes a second of CPU at most, even with a compiler inside it.
     Limits limits;
     limits.addressSpace = 0;  // unlimited: GPU drivers reserve address space by the gigabyte
     limits.cpuSeconds = 2;
     limits.deadlineMs = 3000;
-    const Run run = runHelper("gpu", {}, nullptr, -1, limits);
+    const Run run = runHelper("gpu", {}, nullptr, -1, limits, stopFd, environment);
     failure = run.failure;
     if (!failure.empty()) return -1;
     const auto [word, rest] = splitReport(run.report);

@@ -13,11 +13,20 @@
 // truncated mapping. The sealed output mapping becomes the picture's pixel memory without a
 // copy.
 //
+// Every run starts with its own descriptors alone: standard input (for a decode the socket
+// that says the input is complete, else /dev/null), standard output on /dev/null, the
+// caller's standard error, the report pipe on 3, and for a decode the input on 4 and the
+// output on 5; nothing else the caller has open reaches it.
+//
 // The helper sets RLIMIT_CPU and RLIMIT_AS (a multiple of the expected pixel bytes plus a
-// margin) on itself before it touches the bytes. It runs in a process group of its own; the
-// parent keeps a wall-clock deadline until the helper has ended, then (or at the deadline)
-// kills the whole group and reaps the helper, so neither a helper that closes its pipe and
-// lingers nor a child it leaves behind holds the parent. The parent stops reading once the
+// margin) on itself before it touches the bytes, and ends when the thread that started it
+// does. It leads a session and process group of its own, without a controlling terminal:
+// nothing it or a child of it (a decoder, an OpenCL driver) writes to the standard error it
+// inherits can stop it (as a terminal with "tostop" stops a background group that writes to
+// it), and what it writes there reaches the caller's log as it is. The parent keeps a
+// wall-clock deadline until the helper has ended, then (or at the deadline) kills the whole
+// group and reaps the helper, so neither a helper that closes its pipe and lingers nor a
+// child it leaves behind holds the parent. The parent stops reading once the
 // helper has exited with its report line complete. A helper that cannot be started, crashes,
 // runs out of a limit or of time, is killed from outside, or reports a broken input gives no
 // pixels and one log line naming the reason (the helper's CPU time tells a CPU-limit kill
@@ -35,6 +44,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class DecodeHelper {
   public:
@@ -90,9 +100,14 @@ class DecodeHelper {
     static std::shared_ptr<BitmapImageRep> decodeCameraRaw(const QByteArray& bytes,
                                                            bool* notCameraRaw = nullptr);
 
-    // Asks the helper how many devices of GPU type the installed OpenCL platforms offer: it
-    // loads them in its own process (under a CPU limit and the deadline, with no address-space
-    // limit), so this process never does for nothing. Returns the count, or -1 with `failure`
-    // set to why the helper gave no answer (nothing is logged).
-    static long countOpenCLGpus(std::string& failure);
+    // Asks the helper how many usable devices of GPU type (UsableOpenCLDevice.h) the installed
+    // OpenCL platforms offer: it loads them in its own process (under a CPU limit of 2 s and
+    // a deadline of 3 s, with no address-space limit), so this process never does for
+    // nothing. The run is stopped at once, its helper killed, when `stopFd` (unless -1)
+    // becomes readable. The helper gets `environment` ("NAME=value" texts: a copy taken
+    // where the environment cannot change meanwhile), or this process's environment when it
+    // is nullptr. Returns the count, or -1 with `failure` set to why the helper gave no answer
+    // (nothing is logged).
+    static long countOpenCLGpus(std::string& failure, int stopFd = -1,
+                                const std::vector<std::string>* environment = nullptr);
 };

@@ -3,8 +3,8 @@
 #include "DecodeHelper.h"
 #include "Settings.h"
 #include "StretchKernelSource.h"
+#include "UsableOpenCLDevice.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,25 +12,48 @@
 #include <QStandardPaths>
 #include <QtGlobal>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <bit>
+#include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
+// What is known of whether a device of GPU type can exist.
+enum class Answer {
+    Unknown,  // nothing yet: the cache has not been read
+    Asking,   // the probe runs on its thread
+    Gpu,      // yes: the platforms are loaded in process
+    NoGpu,    // no, or the probe failed: they are not
+};
+
 struct MetalState {
-    std::mutex mutex;               // guards everything below
-    bool deviceMade = false;        // metalDevice has been looked for
-    MetalDevice* device = nullptr;  // its outcome
-    bool libraryMade = false;       // metalLibrary has been built (or failed)
-    cl_program library = nullptr;   // its outcome
-    QByteArray sourceForTesting;    // replaces the carried source when not empty
-    int lookups = 0;                // times the platforms were asked for devices
+    std::mutex mutex;                  // guards everything below
+    std::condition_variable answered;  // `answer` left Asking, or the probe is being stopped
+    bool settingsRead = false;         // "useGPU" and QUASEL_OPENCL_DEVICE_TYPE read
+    bool useGPU = true;                // "useGPU"
+    QByteArray wanted;                 // QUASEL_OPENCL_DEVICE_TYPE, trimmed and lower case
+    Answer answer = Answer::Unknown;   // the probe's, cached or fresh
+    std::thread probe;                 // the probe's thread, joinable once started
+    int stopFds[2] = {-1, -1};         // a pipe: a byte on it stops the probe's run
+    bool stopping = false;             // the probe is being stopped: its answer is dropped
+    bool deviceMade = false;           // metalDevice has been looked for for good
+    MetalDevice* device = nullptr;     // its outcome
+    bool libraryMade = false;          // metalLibrary has been built (or failed)
+    cl_program library = nullptr;      // its outcome
+    QByteArray sourceForTesting;       // replaces the carried source when not empty
+    int lookups = 0;                   // times the platforms were asked for devices
 };
 
 // Never destroyed: renders may run during static destruction at exit.
@@ -47,23 +70,6 @@ QByteArray deviceText(cl_device_id device, cl_device_info what) {
     return QByteArray(text.constData());  // up to the terminating zero
 }
 
-template <typename T>
-T deviceValue(cl_device_id device, cl_device_info what, T otherwise) {
-    T value{};
-    if (clGetDeviceInfo(device, what, sizeof value, &value, nullptr) != CL_SUCCESS)
-        return otherwise;
-    return value;
-}
-
-// A device that can run the pass: available, with a compiler, reading samples in the host's
-// byte order.
-bool usable(cl_device_id device) {
-    const bool little = std::endian::native == std::endian::little;
-    return deviceValue<cl_bool>(device, CL_DEVICE_AVAILABLE, CL_FALSE) &&
-           deviceValue<cl_bool>(device, CL_DEVICE_COMPILER_AVAILABLE, CL_FALSE) &&
-           bool(deviceValue<cl_bool>(device, CL_DEVICE_ENDIAN_LITTLE, !little)) == little;
-}
-
 // The first usable device of `type` on any platform, or nullptr.
 cl_device_id firstDevice(const std::vector<cl_platform_id>& platforms, cl_device_type type) {
     for (cl_platform_id platform : platforms) {
@@ -73,21 +79,26 @@ cl_device_id firstDevice(const std::vector<cl_platform_id>& platforms, cl_device
         std::vector<cl_device_id> devices(count);
         if (clGetDeviceIDs(platform, type, count, devices.data(), nullptr) != CL_SUCCESS) continue;
         for (cl_device_id device : devices)
-            if (usable(device)) return device;
+            if (usableOpenCLDevice(device, clGetDeviceInfo)) return device;
     }
     return nullptr;
 }
 
-// The OpenCL probe's answer, remembered until the installed platforms change.
+// The OpenCL probe's answer, remembered under a key of what can change it.
 //
 // Loading a platform is costly: PoCL, a CPU-only implementation, brings LLVM and clang into
 // the process (some 60 MB), only for the device lookup to find no GPU. So, unless CPU devices
 // are asked for, the platforms are first asked in the decode helper's probe, in a process of
-// its own, whether a device of GPU type exists at all. The answer is kept in a cache file
-// together with a fingerprint of what the ICD loader reads to find the platforms; a changed
-// fingerprint asks again. A probe that fails counts as "no GPU" for this process only.
+// its own, whether a usable device of GPU type exists at all. The probe runs on a thread of
+// its own (up to its 3 s deadline) while renders take the CPU path; its answer, a failure
+// included, is kept in a cache file under the key, so that the next start knows at once.
 
 constexpr const char* kCacheFile = "Quasel/opencl-gpu";
+
+// The variables, besides OCL_ICD_*, by which OpenCL implementations choose their devices.
+constexpr const char* kDeviceVariables[] = {"POCL_DEVICES",         "RUSTICL_ENABLE",
+                                            "CUDA_VISIBLE_DEVICES", "ROCR_VISIBLE_DEVICES",
+                                            "HIP_VISIBLE_DEVICES",  "ZE_AFFINITY_MASK"};
 
 // Adds to `text` what identifies the vendor file, library or folder of vendor files at
 // `path`: for a file its inode, size and times, for a vendor file (".icd") also its content
@@ -120,20 +131,38 @@ void describePath(QByteArray& text, const QByteArray& path, bool vendorFile) {
     if (library.startsWith('/')) describePath(text, library, false);
 }
 
-// A digest of the OpenCL loader's view of the installed platforms: its variables
-// OCL_ICD_VENDORS (a folder of vendor files, or one) and OCL_ICD_FILENAMES (libraries), and
-// the system's vendor folder.
-QByteArray platformsFingerprint() {
-    QByteArray text = "1\n";  // the layout of this description
+// The key of the probe's answer, as lines of text: the boot (a driver loaded or a device
+// plugged in since), the user's groups (access to the device files), the variables that
+// choose OpenCL platforms and devices, and the loader's view of the installed platforms: the
+// system's vendor folder, and the vendor files and libraries that OCL_ICD_VENDORS and
+// OCL_ICD_FILENAMES name.
+QByteArray probeKey() {
+    QByteArray text = "OpenCL probe 2\n";  // the layout of this description
+    QFile boot("/proc/sys/kernel/random/boot_id");
+    text += "boot " + (boot.open(QIODevice::ReadOnly) ? boot.read(64).trimmed() : "unknown") + '\n';
+    std::vector<gid_t> groups(size_t(std::max(0, getgroups(0, nullptr))));
+    groups.resize(size_t(std::max(0, getgroups(int(groups.size()), groups.data()))));
+    groups.push_back(getegid());
+    std::sort(groups.begin(), groups.end());
+    groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
+    text += "groups";
+    for (gid_t g : groups)
+        text += ' ' + QByteArray::number(qulonglong(g));
+    text += '\n';
+    QList<QByteArray> variables;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "OCL_ICD_", 8) == 0) variables << QByteArray(*e);
+    for (const char* name : kDeviceVariables)
+        if (const char* value = std::getenv(name)) variables << QByteArray(name) + '=' + value;
+    std::sort(variables.begin(), variables.end());
+    for (const QByteArray& v : variables)
+        text += "variable " + QByteArray(v).replace('\n', ' ') + '\n';
     describePath(text, "/etc/OpenCL/vendors", false);
     const QByteArray vendors = qgetenv("OCL_ICD_VENDORS");
-    text += "OCL_ICD_VENDORS=" + vendors + '\n';
     if (!vendors.isEmpty()) describePath(text, vendors, vendors.endsWith(".icd"));
-    const QByteArray libraries = qgetenv("OCL_ICD_FILENAMES");
-    text += "OCL_ICD_FILENAMES=" + libraries + '\n';
-    for (const QByteArray& library : libraries.split(':'))
+    for (const QByteArray& library : qgetenv("OCL_ICD_FILENAMES").split(':'))
         if (!library.isEmpty()) describePath(text, library, false);
-    return QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex();
+    return text;
 }
 
 QString cachePath() {
@@ -141,45 +170,120 @@ QString cachePath() {
     return base.isEmpty() ? QString() : base + '/' + kCacheFile;
 }
 
-// The cache file's line: the fingerprint and the answer.
-QByteArray cacheLine(const QByteArray& fingerprint, bool gpu) {
-    return fingerprint + (gpu ? " gpu\n" : " none\n");
+// The answer kept at `path` under `key`: Unknown when there is none (no file, another key),
+// else Gpu or NoGpu, with `failure` set to why the probe failed when it did.
+Answer cachedAnswer(const QString& path, const QByteArray& key, QByteArray& failure) {
+    QFile cache(path);
+    if (path.isEmpty() || !cache.open(QIODevice::ReadOnly)) return Answer::Unknown;
+    const QByteArray text = cache.read(key.size() + 4096);
+    if (!text.startsWith(key) || !text.endsWith('\n')) return Answer::Unknown;
+    const QByteArray line = text.mid(key.size(), text.size() - key.size() - 1);
+    if (line.contains('\n')) return Answer::Unknown;
+    if (line == "gpu") return Answer::Gpu;
+    if (line == "none") return Answer::NoGpu;
+    if (!line.startsWith("failed ")) return Answer::Unknown;
+    failure = line.mid(7);
+    return Answer::NoGpu;
 }
 
-// Whether a device of GPU type can exist: the cached answer for the installed platforms, else
-// the probe's (stored for the next start).
-bool gpuDeviceCanExist() {
-    const QByteArray fingerprint = platformsFingerprint();
-    const QString path = cachePath();
-    if (!path.isEmpty()) {
-        QFile cache(path);
-        if (cache.open(QIODevice::ReadOnly)) {
-            const QByteArray line = cache.read(256);
-            if (line == cacheLine(fingerprint, true)) return true;
-            if (line == cacheLine(fingerprint, false)) return false;
-        }
+// Keeps the probe's answer at `path` under `key`: the count of GPU-type devices, or -1 with
+// the reason it gave none.
+void keepAnswer(const QString& path, const QByteArray& key, long gpus, const QByteArray& failure) {
+    if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).path())) return;
+    QSaveFile cache(path);
+    if (!cache.open(QIODevice::WriteOnly)) return;
+    cache.write(key +
+                (gpus > 0    ? QByteArray("gpu")
+                 : gpus == 0 ? QByteArray("none")
+                             : "failed " + QByteArray(failure).replace('\n', ' ')) +
+                '\n');
+    cache.commit();
+}
+
+// The probe's thread: asks the helper, keeps the answer and hands it over; an answer that
+// comes while the probe is being stopped (at exit, or by a reset) is no answer and is dropped.
+void runProbe(QByteArray key, QString path, int stopFd, std::vector<std::string> environment) {
+    std::string why;
+    const long gpus = DecodeHelper::countOpenCLGpus(why, stopFd, &environment);
+    MetalState& s = state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.stopping) return;
     }
-    std::string failure;
-    const long gpus = DecodeHelper::countOpenCLGpus(failure);
+    QByteArray failure;
     if (gpus < 0) {
-        qWarning("GPU rendering off: the OpenCL probe of %s %s", DecodeHelper::path().c_str(),
-                 failure.c_str());
-        return false;
+        failure = QByteArray::fromStdString(DecodeHelper::path() + " " + why);
+        qWarning("GPU rendering off: the OpenCL probe of %s", failure.constData());
     }
-    if (!path.isEmpty() && QDir().mkpath(QFileInfo(path).path())) {
-        QSaveFile cache(path);
-        if (cache.open(QIODevice::WriteOnly)) {
-            cache.write(cacheLine(fingerprint, gpus > 0));
-            cache.commit();
-        }
-    }
-    return gpus > 0;
+    keepAnswer(path, key, gpus, failure);
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.answer = gpus > 0 ? Answer::Gpu : Answer::NoGpu;
+    s.answered.notify_all();
 }
 
-MetalDevice* lookForDevice() {
-    const QByteArray wanted = qgetenv("QUASEL_OPENCL_DEVICE_TYPE").trimmed().toLower();
-    if (wanted != "cpu" && wanted != "all" && !gpuDeviceCanExist()) return nullptr;
+// Stops a probe that still runs and joins its thread; its answer is dropped. Called at exit
+// (the helper must not outlive the program) and by a reset.
+void stopProbe() {
+    MetalState& s = state();
+    std::thread probe;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!s.probe.joinable()) return;
+        s.stopping = true;
+        if (s.stopFds[1] >= 0) {
+            const ssize_t written = ::write(s.stopFds[1], "s", 1);
+            (void)written;
+        }
+        probe = std::move(s.probe);
+        s.answered.notify_all();
+    }
+    probe.join();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.stopping = false;
+    for (int& fd : s.stopFds) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    if (s.answer == Answer::Asking) s.answer = Answer::Unknown;
+}
 
+// Starts the probe on its thread. The caller holds the lock.
+void startProbeLocked(MetalState& s, const QByteArray& key, const QString& path) {
+    if (s.stopFds[0] < 0 && pipe2(s.stopFds, O_CLOEXEC) != 0) s.stopFds[0] = s.stopFds[1] = -1;
+    static std::once_flag atExit;
+    std::call_once(atExit, [] { std::atexit(stopProbe); });
+    // The environment the key describes, copied along with it: the probe's thread starts the
+    // helper while other threads may change the variables.
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+        environment.emplace_back(*e);
+    try {
+        s.probe = std::thread(runProbe, key, path, s.stopFds[0], std::move(environment));
+        s.answer = Answer::Asking;
+    } catch (const std::system_error& e) {
+        qWarning("GPU rendering off: the OpenCL probe could not be started (%s)", e.what());
+        s.answer = Answer::NoGpu;
+    }
+}
+
+// The answer as far as known, read from the cache the first time; when none is there, the
+// probe starts and the answer is Asking until it has answered. The caller holds the lock.
+Answer answerLocked(MetalState& s) {
+    if (s.answer != Answer::Unknown) return s.answer;
+    const QByteArray key = probeKey();
+    const QString path = cachePath();
+    QByteArray failure;
+    s.answer = cachedAnswer(path, key, failure);
+    if (!failure.isEmpty())
+        qWarning(
+            "GPU rendering off: the OpenCL probe of %s at an earlier start (asked again after a "
+            "restart or a change of the OpenCL platforms)",
+            failure.constData());
+    if (s.answer == Answer::Unknown) startProbeLocked(s, key, path);
+    return s.answer;
+}
+
+MetalDevice* lookForDevice(const QByteArray& wanted) {
     ++state().lookups;
     cl_uint count = 0;
     if (clGetPlatformIDs(0, nullptr, &count) != CL_SUCCESS || count == 0) return nullptr;
@@ -238,12 +342,24 @@ cl_program buildLibrary(const MetalDevice& device, const QByteArray& source) {
     return program;
 }
 
+// The device once it has been looked for for good; nullptr before, and while the probe has not
+// answered. The caller holds the lock.
 const MetalDevice* deviceLocked() {
     MetalState& s = state();
-    if (!s.deviceMade) {
-        s.deviceMade = true;
-        s.device = userDefaults().defaultsBool("useGPU", true) ? lookForDevice() : nullptr;
+    if (s.deviceMade) return s.device;
+    if (!s.settingsRead) {
+        s.settingsRead = true;
+        s.useGPU = userDefaults().defaultsBool("useGPU", true);
+        s.wanted = qgetenv("QUASEL_OPENCL_DEVICE_TYPE").trimmed().toLower();
     }
+    bool look = s.useGPU;
+    if (look && s.wanted != "cpu" && s.wanted != "all") {
+        const Answer answer = answerLocked(s);
+        if (answer == Answer::Asking) return nullptr;
+        look = answer == Answer::Gpu;
+    }
+    s.deviceMade = true;
+    s.device = look ? lookForDevice(s.wanted) : nullptr;
     return s.device;
 }
 
@@ -258,8 +374,9 @@ cl_program metalLibrary() {
     MetalState& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (!s.libraryMade) {
-        s.libraryMade = true;
         const MetalDevice* device = deviceLocked();
+        if (!s.deviceMade) return nullptr;  // the probe has not answered
+        s.libraryMade = true;
         if (device)
             s.library =
                 buildLibrary(*device, s.sourceForTesting.isEmpty() ? QByteArray(stretchKernelSource)
@@ -268,7 +385,15 @@ cl_program metalLibrary() {
     return s.library;
 }
 
+void waitForMetalProbe() {
+    MetalState& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    deviceLocked();
+    s.answered.wait(lock, [&] { return s.answer != Answer::Asking || s.stopping; });
+}
+
 void resetMetalForTesting(const QByteArray& kernelSource) {
+    stopProbe();
     MetalState& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.library) clReleaseProgram(s.library);
@@ -278,7 +403,8 @@ void resetMetalForTesting(const QByteArray& kernelSource) {
     }
     s.library = nullptr;
     s.device = nullptr;
-    s.deviceMade = s.libraryMade = false;
+    s.deviceMade = s.libraryMade = s.settingsRead = false;
+    s.answer = Answer::Unknown;
     s.sourceForTesting = kernelSource;
 }
 

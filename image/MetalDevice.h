@@ -1,24 +1,37 @@
 // The process-wide compute device and the program holding the GPU function "stretch".
 //
-// `metalDevice` is the first OpenCL device of GPU type on any platform, made on first use
-// together with its context, or none. It is looked for only when the user default "useGPU"
-// (default true) is true, once per process: a change takes effect at the next start. A device
-// of CPU type is taken only when the environment variable QUASEL_OPENCL_DEVICE_TYPE is "cpu"
-// (CPU devices only) or "all" (a GPU first, then any device): tests and benchmarks run the
-// pass on a CPU OpenCL implementation that way, while a user's machine never trades the
-// multi-core CPU render for a CPU "device".
+// `metalDevice` is the first usable OpenCL device of GPU type on any platform (available, with
+// a compiler, in the host's byte order: UsableOpenCLDevice.h), made together with its context,
+// or none. It is looked for only when the user default "useGPU" (default true) is true, read
+// once per process: a change takes effect at the next start. A device of CPU type is taken
+// only when the environment variable QUASEL_OPENCL_DEVICE_TYPE is "cpu" (CPU devices only) or
+// "all" (a GPU first, then any device): tests and benchmarks run the pass on a CPU OpenCL
+// implementation that way, and look for the device at the first call, while a user's machine
+// never trades the multi-core CPU render for a CPU "device".
 //
 // Unless CPU devices are asked for, the OpenCL platforms are loaded into this process only
-// when a device of GPU type can exist: the decode helper (`DecodeHelper::countOpenCLGpus`)
-// answers that in a process of its own, and the answer is kept in the user's
-// cache folder ("Quasel/opencl-gpu") until the installed platforms change (the vendor files
-// in /etc/OpenCL/vendors, OCL_ICD_VENDORS and OCL_ICD_FILENAMES). A probe that cannot be
-// started, crashes or does not answer within 3 s counts as "no GPU" for this process, with
-// one log line, and is asked again at the next start.
+// when a usable device of GPU type exists: the decode helper's probe
+// (`DecodeHelper::countOpenCLGpus`) counts them in a process of its own, with the same test.
+// Its answer is kept in the user's cache folder ("Quasel/opencl-gpu") under a key of what can
+// change it: the boot id, the user's groups, the variables OCL_ICD_*, POCL_DEVICES,
+// RUSTICL_ENABLE, CUDA_VISIBLE_DEVICES, ROCR_VISIBLE_DEVICES, HIP_VISIBLE_DEVICES and
+// ZE_AFFINITY_MASK, and the installed platforms (the vendor files in /etc/OpenCL/vendors and
+// those and the libraries that OCL_ICD_VENDORS and OCL_ICD_FILENAMES name). Every answer is
+// kept, a failure too: a probe that cannot be started, crashes, answers nonsense or does not
+// answer within 3 s counts as "no GPU" until the key changes, with one log line at the start
+// that saw it and one at every start that reads it from the cache.
+//
+// With an answer in the cache the device is looked for at the first call. Without one, the
+// first call starts the probe on a thread of its own and returns none at once: renders take
+// the CPU path (the bytes are the same) until a "yes" arrives, and the first call after it
+// looks for the device. `waitForMetalProbe` is for a program that renders once and may wait
+// for the answer instead (at most the probe's 3 s deadline). A probe still running at exit is
+// stopped, its helper killed, and nothing is kept.
 //
 // `metalLibrary` is the program built on that device from the kernel source the application
-// carries (resources/stretch.cl, compiled into the program). A build that fails is logged
-// once and leaves none. With no device or no program, rendering takes the CPU path.
+// carries (resources/stretch.cl, compiled into the program), none while the device is not
+// looked for yet. A build that fails is logged once and leaves none. With no device or no
+// program, rendering takes the CPU path.
 //
 // Both are made exactly once even when threads race: a thread that arrives while another
 // makes them waits and then sees the finished object. Neither is ever released.
@@ -38,15 +51,22 @@ struct MetalDevice {
     QString name;         // the device's name as its driver gives it
 };
 
-// The device, or nullptr when "useGPU" is false or no suitable device exists.
+// The device, or nullptr when "useGPU" is false, no suitable device exists, or the probe has
+// not answered yet (the call never waits for it).
 const MetalDevice* metalDevice();
-// The built program holding "stretch", or nullptr (no device, or the build failed).
+// The built program holding "stretch", or nullptr (no device yet or at all, or the build
+// failed).
 cl_program metalLibrary();
+// Starts the probe when its answer is needed and not cached, and waits until it has answered
+// (at most its deadline): `metalDevice` then gives its final answer. Returns at once when the
+// answer is known or not needed ("useGPU" false, CPU devices asked for).
+void waitForMetalProbe();
 
-// For tests and benchmarks only, never while a render runs: forgets the device, the program
-// and the pipeline (images rendered before keep buffers of the old context: use new ones) so
-// that the next use looks again, building `kernelSource` instead of the carried source when
-// it is not empty.
+// For tests and benchmarks only, never while a render runs: stops a probe that runs, forgets
+// its answer, the settings read, the device, the program and the pipeline (images rendered
+// before keep buffers of the old context: use new ones) so that the next use looks again as
+// a new process would, building `kernelSource` instead of the carried source when it is not
+// empty.
 void resetMetalForTesting(const QByteArray& kernelSource = {});
 // For tests: how many times the system has been asked for devices in this process.
 int metalDeviceLookupsForTesting();

@@ -1,29 +1,38 @@
 #include "OpenCLProbe.h"
 
-#define CL_TARGET_OPENCL_VERSION 120
-#include <CL/cl.h>
+#include "UsableOpenCLDevice.h"
+
 #include <dlfcn.h>
 
 #include <vector>
 
 namespace {
 
-// The devices of GPU type over all platforms the loader at `loader` offers.
+// The usable devices of GPU type over all platforms the loader at `loader` offers.
 unsigned long gpuDevices(void* loader) {
     const auto getPlatforms =
         reinterpret_cast<decltype(&clGetPlatformIDs)>(dlsym(loader, "clGetPlatformIDs"));
     const auto getDevices =
         reinterpret_cast<decltype(&clGetDeviceIDs)>(dlsym(loader, "clGetDeviceIDs"));
-    if (!getPlatforms || !getDevices) return 0;
+    const auto getInfo =
+        reinterpret_cast<decltype(&clGetDeviceInfo)>(dlsym(loader, "clGetDeviceInfo"));
+    if (!getPlatforms || !getDevices || !getInfo) return 0;
     cl_uint count = 0;
     if (getPlatforms(0, nullptr, &count) != CL_SUCCESS || count == 0) return 0;
     std::vector<cl_platform_id> platforms(count);
     if (getPlatforms(count, platforms.data(), &count) != CL_SUCCESS) return 0;
     unsigned long gpus = 0;
     for (cl_uint i = 0; i < count && i < platforms.size(); ++i) {
-        cl_uint devices = 0;
-        if (getDevices(platforms[i], CL_DEVICE_TYPE_GPU, 0, nullptr, &devices) == CL_SUCCESS)
-            gpus += devices;
+        cl_uint count = 0;
+        if (getDevices(platforms[i], CL_DEVICE_TYPE_GPU, 0, nullptr, &count) != CL_SUCCESS ||
+            count == 0)
+            continue;
+        std::vector<cl_device_id> devices(count);
+        if (getDevices(platforms[i], CL_DEVICE_TYPE_GPU, count, devices.data(), nullptr) !=
+            CL_SUCCESS)
+            continue;
+        for (cl_device_id device : devices)
+            gpus += usableOpenCLDevice(device, getInfo);
     }
     return gpus;
 }

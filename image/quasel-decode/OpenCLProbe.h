@@ -4,6 +4,7 @@
 // process for nothing).
 #pragma once
 
-// The devices of GPU type over all installed platforms; 0 also when no OpenCL loader or no
-// platform is installed.
+// The devices of GPU type over all installed platforms that can run the stretch pass (the test
+// of UsableOpenCLDevice.h, the one the viewer picks a device by); 0 also when no OpenCL loader
+// or no platform is installed.
 unsigned long openCLGpuDevices();

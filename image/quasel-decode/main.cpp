@@ -12,9 +12,9 @@
 // output, which the parent has sized and sealed. "raw" decodes a camera RAW file, lowers its
 // address-space limit once the picture's size is known, sizes the output itself and writes
 // the picture there. "gpu" loads the installed OpenCL platforms (no input, no output, no
-// address-space limit) and counts their devices of GPU type. The report is one line:
+// address-space limit) and counts their usable devices of GPU type. The report is one line:
 //   ok [WIDTH HEIGHT]    the output holds the pixels
-//   ok N                 ("gpu") N devices of GPU type
+//   ok N                 ("gpu") N usable devices of GPU type
 //   unreadable REASON    the bytes are not a file of this kind
 //   broken REASON        the decoder found the data broken
 //   memory REASON        an allocation failed (the address-space limit)
@@ -25,7 +25,9 @@
 
 #include <fitsio.h>
 #include <malloc.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -229,6 +231,8 @@ class OutputSink : public CameraRawSink {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A helper whose caller has gone (crashed, or ended without stopping it) ends too.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (argc < 4) usage();
     const std::string kind = argv[1];
     applyLimits(number(argv[2]), (unsigned long long)number(argv[3]));

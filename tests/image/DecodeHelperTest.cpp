@@ -9,6 +9,7 @@
 #include "FitsFiles.h"
 #include "Image.h"
 #include "SyntheticDng.h"
+#include "SyntheticImage.h"
 #include "TestData.h"
 #include "ToolRunner.h"
 
@@ -18,6 +19,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -252,6 +261,197 @@ TEST_F(DecodeHelperTest, CallerSurvivesAHelperGoneWrong) {
         for (const char* key : {"width", "height", "max", "average", "median"})
             EXPECT_EQ(picture[key], expected[key]) << key;
     }
+}
+
+// Descriptors 4 to 9 of this process open on /dev/null without close-on-exec for the object's
+// life, as a caller's own files may be; whatever held those numbers is put back afterwards.
+class StrayDescriptors {
+  public:
+    StrayDescriptors() {
+        const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        for (int fd = 4; fd <= 9; ++fd) {
+            const int flags = fcntl(fd, F_GETFD);
+            saved.push_back({fd, flags < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 100), flags});
+            dup2(null, fd);
+        }
+        close(null);
+    }
+    ~StrayDescriptors() {
+        for (const Saved& s : saved) {
+            if (s.copy < 0) {
+                close(s.fd);
+                continue;
+            }
+            dup2(s.copy, s.fd);
+            fcntl(s.fd, F_SETFD, s.flags);
+            close(s.copy);
+        }
+    }
+
+  private:
+    struct Saved {
+        int fd;     // the number
+        int copy;   // what it held, moved aside; -1 when it was free
+        int flags;  // its descriptor flags
+    };
+    std::vector<Saved> saved;
+};
+
+// Every kind of helper run starts with its own descriptors alone: standard input, output and
+// error, the report pipe, and for a decode the input and the output; none of the caller's,
+// whichever numbers they have.
+TEST_F(DecodeHelperTest, EveryRunGetsOnlyItsOwnDescriptors) {
+    REQUIRE_TEST_FILE(packed);
+    const QByteArray fits = readFileBytes(packed);
+    const QString list = dir.filePath("descriptors");
+    DecodeHelper::setPath(QUASEL_STAND_IN_HELPER);
+    qputenv("QUASEL_STAND_IN", "fds");
+    qputenv("QUASEL_STAND_IN_LOG", list.toUtf8());
+    qputenv("QUASEL_REAL_HELPER", QUASEL_REAL_HELPER);
+    {
+        StrayDescriptors strays;
+        auto rep = FITSImageRep::initWithData(fits, 1);
+        ASSERT_TRUE(rep && rep->extensions.size() == 1);
+        EXPECT_FALSE(pixelsOf(*rep->extensions[0]).empty());
+        EXPECT_TRUE(Image::create(makeDng(), ".nef")->hasPicture());
+        std::string failure;
+        EXPECT_GE(DecodeHelper::countOpenCLGpus(failure), 0) << failure;
+    }
+    for (const char* name : {"QUASEL_STAND_IN", "QUASEL_STAND_IN_LOG", "QUASEL_REAL_HELPER"})
+        qunsetenv(name);
+    EXPECT_EQ(readFileBytes(list), "fits: 0 1 2 3 4 5\nraw: 0 1 2 3 4 5\ngpu: 0 1 2 3\n");
+}
+
+// What a run on a terminal gave.
+struct TerminalRun {
+    int status = -1;      // the exit status; -1 when it did not end normally in time
+    QByteArray terminal;  // what reached the terminal
+};
+
+// Runs `program args` as the leader of a new session whose controlling terminal is a new
+// pseudo-terminal with "tostop" set, so that a process of a background group of the session
+// that writes to it is stopped: standard input and error on the terminal, standard output into
+// the file `out`, `variables` added to the environment.
+TerminalRun runOnStoppingTerminal(const QString& program, const QStringList& args,
+                                  const QString& out, const QStringList& variables) {
+    TerminalRun run;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, name, sizeof name) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal";
+        return run;
+    }
+    // Everything the child needs is made before the fork: it only calls what is safe there.
+    std::vector<std::string> strings{program.toStdString()};
+    for (const QString& a : args)
+        strings.push_back(a.toStdString());
+    const size_t argCount = strings.size();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& v : variables)
+        environment.insert(v.section('=', 0, 0), v.section('=', 1));
+    for (const QString& v : environment.toStringList())
+        strings.push_back(v.toStdString());
+    std::vector<char*> argv, envp;
+    for (size_t i = 0; i < strings.size(); ++i)
+        (i < argCount ? argv : envp).push_back(strings[i].data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    const std::string outPath = out.toStdString();
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        termios mode;
+        const int file = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (setsid() < 0 || file < 0) _exit(126);
+        const int terminal = open(name, O_RDWR);
+        if (terminal < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0 || tcgetattr(terminal, &mode) != 0)
+            _exit(126);
+        mode.c_lflag |= TOSTOP;
+        if (tcsetattr(terminal, TCSANOW, &mode) != 0 || dup2(terminal, 0) < 0 ||
+            dup2(file, 1) < 0 || dup2(terminal, 2) < 0)
+            _exit(126);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    // Read the terminal until the program has ended and nothing more comes.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool ended = false;
+    int status = 0;
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+            char buffer[4096];
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0) {
+                run.terminal.append(buffer, n);
+                continue;
+            }
+            if (ended) break;  // every holder of the terminal has gone
+        } else if (ended) {
+            break;
+        }
+        if (!ended && waitpid(pid, &status, WNOHANG) == pid) ended = true;
+        if (!ended && std::chrono::steady_clock::now() > deadline) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            close(master);
+            ADD_FAILURE() << "still running";
+            return run;
+        }
+    }
+    close(master);
+    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    return run;
+}
+
+// On a terminal with "tostop" set the helper's process group is not the foreground group.
+// Nothing that a helper or a child of it writes to the standard error it inherits (the
+// terminal) stops it, for every kind of run, and what it wrote reaches the terminal.
+TEST_F(DecodeHelperTest, WritingToAStoppingTerminalStopsNoHelper) {
+    REQUIRE_TEST_FILE(packed);
+    ASSERT_TRUE(QFile::copy(QUASEL_TOOL_PATH, dir.filePath("quasel-tool")));
+    ASSERT_TRUE(QFile::copy(QUASEL_STAND_IN_HELPER, dir.filePath("quasel-decode")));
+    const QString nef = writeFileBytes(dir.filePath("synthetic.nef"), makeDng(96, 64));
+    const QString blob =
+        writeFileBytes(dir.filePath("frame.raw"), rawBlob("RAW1", 2, 2, {1, 2, 3, 4}));
+    const QString cache = dir.filePath("cache");
+    const QStringList variables{"QUASEL_STAND_IN=talk",
+                                QString("QUASEL_REAL_HELPER=") + QUASEL_REAL_HELPER,
+                                "XDG_CACHE_HOME=" + cache};
+    struct Case {
+        const char* kind;  // the helper run the command makes
+        QStringList args;  // the tool's command
+        QString picture;   // the JSON key naming the picture; empty: the render's output
+    };
+    const Case cases[] = {
+        {"fits", {"info", packed, "--json"}, "extensions"},
+        {"raw", {"info", nef, "--json"}, "hasPicture"},
+        // A render waits for the OpenCL probe, whose answer the cache keeps.
+        {"gpu", {"render", blob, dir.filePath("out.png")}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const QString out = dir.filePath("out.json");
+        const TerminalRun run =
+            runOnStoppingTerminal(dir.filePath("quasel-tool"), c.args, out, variables);
+        EXPECT_EQ(run.status, 0) << run.terminal.toStdString();
+        const QString text = QString::fromUtf8(run.terminal);
+        EXPECT_TRUE(text.contains("stand-in helper: a line on standard error"))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains("stand-in helper's child: a line on standard error"))
+            << text.toStdString();
+        EXPECT_FALSE(text.contains("quasel-decode:")) << text.toStdString();
+        EXPECT_FALSE(text.contains("GPU rendering off")) << text.toStdString();
+        const QJsonObject info = QJsonDocument::fromJson(readFileBytes(out)).object();
+        if (c.picture == "extensions") {
+            EXPECT_TRUE(info["extensions"].toArray().at(0).toObject()["hasPicture"].toBool());
+        } else if (!c.picture.isEmpty()) {
+            EXPECT_TRUE(info[c.picture].toBool());
+        }
+    }
+    const QByteArray answer = readFileBytes(cache + "/Quasel/opencl-gpu");
+    EXPECT_TRUE(answer.endsWith("\nnone\n") || answer.endsWith("\ngpu\n")) << answer.toStdString();
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // The compute device and the kernel's program: "useGPU" false asks for no device, both are
 // made once under racing threads, and a kernel that fails to build leaves the CPU path with
-// one log line. The platforms are loaded only when the OpenCL probe finds a GPU-type device
-// (or CPU devices are asked for), and its answer is kept until the vendor files change.
+// one log line. The platforms are loaded only when the OpenCL probe finds a usable GPU-type
+// device (or CPU devices are asked for); its answer, a failure too, is kept until what can
+// change it changes; renders never wait for it.
 #include "DecodeHelper.h"
 #include "Image.h"
 #include "MetalDevice.h"
+#include "SanitizerOptions.h"
 #include "Settings.h"
 #include "SyntheticImage.h"
+#include "TestData.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,11 +18,17 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
 #include <thread>
+
+// The pass runs on PoCL here, which may compile the kernel (cold cache): see lsan.supp.
+QUASEL_LSAN_FOLLOW_POCL_STACKS()
 
 namespace {
 
@@ -139,8 +148,11 @@ TEST(MetalDeviceTest, TheCarriedKernelRenders) {
 class DeviceDecisionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (const char* name : {"XDG_CACHE_HOME", "OCL_ICD_VENDORS", "OCL_ICD_FILENAMES",
-                                 "QUASEL_OPENCL_DEVICE_TYPE"}) {
+        for (const char* name :
+             {"XDG_CACHE_HOME", "OCL_ICD_VENDORS", "OCL_ICD_FILENAMES", "OCL_ICD_DEFAULT_PLATFORM",
+              "QUASEL_OPENCL_DEVICE_TYPE", "POCL_DEVICES", "RUSTICL_ENABLE", "CUDA_VISIBLE_DEVICES",
+              "ROCR_VISIBLE_DEVICES", "HIP_VISIBLE_DEVICES", "ZE_AFFINITY_MASK",
+              "FAKE_OPENCL_GPU"}) {
             saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
             qunsetenv(name);
         }
@@ -176,13 +188,17 @@ class DeviceDecisionTest : public ::testing::Test {
         QFile file(dir.filePath("runs"));
         return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
     }
-    // Looks for the device as a new process would: whether the platforms were asked.
+    // Looks for the device as a new process would, once the probe has answered: whether the
+    // platforms were asked.
     bool platformsAsked() {
         resetMetalForTesting();
         const int before = metalDeviceLookupsForTesting();
         metalDevice();
+        waitForMetalProbe();
+        metalDevice();
         return metalDeviceLookupsForTesting() != before;
     }
+    QString cacheFile() const { return dir.filePath("cache/Quasel/opencl-gpu"); }
 
     struct Saved {
         const char* name;
@@ -195,12 +211,12 @@ class DeviceDecisionTest : public ::testing::Test {
     QtMessageHandler previous = nullptr;
 };
 
-// What the probe does, and what two starts in a row make of it.
+// What the probe does, and what two starts in a row make of it: the first runs the probe,
+// the second reads its answer, a failure too, from the cache.
 struct ProbeCase {
     const char* body;    // the stand-in's shell commands, or nullptr for a missing program
     bool asked;          // the platforms are loaded in process
-    int runs;            // probe runs over the two starts: an answer is kept, a failure is not
-    const char* logged;  // part of the one line logged per failed start, or nullptr
+    const char* logged;  // part of the one line logged at each start, or nullptr
 };
 class ProbeAnswerTest : public DeviceDecisionTest,
                         public ::testing::WithParamInterface<ProbeCase> {};
@@ -213,7 +229,7 @@ TEST_P(ProbeAnswerTest, DecidesAndRemembers) {
         DecodeHelper::setPath(dir.filePath("absent").toStdString());
     for (int start = 0; start < 2; ++start)
         EXPECT_EQ(platformsAsked(), c.asked) << "start " << start;
-    EXPECT_EQ(runs(), c.body ? c.runs : 0);
+    EXPECT_EQ(runs(), c.body ? 1 : 0);
     ASSERT_EQ(logLines.size(), c.logged ? 2 : 0) << logLines.join("\n").toStdString();
     for (const QString& line : logLines)
         EXPECT_TRUE(line.contains(c.logged) && !line.contains('\n')) << line.toStdString();
@@ -221,13 +237,13 @@ TEST_P(ProbeAnswerTest, DecidesAndRemembers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Probes, ProbeAnswerTest,
-    ::testing::Values(ProbeCase{"echo ok 2 >&3", true, 1, nullptr},
-                      ProbeCase{"echo ok 0 >&3", false, 1, nullptr},
-                      ProbeCase{"kill -SEGV $$", false, 2, "crashed (signal 11"},
-                      ProbeCase{"echo hello >&3", false, 2, "unexpected report \"hello\""},
+    ::testing::Values(ProbeCase{"echo ok 2 >&3", true, nullptr},
+                      ProbeCase{"echo ok 0 >&3", false, nullptr},
+                      ProbeCase{"kill -SEGV $$", false, "crashed (signal 11"},
+                      ProbeCase{"echo hello >&3", false, "unexpected report \"hello\""},
                       // Its report pipe closed, it lingers: the deadline still holds.
-                      ProbeCase{"exec 3>&-; exec sleep 30", false, 2, "did not finish within 3 s"},
-                      ProbeCase{nullptr, false, 0, "cannot start"}));
+                      ProbeCase{"exec 3>&-; exec sleep 30", false, "did not finish within 3 s"},
+                      ProbeCase{nullptr, false, "cannot start"}));
 
 TEST_F(DeviceDecisionTest, AsksAgainWhenThePlatformsChange) {
     probeRuns("echo ok 0 >&3");
@@ -258,6 +274,15 @@ TEST_F(DeviceDecisionTest, AsksAgainWhenThePlatformsChange) {
          true},
         {"OCL_ICD_VENDORS", [&] { qputenv("OCL_ICD_VENDORS", other.toUtf8()); }, true},
         {"OCL_ICD_FILENAMES", [] { qputenv("OCL_ICD_FILENAMES", "/usr/lib/absent.so"); }, true},
+        {"OCL_ICD_DEFAULT_PLATFORM", [] { qputenv("OCL_ICD_DEFAULT_PLATFORM", "1"); }, true},
+        {"POCL_DEVICES", [] { qputenv("POCL_DEVICES", "basic"); }, true},
+        {"RUSTICL_ENABLE", [] { qputenv("RUSTICL_ENABLE", "radeonsi"); }, true},
+        {"CUDA_VISIBLE_DEVICES set empty", [] { qputenv("CUDA_VISIBLE_DEVICES", ""); }, true},
+        {"CUDA_VISIBLE_DEVICES", [] { qputenv("CUDA_VISIBLE_DEVICES", "1"); }, true},
+        {"ROCR_VISIBLE_DEVICES", [] { qputenv("ROCR_VISIBLE_DEVICES", "0"); }, true},
+        {"HIP_VISIBLE_DEVICES", [] { qputenv("HIP_VISIBLE_DEVICES", "0"); }, true},
+        {"ZE_AFFINITY_MASK", [] { qputenv("ZE_AFFINITY_MASK", "0.0"); }, true},
+        {"a variable that chooses nothing", [] { qputenv("OCL_NOTHING", "1"); }, false},
     };
     EXPECT_FALSE(platformsAsked());
     int expected = 1;
@@ -266,6 +291,92 @@ TEST_F(DeviceDecisionTest, AsksAgainWhenThePlatformsChange) {
         expected += change.asksAgain;
         EXPECT_FALSE(platformsAsked());
         EXPECT_EQ(runs(), expected) << change.what;
+    }
+    qunsetenv("OCL_NOTHING");
+    // The user's groups (which device files can be opened): changed for a moment where this
+    // process may change them.
+    std::vector<gid_t> groups(size_t(getgroups(0, nullptr)));
+    groups.resize(size_t(getgroups(int(groups.size()), groups.data())));
+    std::vector<gid_t> more = groups;
+    more.push_back(gid_t(54321));
+    if (setgroups(more.size(), more.data()) == 0) {
+        EXPECT_FALSE(platformsAsked());
+        EXPECT_EQ(runs(), ++expected) << "a group added";
+        ASSERT_EQ(setgroups(groups.size(), groups.data()), 0);
+        EXPECT_FALSE(platformsAsked());
+        EXPECT_EQ(runs(), ++expected) << "the group taken away";
+    }
+    // The boot (a driver loaded since): the key holds the boot's id.
+    const QByteArray boot = readFileBytes("/proc/sys/kernel/random/boot_id").trimmed();
+    ASSERT_FALSE(boot.isEmpty());
+    EXPECT_TRUE(readFileBytes(cacheFile()).contains(boot));
+}
+
+// The first picture comes while the probe still runs, on the CPU; the probe's "yes" arrives
+// later, and the next render looks for the device.
+TEST_F(DeviceDecisionTest, RendersDoNotWaitForTheProbe) {
+    const QString release = dir.filePath("release");
+    probeRuns("while [ ! -e '" + release.toUtf8() + "' ]; do sleep 0.02; done; echo ok 1 >&3");
+    resetMetalForTesting();
+    const int before = metalDeviceLookupsForTesting();
+    ImagePtr image = syntheticImage(8, 4, 1, {10, 20, 30, 40});
+    EXPECT_TRUE(rendersTheSamples(*image));
+    EXPECT_FALSE(image->stretchedOnGPU);
+    EXPECT_EQ(metalLibrary(), nullptr);
+    EXPECT_EQ(metalDevice(), nullptr);
+    EXPECT_EQ(metalDeviceLookupsForTesting(), before);
+    // A render that had waited would have seen the probe stopped at its deadline.
+    EXPECT_TRUE(logLines.isEmpty()) << logLines.join("\n").toStdString();
+    EXPECT_FALSE(QFile::exists(cacheFile()));
+    writeFileBytes(release, "");
+    waitForMetalProbe();
+    EXPECT_TRUE(readFileBytes(cacheFile()).endsWith("\ngpu\n"));
+    EXPECT_TRUE(rendersTheSamples(*image));
+    EXPECT_EQ(metalDeviceLookupsForTesting(), before + 1);
+    EXPECT_EQ(runs(), 1);
+}
+
+// The probe's answer arrives on its thread while other threads render: every picture has the
+// samples, and the platforms are asked once, after the answer.
+TEST_F(DeviceDecisionTest, TheAnswerArrivesWhileThreadsRender) {
+    probeRuns("sleep 0.2; echo ok 1 >&3");
+    resetMetalForTesting();
+    const int before = metalDeviceLookupsForTesting();
+    std::atomic<bool> answered{false};
+    std::atomic<int> renders{0}, wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            // Until the answer is in, and a few renders after it.
+            for (int after = 0; after < 3; after += answered.load()) {
+                ImagePtr image = syntheticImage(8, 4, 1, {10, 20, 30, 40});
+                wrong += !rendersTheSamples(*image);
+                ++renders;
+            }
+        });
+    waitForMetalProbe();
+    answered = true;
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GE(renders.load(), 12);
+    EXPECT_EQ(metalDeviceLookupsForTesting(), before + 1);
+    EXPECT_EQ(runs(), 1);
+}
+
+// The probe counts only the GPU-type devices that the lookup would pick (a platform offering
+// one device of the kind FAKE_OPENCL_GPU names): a "yes" is never followed by no device.
+TEST_F(DeviceDecisionTest, TheProbeCountsOnlyUsableDevices) {
+    const QString fake = dir.filePath("fake-vendors");
+    QDir().mkpath(fake);
+    writeFileBytes(fake + "/fake.icd", QByteArray(FAKE_OPENCL_PLATFORM) + "\n");
+    qputenv("OCL_ICD_VENDORS", fake.toUtf8());
+    for (const auto& [kind, count] :
+         {std::pair{"usable", 1L}, std::pair{"unavailable", 0L}, std::pair{"no-compiler", 0L}}) {
+        SCOPED_TRACE(kind);
+        qputenv("FAKE_OPENCL_GPU", kind);
+        std::string failure;
+        EXPECT_EQ(DecodeHelper::countOpenCLGpus(failure), count) << failure;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "Image.h"
 #include "MetalDevice.h"
 #include "ReferenceRender.h"
+#include "SanitizerOptions.h"
 #include "Settings.h"
 #include "SyntheticImage.h"
 #include "TestData.h"
@@ -16,6 +17,9 @@
 #include <functional>
 #include <thread>
 #include <tuple>
+
+// The pass runs on PoCL here, which may compile the kernel (cold cache): see lsan.supp.
+QUASEL_LSAN_FOLLOW_POCL_STACKS()
 
 namespace {
 

@@ -1,5 +1,7 @@
 // Common main for every test executable: a QApplication on the offscreen platform and a
 // private settings location, so no test ever reads or writes the user's settings.
+#include "SanitizerOptions.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -15,11 +17,18 @@ extern "C" __attribute__((weak)) const char* __asan_default_options() {
     return "use_sigaltstack=0";
 }
 
-// The CPU OpenCL implementation and LLVM keep allocations of their own until exit when they
-// compile a kernel; only our code's leaks are reported.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
-    return "leak:libpocl.so\nleak:libLLVM\n";
+#ifdef QUASEL_ASAN
+// The leak checker's options (SanitizerOptions.h). Weak: a test may give options of its own.
+extern "C" __attribute__((weak)) const char* __lsan_default_options() {
+    return QUASEL_LSAN_OPTIONS;
 }
+
+// Adds `options` to the front of the variable `name`, whose own options still win.
+static void addOptions(const char* name, const QByteArray& options) {
+    const QByteArray own = qgetenv(name);
+    qputenv(name, own.isEmpty() ? options : options + ":" + own);
+}
+#endif
 
 #ifdef QUASEL_TSAN_SUPPRESSIONS
 // Under ThreadSanitizer every test runs with the suppressions for Qt's own internals
@@ -34,6 +43,11 @@ int main(int argc, char** argv) {
     QTemporaryDir settingsDir;
     qputenv("XDG_CONFIG_HOME", settingsDir.path().toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef QUASEL_ASAN
+    // The programs the tests start (the tool, the decode helper) check with the same options.
+    addOptions("ASAN_OPTIONS", __asan_default_options());
+    addOptions("LSAN_OPTIONS", QUASEL_LSAN_OPTIONS);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Quasel");

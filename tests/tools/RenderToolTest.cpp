@@ -1,6 +1,7 @@
 // quasel-tool render and the statistics of quasel-tool info, run as separate processes.
 #include "../image/ReferenceRender.h"
 #include "../image/SyntheticImage.h"
+#include "SanitizerOptions.h"
 #include "TestData.h"
 #include "ToolRunner.h"
 
@@ -233,6 +234,8 @@ TEST_F(RenderToolTest, JsonNamesThePath) {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QUASEL_OPENCL_DEVICE_TYPE", "cpu");
+        // The tool runs the pass on PoCL, which may compile the kernel: see lsan.supp.
+        env.insert("LSAN_OPTIONS", env.value("LSAN_OPTIONS") + QUASEL_LSAN_THROUGH_POCL);
         if (c.vendors) env.insert("OCL_ICD_VENDORS", c.vendors);
         process.setProcessEnvironment(env);
         const QString out = dir.filePath("json.ppm");
@@ -245,6 +248,52 @@ TEST_F(RenderToolTest, JsonNamesThePath) {
         EXPECT_EQ(o["device"].isString(), c.gpu);
         EXPECT_EQ(o["device"].isNull(), !c.gpu);
         EXPECT_EQ(rgbBytes(QImage(out)), reference::render(source, k));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The tool renders once, so it waits for the OpenCL probe when the cache has no answer (at
+// most the probe's deadline), and the answer, a failure too, is kept: the next run does not
+// ask again. The probe is a stand-in beside a copy of the tool, counting its runs.
+TEST_F(RenderToolTest, WaitsForTheProbeOnce) {
+    const QString blob = write("frame.raw", rawBlob("RAW1", 2, 2, {10, 20, 30, 40}));
+    struct Case {
+        const char* name;
+        const char* probe;  // the stand-in's shell commands after counting its run
+        const char* kept;   // how the kept answer ends
+    };
+    const Case cases[] = {
+        {"answers late", "sleep 0.5; echo ok 0 >&3", "\nnone\n"},
+        {"hangs", "exec sleep 30", " did not finish within 3 s and was stopped\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        ASSERT_TRUE(QFile::copy(QUASEL_TOOL_PATH, folder.filePath("quasel-tool")));
+        const QString runs = folder.filePath("runs");
+        QFile probe(folder.filePath("quasel-decode"));
+        ASSERT_TRUE(probe.open(QIODevice::WriteOnly));
+        probe.write("#!/bin/sh\necho run >> '" + runs.toUtf8() + "'\n" + c.probe + "\n");
+        probe.close();
+        probe.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", folder.filePath("cache"));
+        env.remove("QUASEL_OPENCL_DEVICE_TYPE");
+        for (int run = 0; run < 2; ++run) {
+            QProcess process;
+            process.setProcessEnvironment(env);
+            process.start(folder.filePath("quasel-tool"),
+                          {"render", blob, folder.filePath("out.png"), "--json"});
+            ASSERT_TRUE(process.waitForFinished(20000));
+            EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+            const QJsonObject o = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+            EXPECT_FALSE(o["gpu"].toBool(true));
+        }
+        EXPECT_EQ(readFileBytes(runs), "run\n");
+        EXPECT_TRUE(readFileBytes(folder.filePath("cache/Quasel/opencl-gpu")).endsWith(c.kept));
     }
 }
 
