@@ -155,8 +155,19 @@ void sampleAcrossRows(const uchar* bits, ptrdiff_t origin, ptrdiff_t columnStep,
         inverse[k] = 1.0 / rows[size_t(j0) + k].count;
     uchar* outBits = out.bits();
     const qsizetype outLine = out.bytesPerLine();
+    // Magnified or at full size along the rows: one picture pixel each, copied.
+    const bool single =
+        std::all_of(rows.begin() + j0, rows.begin() + j1, [](PixelSpan r) { return r.count == 1; });
     for (size_t i = 0; i < columns.size(); ++i) {
         const PixelSpan c = columns[i];
+        if (single && c.count == 1) {
+            const ptrdiff_t line = origin + c.first * columnStep;
+            for (size_t k = 0; k < n; ++k) {
+                auto* o = reinterpret_cast<QRgb*>(outBits + (j0 + int64_t(k)) * outLine);
+                o[i] = Read::one(bits + (line + rows[size_t(j0) + k].first * rowStep));
+            }
+            continue;
+        }
         std::fill(sums.begin(), sums.end(), 0);
         for (int a = 0; a < c.count; ++a) {
             const ptrdiff_t line = origin + (c.first + a) * columnStep;
