@@ -3,6 +3,7 @@
 #include "ParallelRows.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -247,12 +248,17 @@ QImage devicePixels(const QImage& picture, const PictureTurn& turn,
     const Axes axes = axesOf(picture.size(), turn);
     const int uFirst = columns.front().first;
     const int uEnd = columns.back().first + columns.back().count;
+    // Spans run forward; all of them must lie inside the shown picture.
+    const QSize shown = (turn.quarterTurns & 1) ? picture.size().transposed() : picture.size();
+    if (uFirst < 0 || uEnd > shown.width() || rows.front().first < 0 ||
+        rows.back().first + rows.back().count > shown.height())
+        return {};
     const QImage::Format format = picture.format();
     const bool inPlace = format == QImage::Format_RGB888 || format == native;
     // Enough rows per band that each band reads a fair amount.
     const int64_t minRows = std::max<int64_t>(
         1, 65536 / std::max<int64_t>(1, int64_t(uEnd - uFirst) * rows.front().count));
-    bool failed = false;
+    std::atomic<bool> failed{false};
     parallelRows(int64_t(rows.size()), minRows, [&](int64_t j0, int64_t j1) {
         const int vFirst = rows[size_t(j0)].first;
         const int vEnd = rows[size_t(j1 - 1)].first + rows[size_t(j1 - 1)].count;
@@ -267,7 +273,7 @@ QImage devicePixels(const QImage& picture, const PictureTurn& turn,
         if (!inPlace) {
             converted = picture.copy(part).convertToFormat(native);
             if (converted.size() != part.size()) {
-                failed = true;
+                failed.store(true);
                 return;
             }
             source = &converted;
@@ -294,6 +300,6 @@ QImage devicePixels(const QImage& picture, const PictureTurn& turn,
             sampleRows<Read32<false>>(along, bits, at, columnStep, rowStep, columns, rows, j0, j1,
                                       out);
     });
-    if (failed) return {};
+    if (failed.load()) return {};
     return out;
 }

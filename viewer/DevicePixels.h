@@ -26,15 +26,15 @@ struct PixelSpan {
 };
 
 // Device pixels from 0 on along an axis that have a shown pixel under them, for an axis of
-// `shown` shown pixels at `shownPerDevice` (finite, above zero): the others lie past the picture
-// and show nothing. Never more than `limit`.
+// `shown` shown pixels at `shownPerDevice`: the others lie past the picture and show nothing.
+// Never more than `limit`; 0 when shownPerDevice is not finite and above zero.
 int deviceExtent(double shownPerDevice, int shown, int limit);
 
 // The spans of device pixels from..to-1 along an axis of `shown` shown pixels, as above; all of
 // them must lie inside deviceExtent.
 std::vector<PixelSpan> pixelSpans(int from, int to, double shownPerDevice, int shown);
 
-// How the picture is shown: mirrored (x, y) then turned by `quarterTurns` counter-clockwise.
+// How the picture is shown: mirrored, then turned by `quarterTurns` counter-clockwise.
 struct PictureTurn {
     int quarterTurns = 0;  // 0 to 3
     bool flipH = false;    // mirrored left to right
@@ -45,8 +45,8 @@ struct PictureTurn {
 // `picture` shown with `turn`: a picture of columns.size() x rows.size() pixels, in
 // Format_RGB32 for a picture without alpha and Format_ARGB32_Premultiplied (channels averaged
 // premultiplied) for one with it. Format_RGB888, Format_RGB32 and
-// Format_ARGB32_Premultiplied pictures are read in place; others are converted a band of rows
-// at a time. Bands of rows run on the cores. A null picture when it cannot be made (no memory,
-// empty spans).
+// Format_ARGB32_Premultiplied pictures are read in place; others are converted, the part a band
+// of output rows reads at a time. Bands of rows run on the cores. A null picture when it cannot be
+// made (no memory, no spans, spans reaching past the shown picture).
 QImage devicePixels(const QImage& picture, const PictureTurn& turn,
                     const std::vector<PixelSpan>& columns, const std::vector<PixelSpan>& rows);
