@@ -1,6 +1,7 @@
 // The marker view with a 6000 x 4000 frame: handing it the picture turned (at full size, and
 // reduced to a 1200 x 800 view, which draws the view-sized copy), then painting a window's worth
-// of it at zoom 0.25 (magnified four times), at full size, and the whole of it at zoom to fit.
+// of it at zoom 0.25 (magnified four times), at full size, and the whole of it at zoom to fit;
+// a new picture reduced to a 1000-point view and painted, and a live window resize at fit.
 #include "ClickableView.h"
 
 #include <QApplication>
@@ -100,6 +101,45 @@ void BM_PaintFit(benchmark::State& state) {
     paintWindow(state, 5.0);
 }
 BENCHMARK(BM_PaintFit)->Unit(benchmark::kMillisecond);
+
+// A new picture of 24 megapixels shown reduced to a 1000 x 667 view (zoom 6), unturned or
+// turned a quarter, and the whole view painted: the averaging of the whole picture.
+void BM_ReduceNewPicture(benchmark::State& state) {
+    // Two pictures alike but for their identity, so that each one handed in is drawn afresh.
+    const QImage pictures[2] = {picture(), picture().copy()};
+    ClickableView view;
+    view.scale = 6;
+    view.angle = static_cast<double>(state.range(0));
+    QImage target(1000, 1000, QImage::Format_RGB32);
+    int next = 0;
+    for (auto _ : state) {
+        view.setImage(pictures[next]);
+        next = 1 - next;
+        view.render(&target, QPoint(), QRegion(view.rect()), QWidget::DrawChildren);
+        benchmark::DoNotOptimize(target.constBits());
+    }
+}
+BENCHMARK(BM_ReduceNewPicture)->Arg(0)->Arg(90)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A window resized at zoom to fit, one step of a live resize: the zoom that fits a view a few
+// points wider or narrower than the last, the picture set again, the whole view painted;
+// unturned or turned a quarter.
+void BM_ResizeStepAtFit(benchmark::State& state) {
+    ClickableView view;
+    view.scale = 6;
+    view.angle = static_cast<double>(state.range(0));
+    view.setImage(picture());
+    QImage target(1100, 1000, QImage::Format_RGB32);
+    int step = 0;
+    for (auto _ : state) {
+        step = (step + 1) % 40;
+        view.scale = 6000.0 / (980 + 3 * step);
+        view.setImage(view.image());
+        view.render(&target, QPoint(), QRegion(view.rect()), QWidget::DrawChildren);
+        benchmark::DoNotOptimize(target.constBits());
+    }
+}
+BENCHMARK(BM_ResizeStepAtFit)->Arg(0)->Arg(90)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

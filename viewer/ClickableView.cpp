@@ -1,11 +1,13 @@
 #include "ClickableView.h"
 
 #include "ClickableViewDelegate.h"
+#include "DevicePixels.h"
 #include "ParallelRows.h"
 #include "Settings.h"
 
 #include <QFontMetricsF>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -15,6 +17,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <vector>
 
 namespace {
 
@@ -52,12 +56,8 @@ QImage::Format nativeFormat(const QImage& picture) {
     return picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
 }
 
-// Shown rows converted at a time while the reduced picture is drawn: a few megabytes.
-constexpr double kBandBytes = 4 << 20;
-
-// The most pixels of the picture kept for the visible part of a magnified view: a large
-// screen's worth.
-constexpr qint64 kVisiblePixels = 3840 * 2400;
+// Device pixels painted at a time when the picture is painted directly: a few megabytes.
+constexpr int kBandPixels = 1 << 20;
 
 }  // namespace
 
@@ -209,61 +209,54 @@ QImage ClickableView::displayedPicture() const {
     return turnedPiece(QRect(QPoint(0, 0), shownSize_));
 }
 
-bool ClickableView::showsReduced() const {
-    return shownSize_.width() > frame_.width() || shownSize_.height() > frame_.height();
+qint64 ClickableView::keptPixels() const {
+    auto pixels = [](const QImage& image) { return qint64(image.width()) * image.height(); };
+    return pixels(reduced_) + pixels(mosaic_);
 }
 
-void ClickableView::makeReduced() {
-    const qreal ratio = devicePixelRatioF();
+bool ClickableView::DeviceGrid::keptReduced(QSize shown) const {
+    return (shownPerDeviceX > 1 || shownPerDeviceY > 1) && width <= shown.width() &&
+           height <= shown.height();
+}
+
+ClickableView::DeviceGrid ClickableView::deviceGrid(QSize shown, QPointF ratio) const {
+    DeviceGrid grid;
+    if (shown.isEmpty() || frame_.isEmpty() || !(ratio.x() > 0) || !(ratio.y() > 0)) return grid;
+    auto limit = [](double side) {
+        return static_cast<int>(std::min(std::ceil(side), double(std::numeric_limits<int>::max())));
+    };
+    // A device pixel per shown pixel but for rounding is one exactly.
+    auto perDevice = [](double v) { return std::abs(v - 1) < 1e-9 ? 1.0 : v; };
+    grid.shownPerDeviceX = perDevice(shown.width() / (frame_.width() * ratio.x()));
+    grid.shownPerDeviceY = perDevice(shown.height() / (frame_.height() * ratio.y()));
+    grid.width =
+        deviceExtent(grid.shownPerDeviceX, shown.width(), limit(frame_.width() * ratio.x()));
+    grid.height =
+        deviceExtent(grid.shownPerDeviceY, shown.height(), limit(frame_.height() * ratio.y()));
+    return grid;
+}
+
+void ClickableView::makeReduced(const DeviceGrid& grid, QPointF ratio) {
     if (!reduced_.isNull() && reducedKey_ == originalImage_.cacheKey() && reducedFrame_ == frame_ &&
-        reduced_.devicePixelRatio() == ratio)
+        reducedRatio_ == ratio)
         return;
     reduced_ = QImage();
-    const QSize points = widgetSizeFor(frame_);
-    const QSize pixels(static_cast<int>(std::ceil(points.width() * ratio)),
-                       static_cast<int>(std::ceil(points.height() * ratio)));
-    QImage reduced(pixels, QImage::Format_ARGB32_Premultiplied);
-    if (reduced.isNull()) return;
-    reduced.setDevicePixelRatio(ratio);
-    reduced.fill(Qt::transparent);
-    QPainter painter(&reduced);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    // Drawn as a paint of the whole view would draw the shown picture, band by band: each band
-    // of the view's rows is drawn from a piece of the shown picture's rows under it (and a few
-    // more on each side for the filter), seen through an image header of the whole picture's
-    // size. The painter reads only rows under its clip, so the mapping and the filtering are
-    // exactly those of the whole picture while only the piece exists.
-    const int sw = shownSize_.width(), sh = shownSize_.height();
-    const double rowsPerPixel = sh / frame_.height() / ratio;  // shown rows per device row
-    const int bandPixels =
-        std::max(1, static_cast<int>(kBandBytes / (4.0 * sw * std::max(1.0, rowsPerPixel))));
-    const QRectF target(0, 0, sw / (sw / frame_.width()), sh / (sh / frame_.height()));
-    for (int r0 = 0; r0 < pixels.height(); r0 += bandPixels) {
-        const int r1 = std::min(pixels.height(), r0 + bandPixels);
-        // The filter reads the two shown rows around each device row's centre taken back to
-        // the picture; one device row more each side (should the clip round outward) and two
-        // shown rows more for rounding. Only those: a view many times smaller than the picture
-        // (a window passing through a tiny size as it is laid out) must not take all its rows.
-        const int top = std::max(r0 - 1, 0), bottom = std::min(r1, pixels.height() - 1);
-        const int a =
-            std::clamp(static_cast<int>(std::floor((top + 0.5) * rowsPerPixel - 0.5)) - 2, 0, sh);
-        const int b = std::clamp(
-            static_cast<int>(std::floor((bottom + 0.5) * rowsPerPixel - 0.5)) + 4, 0, sh);
-        if (b <= a) continue;
-        const QImage piece = turnedPiece(QRect(0, a, sw, b - a));
-        if (piece.size() != QSize(sw, b - a)) return;
-        const auto first = reinterpret_cast<uintptr_t>(piece.constBits()) -
-                           uintptr_t(a) * uintptr_t(piece.bytesPerLine());
-        const QImage whole(reinterpret_cast<const uchar*>(first), sw, sh, piece.bytesPerLine(),
-                           piece.format());
-        painter.setClipRect(QRectF(0, r0 / ratio, pixels.width() / ratio, (r1 - r0) / ratio));
-        painter.drawImage(target, whole, QRectF(0, 0, sw, sh));
-    }
-    painter.end();
-    reduced_ = reduced;
+    if (grid.width <= 0 || grid.height <= 0) return;
+    reduced_ = devicePixels(originalImage_, {shownTurns_, shownFlipH_, shownFlipV_},
+                            pixelSpans(0, grid.width, grid.shownPerDeviceX, shownSize_.width()),
+                            pixelSpans(0, grid.height, grid.shownPerDeviceY, shownSize_.height()));
     reducedKey_ = originalImage_.cacheKey();
     reducedFrame_ = frame_;
+    reducedRatio_ = ratio;
+}
+
+void ClickableView::prepareDisplay() {
+    const QPointF ratio(devicePixelRatioF(), devicePixelRatioF());
+    const DeviceGrid grid = deviceGrid(shownSize_, ratio);
+    if (!mosaicShown_ && grid.keptReduced(shownSize_))
+        makeReduced(grid, ratio);
+    else
+        reduced_ = QImage();
 }
 
 void ClickableView::setImage(const QImage& picture) {
@@ -271,7 +264,6 @@ void ClickableView::setImage(const QImage& picture) {
     if (picture.cacheKey() != originalImage_.cacheKey() || turns != shownTurns_ ||
         flipHorizontally != shownFlipH_ || flipVertically != shownFlipV_) {
         reduced_ = QImage();
-        visible_ = QImage();
     }
     originalImage_ = picture;
     mosaic_ = QImage();
@@ -291,7 +283,7 @@ void ClickableView::setImage(const QImage& picture) {
         mosaic_ = cornerMosaic(shownSize_, frame_);
     }
     setFrameSize(viewSizeFor(QSizeF(shownSize_), scale));
-    if (!mosaicShown_ && showsReduced()) makeReduced();
+    prepareDisplay();
     update();
 }
 
@@ -320,58 +312,59 @@ void ClickableView::paintEvent(QPaintEvent* event) {
 void ClickableView::drawPicture(QPainter& painter, const QRect& exposed) {
     if (shownSize_.isEmpty() || frame_.isEmpty()) return;
     if (mosaicShown_ && mosaic_.isNull()) return;
+    // The view's device pixels are counted from the device pixel nearest its origin, so that
+    // they are the device's own whatever the pixel ratio and wherever the view is painted (the
+    // device transform holds the offset of a paint redirected into a part, the combined one
+    // does not).
+    const QTransform device = painter.deviceTransform();
+    if (device.type() > QTransform::TxScale) return;
+    const QPointF ratio(device.m11(), device.m22());
+    const QPointF at = device.map(QPointF(0, 0));
+    const QPoint origin(qRound(at.x()), qRound(at.y()));
     const QSize size = mosaicShown_ ? mosaic_.size() : shownSize_;
-    const QRectF area = QRectF(exposed) & QRectF(QPointF(0, 0), frame_);
+    const DeviceGrid grid = deviceGrid(size, ratio);
+    // Only what reaches the device: a paint into a small target may expose the whole frame.
+    QRectF area = QRectF(exposed) & QRectF(QPointF(0, 0), frame_);
+    if (painter.hasClipping()) area &= painter.clipBoundingRect();
+    if (const QPaintEngine* engine = painter.paintEngine()) {
+        const QRegion reaches = engine->systemClip();  // device pixels
+        if (!reaches.isEmpty()) area &= device.inverted().mapRect(QRectF(reaches.boundingRect()));
+    }
     if (area.isEmpty()) return;
-    if (!mosaicShown_ && showsReduced()) {
-        visible_ = QImage();
-        makeReduced();
-        if (reduced_.isNull()) return;
-        const qreal ratio = reduced_.devicePixelRatio();
-        const QRectF pixels(area.topLeft() * ratio, area.size() * ratio);
-        painter.drawImage(area, reduced_, pixels);
-        return;
-    }
-    // The displayed picture fills the frame; only its pixels under `exposed` are drawn.
-    const double kx = size.width() / frame_.width();
-    const double ky = size.height() / frame_.height();
-    auto pixelsUnder = [&](const QRectF& part) {
-        auto pixel = [](double v, int limit) {
-            return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
-        };
-        const int x0 = pixel(std::floor(part.left() * kx), size.width());
-        const int x1 = pixel(std::ceil(part.right() * kx), size.width());
-        const int y0 = pixel(std::floor(part.top() * ky), size.height());
-        const int y1 = pixel(std::ceil(part.bottom() * ky), size.height());
-        return QRect(x0, y0, x1 - x0, y1 - y0);
+    auto pixel = [](double v, int limit) {
+        return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
     };
-    const QRect source = pixelsUnder(area);
-    if (source.isEmpty()) return;
-    const QRectF target(source.x() / kx, source.y() / ky, source.width() / kx,
-                        source.height() / ky);
-    // Magnified pixels stay sharp squares; a reduced mosaic is filtered.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, kx > 1 || ky > 1);
-    if (mosaicShown_) {
-        painter.drawImage(target, mosaic_, QRectF(source));
-        return;
+    const double dx = at.x() - origin.x(), dy = at.y() - origin.y();
+    const int x0 = pixel(std::floor(area.left() * ratio.x() + dx), grid.width);
+    const int x1 = pixel(std::ceil(area.right() * ratio.x() + dx), grid.width);
+    const int y0 = pixel(std::floor(area.top() * ratio.y() + dy), grid.height);
+    const int y1 = pixel(std::ceil(area.bottom() * ratio.y() + dy), grid.height);
+    if (x1 <= x0 || y1 <= y0) return;
+    painter.save();
+    // Device pixels from here on, counted from the view's origin.
+    painter.setWorldTransform(QTransform::fromTranslate(origin.x(), origin.y()) *
+                              device.inverted());
+    if (!mosaicShown_ && grid.keptReduced(size)) {
+        makeReduced(grid, ratio);
+        if (!reduced_.isNull())
+            painter.drawImage(QPoint(x0, y0), reduced_, QRect(x0, y0, x1 - x0, y1 - y0));
+    } else {
+        // Painted from the picture, a band of rows at a time.
+        reduced_ = QImage();
+        const QImage& picture = mosaicShown_ ? mosaic_ : originalImage_;
+        const PictureTurn turn =
+            mosaicShown_ ? PictureTurn{} : PictureTurn{shownTurns_, shownFlipH_, shownFlipV_};
+        const std::vector<PixelSpan> columns =
+            pixelSpans(x0, x1, grid.shownPerDeviceX, size.width());
+        const int band = std::max(1, kBandPixels / (x1 - x0));
+        for (int y = y0; y < y1; y += band) {
+            const int end = std::min(y1, y + band);
+            const QImage part = devicePixels(
+                picture, turn, columns, pixelSpans(y, end, grid.shownPerDeviceY, size.height()));
+            if (!part.isNull()) painter.drawImage(QPoint(x0, y), part);
+        }
     }
-    // Unfiltered, each output pixel takes one source pixel, so a part of the shown picture
-    // maps as the whole would. The part under the visible area is kept for the next paints
-    // (marks moving, exposes), unless the view is shown whole and large.
-    if (visible_.isNull() || !visibleRect_.contains(source)) {
-        QRect keep = source;
-        QRect seen =
-            pixelsUnder(QRectF(visibleRegion().boundingRect()) & QRectF(QPointF(0, 0), frame_));
-        // With a quarter of it more on each side, scrolling by less repaints from memory.
-        seen = seen.adjusted(-seen.width() / 4, -seen.height() / 4, seen.width() / 4,
-                             seen.height() / 4) &
-               QRect(QPoint(0, 0), size);
-        if (qint64(seen.width()) * seen.height() <= kVisiblePixels) keep |= seen;
-        visible_ = QImage();
-        visible_ = turnedPiece(keep);
-        visibleRect_ = keep;
-    }
-    painter.drawImage(target, visible_, QRectF(source.translated(-visibleRect_.topLeft())));
+    painter.restore();
 }
 
 void ClickableView::drawMarkers(QPainter& painter) const {

@@ -9,11 +9,13 @@
 // at the next paint (call update()). Marks are held in picture coordinates, positions
 // reported to the delegate are view coordinates; both count y upward (ViewMapping.h).
 //
-// The view keeps no full-size copy of the picture: a picture shown reduced is kept drawn at
-// the view's own size (made once per picture, orientation or zoom), and a picture shown at
-// full size or magnified is painted from the exposed part of the given picture alone, the
-// part under the visible area being kept for the next paints. A large frame so costs little
-// memory beyond the picture itself and stays cheap to paint.
+// Every device pixel of the view shows what lies under it in one mapping of the whole frame
+// (DevicePixels.h): the picture pixel under its centre when the picture is magnified or at full
+// size, the mean of the picture pixels inside it when reduced, whatever part is painted when.
+// The view keeps no full-size copy of the picture: a picture shown reduced is kept averaged at
+// the view's size in device pixels (made once per picture, orientation, zoom and pixel ratio;
+// smaller than the picture), and one that has at least a device pixel per picture pixel is
+// painted from the given picture itself, the exposed part at a time, keeping nothing.
 // Put it in a QScrollArea with widgetResizable off: the view sizes itself.
 #pragma once
 
@@ -75,6 +77,10 @@ class ClickableView : public QWidget {
 
     QSize sizeHint() const override;
 
+    // Pixels of the copies the view keeps for display beside the picture (the averaged
+    // reduction and the corner mosaic).
+    qint64 keptPixels() const;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -93,12 +99,23 @@ class ClickableView : public QWidget {
     // The corner mosaic of the shown picture (`shown` its size) for a view of `viewSize`: a
     // transparent picture of the view's size with the nine tiles copied in unscaled.
     QImage cornerMosaic(QSize shown, QSizeF viewSize) const;
+    // The view's device pixels at `ratio` device pixels per point over a displayed picture of
+    // `shown` pixels filling the frame.
+    struct DeviceGrid {
+        double shownPerDeviceX = 1, shownPerDeviceY = 1;  // shown pixels per device pixel
+        int width = 0, height = 0;  // device pixels from the origin that show something
+        // True when the picture is reduced along an axis and the grid has no more pixels than
+        // it along either: then the averaged picture is kept.
+        bool keptReduced(QSize shown) const;
+    };
+    DeviceGrid deviceGrid(QSize shown, QPointF ratio) const;
     // Draws the exposed part of the shown picture, or of the mosaic, scaled to the frame.
     void drawPicture(QPainter& painter, const QRect& exposed);
     // Makes `reduced_` for the current frame and device pixel ratio unless it stands.
-    void makeReduced();
-    // True when the shown picture has more pixels than the frame across or down.
-    bool showsReduced() const;
+    void makeReduced(const DeviceGrid& grid, QPointF ratio);
+    // Makes the kept reduction for the widget's own pixel ratio when the picture is reduced,
+    // and drops any other.
+    void prepareDisplay();
     void drawMarkers(QPainter& painter) const;
     // A widget position to view coordinates.
     QPointF viewPoint(QPointF widgetPosition) const;
@@ -116,11 +133,10 @@ class ClickableView : public QWidget {
     bool shownFlipH_ = false;           // horizontal mirroring it is shown with
     bool shownFlipV_ = false;           // vertical mirroring it is shown with
     QSize shownSize_;                   // the picture's size as shown (turned); empty: none
-    QImage reduced_;                    // the whole shown picture drawn at the frame's size
+    QImage reduced_;                    // the shown picture averaged on the device pixels
     QSizeF reducedFrame_;               // the frame reduced_ was drawn for
+    QPointF reducedRatio_;              // device pixels per point (x, y) it was drawn at
     qint64 reducedKey_ = 0;             // cacheKey of the picture reduced_ was drawn from
-    QImage visible_;                    // part of the shown picture last painted magnified
-    QRect visibleRect_;                 // where visible_ lies in the shown picture
     QSizeF frame_;                      // the frame, points
     std::optional<QPointF> downPoint_;  // view point of the pending left-button press
 };

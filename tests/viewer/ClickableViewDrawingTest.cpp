@@ -1,0 +1,374 @@
+// The marker view's drawing on the device pixels: one mapping of the whole frame however the
+// view is painted, what it keeps at each pixel ratio, and averaged reductions that keep
+// one-pixel lines and stars.
+#include "ClickableView.h"
+#include "TestData.h"
+#include "ViewMapping.h"
+
+#include <QApplication>
+#include <QScreen>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// This program's offscreen platform has screens of device pixel ratio 1 (the primary one),
+// 1.25, 1.5 and 2; set before the application starts. A platform named otherwise is left as it
+// is.
+const bool kScreensOfFourRatios = [] {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty() || platform == "offscreen")
+        qputenv("QT_QPA_PLATFORM",
+                "offscreen:configfile=" +
+                    testInputPath("screens-of-four-pixel-ratios.json").toLocal8Bit());
+    return true;
+}();
+
+QScreen* screenOfRatio(double ratio) {
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->devicePixelRatio() == ratio) return screen;
+    return nullptr;
+}
+
+// A picture whose neighbouring pixels differ, so that any other sampling shows.
+QImage noisePicture(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB888);
+    quint32 state = 977;
+    for (int y = 0; y < h; ++y) {
+        uchar* row = image.scanLine(y);
+        for (int i = 0; i < 3 * w; ++i) {
+            state = state * 1664525u + 1013904223u;
+            row[i] = uchar(state >> 24);
+        }
+    }
+    return image;
+}
+
+struct Orientation {
+    double angle;
+    bool flipH, flipV;
+};
+
+// Every turn with every mirroring.
+std::vector<Orientation> allOrientations() {
+    std::vector<Orientation> all;
+    for (double angle : {0.0, 90.0, 180.0, -90.0})
+        for (int flips = 0; flips < 4; ++flips)
+            all.push_back({angle, (flips & 1) != 0, (flips & 2) != 0});
+    return all;
+}
+
+// A top-level view on the screen of `ratio` showing `picture` at `scale`.
+std::unique_ptr<ClickableView> viewOn(double ratio, const QImage& picture, double scale,
+                                      const Orientation& o = {0, false, false}) {
+    auto view = std::make_unique<ClickableView>();
+    QScreen* screen = screenOfRatio(ratio);
+    if (screen) {
+        view->setScreen(screen);
+        view->move(screen->geometry().topLeft());
+    }
+    view->scale = scale;
+    view->angle = o.angle;
+    view->flipHorizontally = o.flipH;
+    view->flipVertically = o.flipV;
+    view->setImage(picture);
+    return view;
+}
+
+QImage wholePaint(ClickableView& view) {
+    return view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Where a window shows the view: the viewport's size and first place, in view points.
+struct Scrolling {
+    QSize viewport;
+    QPoint start;  // a multiple of 4, so that it lies on a device pixel at every ratio here
+};
+
+// A canvas of device pixels over the part of the view a window scrolls across: view point
+// `origin` at its top-left corner. Pixels never painted keep a colour the picture lacks.
+struct Canvas {
+    QImage image;
+    QPoint origin;
+    Canvas(const ClickableView& view, QRect points) : origin(points.topLeft()) {
+        const double r = view.devicePixelRatioF();
+        image = QImage(static_cast<int>(std::ceil(points.width() * r)),
+                       static_cast<int>(std::ceil(points.height() * r)), QImage::Format_RGB32);
+        image.setDevicePixelRatio(r);
+        image.fill(qRgb(1, 254, 3));
+    }
+    // Paints the part `r` (view points) of the view as an exposed rectangle is painted.
+    void expose(ClickableView& view, const QRect& r) {
+        const QRect inside = r & view.rect();
+        if (!inside.isEmpty()) view.render(&image, inside.topLeft() - origin, QRegion(inside));
+    }
+};
+
+// The view painted as a window shows it while it scrolls and is uncovered bit by bit: the
+// viewport painted where it starts, then only the strips each scroll step uncovers (the rest
+// stays from before, as a window moves it), then a few rectangles of it exposed again; and the
+// view painted once whole over the same canvas. Returns the pixels that differ in the
+// viewport's last place.
+int piecesAgainstWhole(ClickableView& view, const Scrolling& s) {
+    const QPoint steps[] = {{7, 5}, {13, 0}, {0, 11}, {29, 17}, {1, 1}, {40, 3}};
+    QRect reach(s.start, s.viewport);
+    for (QPoint step : steps)
+        reach |= reach.translated(step);
+    Canvas pieces(view, reach), whole(view, reach);
+    whole.expose(view, view.rect());
+    QRect viewport(s.start, s.viewport);
+    pieces.expose(view, viewport);
+    for (QPoint step : steps) {
+        const QRect next = viewport.translated(step);
+        // The uncovered strips along the right and the bottom.
+        pieces.expose(view, QRect(viewport.right() + 1, next.top(), step.x(), next.height()));
+        pieces.expose(view, QRect(next.left(), viewport.bottom() + 1, next.width(), step.y()));
+        viewport = next;
+    }
+    const int w = viewport.width(), h = viewport.height();
+    for (const QRect& r : {QRect(w / 13, h / 17, w / 7, h / 5), QRect(w / 2, h / 3, w / 4, 6),
+                           QRect(1, h * 2 / 3, w * 4 / 5, 5)})
+        pieces.expose(view, r.translated(viewport.topLeft()));
+    // Compared inside the viewport (points), pixel by pixel.
+    const double r = view.devicePixelRatioF();
+    const QRect points = (viewport & view.rect()).translated(-pieces.origin);
+    int differing = 0;
+    for (int y = static_cast<int>(std::ceil(points.top() * r));
+         y < static_cast<int>((points.bottom() + 1) * r); ++y)
+        for (int x = static_cast<int>(std::ceil(points.left() * r));
+             x < static_cast<int>((points.right() + 1) * r); ++x)
+            if (pieces.image.pixel(x, y) != whole.image.pixel(x, y)) ++differing;
+    return differing;
+}
+
+// The picture pixel (column, row from the top) whose square covers the centre of device pixel
+// (i, j) of the view, worked out through the marks' mapping; none when the centre lies on an
+// edge between two (either is right) or outside the picture.
+std::optional<QPoint> pictureUnder(const ClickableView& view, int i, int j, double ratio,
+                                   QSize picture) {
+    const QPointF widget((i + 0.5) / ratio, (j + 0.5) / ratio);
+    const QPointF p = pictureFromView(toYUp(widget, view.frameSize().height()), view.orientation());
+    auto onEdge = [](double v) { return std::abs(v - std::round(v)) < 1e-7; };
+    if (onEdge(p.x()) || onEdge(p.y())) return std::nullopt;
+    const int x = static_cast<int>(std::floor(p.x()));
+    const int y = picture.height() - 1 - static_cast<int>(std::floor(p.y()));
+    if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height()) return std::nullopt;
+    return QPoint(x, y);
+}
+
+}  // namespace
+
+TEST(ClickableViewDrawing, TheScreensOfFourRatiosAreThere) {
+    ASSERT_TRUE(kScreensOfFourRatios);
+    for (double ratio : {1.0, 1.25, 1.5, 2.0})
+        EXPECT_NE(screenOfRatio(ratio), nullptr) << ratio;
+}
+
+// However the view is exposed and scrolled, each device pixel shows what one whole paint shows
+// there: at zooms that are no whole number, magnified (0.6073 is about 165 %), near 1:1 and
+// reduced, at every pixel ratio, turn and mirroring, and the corner mosaic too.
+TEST(ClickableViewDrawing, PiecesPaintedAsScrolledMatchOneWholePaint) {
+    const QImage small = noisePicture(163, 121);
+    const Scrolling nearTheStart{{130, 90}, {4, 4}};
+    int cases = 0;
+    for (double ratio : {1.0, 1.25, 1.5, 2.0}) {
+        for (double scale : {0.6073, 0.3719, 1.0, 1.3, 2.7}) {
+            for (const Orientation& o : allOrientations()) {
+                SCOPED_TRACE(testing::Message()
+                             << "ratio " << ratio << " scale " << scale << " angle " << o.angle
+                             << " flips " << o.flipH << o.flipV);
+                auto view = viewOn(ratio, small, scale, o);
+                ASSERT_EQ(view->devicePixelRatioF(), ratio);
+                EXPECT_EQ(piecesAgainstWhole(*view, nearTheStart), 0);
+                ++cases;
+            }
+        }
+    }
+    EXPECT_EQ(cases, 4 * 5 * 16);
+
+    // A 1500 x 1000 frame at about 165 % in a window far from the view's origin.
+    const QImage large = noisePicture(1500, 1000);
+    const Scrolling farOut{{600, 400}, {1204, 796}};
+    for (double ratio : {1.0, 1.5, 2.0}) {
+        for (const Orientation& o : {Orientation{0, false, false}, Orientation{90, true, false},
+                                     Orientation{180, false, true}, Orientation{-90, true, true}}) {
+            SCOPED_TRACE(testing::Message() << "1500 x 1000, ratio " << ratio << " angle "
+                                            << o.angle << " flips " << o.flipH << o.flipV);
+            auto view = viewOn(ratio, large, 0.6073, o);
+            EXPECT_EQ(piecesAgainstWhole(*view, farOut), 0);
+        }
+    }
+
+    // The corner mosaic, magnified and reduced.
+    for (double ratio : {1.0, 1.5}) {
+        for (double scale : {0.45, 1.7}) {
+            SCOPED_TRACE(testing::Message() << "mosaic, ratio " << ratio << " scale " << scale);
+            auto view = std::make_unique<ClickableView>();
+            view->setScreen(screenOfRatio(ratio));
+            view->setFrameSize(QSizeF(97, 71));
+            view->scale = scale;
+            view->inspectCornersState = true;
+            view->setImage(small);
+            EXPECT_EQ(piecesAgainstWhole(*view, nearTheStart), 0);
+        }
+    }
+}
+
+// A whole paint of a magnified view shows under each device pixel's centre the picture pixel
+// the marks' mapping puts there: a 10 x 10 picture fitted into a view of some 690 points, and
+// a larger one at zooms that are no whole number, in every orientation and at every ratio.
+TEST(ClickableViewDrawing, MagnifiedPixelsAreThePicturePixelsUnderTheirCentres) {
+    // The large views in four orientations (each turn, each mirroring once), the others in all.
+    const std::vector<Orientation> some = {
+        {0, false, false}, {90, true, false}, {180, false, true}, {-90, true, true}};
+    const std::vector<Orientation> all = allOrientations();
+    const struct {
+        QSize size;
+        double scale;
+        const std::vector<Orientation>& orientations;
+    } cases[] = {{{10, 10}, 10.0 / 689.3, some},
+                 {{10, 10}, 0.0145, some},
+                 {{37, 23}, 0.6, all},
+                 {{37, 23}, 0.37, all}};
+    for (const auto& c : cases) {
+        const QImage picture = noisePicture(c.size.width(), c.size.height());
+        for (double ratio : {1.0, 1.25, 1.5, 2.0}) {
+            for (const Orientation& o : c.orientations) {
+                SCOPED_TRACE(testing::Message()
+                             << c.size.width() << " x " << c.size.height() << " scale " << c.scale
+                             << " ratio " << ratio << " angle " << o.angle << " flips " << o.flipH
+                             << o.flipV);
+                auto view = viewOn(ratio, picture, c.scale, o);
+                const QImage whole = wholePaint(*view);
+                int wrong = 0;
+                for (int j = 0; j < whole.height(); ++j) {
+                    const auto* row = reinterpret_cast<const QRgb*>(whole.constScanLine(j));
+                    for (int i = 0; i < whole.width(); ++i) {
+                        const auto under = pictureUnder(*view, i, j, ratio, picture.size());
+                        if (under && row[i] != picture.pixel(*under)) ++wrong;
+                    }
+                }
+                EXPECT_EQ(wrong, 0);
+            }
+        }
+    }
+}
+
+// No copy the view keeps for display has more pixels than the picture, and where the device
+// has a pixel or more for every picture pixel (zoom up to the ratio) the view keeps none: it
+// paints from the picture.
+TEST(ClickableViewDrawing, KeepsNoCopyLargerThanThePicture) {
+    const QImage picture = noisePicture(800, 600);
+    const qint64 picturePixels = 800 * 600;
+    for (double ratio : {1.0, 1.25, 1.5, 2.0}) {
+        for (double scale : {0.5, 0.8, 1.0, 1.2, 1.25, 1.4, 1.5, 1.8, 2.0, 2.5, 4.0}) {
+            SCOPED_TRACE(testing::Message() << "ratio " << ratio << " scale " << scale);
+            auto view = viewOn(ratio, picture, scale);
+            const qint64 set = view->keptPixels();
+            wholePaint(*view);
+            const qint64 painted = view->keptPixels();
+            EXPECT_LE(set, picturePixels);
+            EXPECT_LE(painted, picturePixels);
+            if (scale <= ratio) {
+                EXPECT_EQ(set, 0);
+                EXPECT_EQ(painted, 0);
+            } else {
+                // Reduced on the device: the averaged picture at the view's size in pixels.
+                const double w = 800 / scale * ratio, h = 600 / scale * ratio;
+                EXPECT_NEAR(double(painted), w * h, w + h + 1);
+            }
+        }
+    }
+}
+
+namespace {
+
+// A black picture with white one-pixel lines (rows and columns) and single white pixels.
+struct LinesAndStars {
+    QImage picture;
+    std::vector<int> rows, columns;  // the lines, rows counted from the top
+    std::vector<QPoint> stars;       // column, row from the top
+};
+
+LinesAndStars linesAndStars(int w, int h) {
+    LinesAndStars s;
+    s.picture = QImage(w, h, QImage::Format_RGB888);
+    s.picture.fill(Qt::black);
+    for (int y = 17; y < h; y += 97)
+        s.rows.push_back(y);
+    for (int x = 5; x < w; x += 131)
+        s.columns.push_back(x);
+    for (int y : s.rows)
+        for (int x = 0; x < w; ++x)
+            s.picture.setPixel(x, y, qRgb(255, 255, 255));
+    for (int x : s.columns)
+        for (int y = 0; y < h; ++y)
+            s.picture.setPixel(x, y, qRgb(255, 255, 255));
+    // Stars away from the lines, on a jittered grid.
+    quint32 state = 4242;
+    for (int gy = 40; gy < h - 10; gy += 53) {
+        for (int gx = 40; gx < w - 10; gx += 61) {
+            state = state * 1664525u + 1013904223u;
+            const QPoint p(gx + int(state >> 28), gy + int((state >> 24) & 15));
+            s.stars.push_back(p);
+            s.picture.setPixel(p, qRgb(255, 255, 255));
+        }
+    }
+    return s;
+}
+
+// The device pixel (ratio 1) drawn over the centre of picture pixel (x, row from the top);
+// none when the centre falls on an edge between two device pixels (either may hold it).
+std::optional<QPoint> deviceOver(const ClickableView& view, int x, int row, int pictureHeight) {
+    const QPointF centre(x + 0.5, pictureHeight - row - 0.5);
+    const QPointF at =
+        toYDown(viewFromPicture(centre, view.orientation()), view.frameSize().height());
+    auto onEdge = [](double v) { return std::abs(v - std::round(v)) < 1e-7; };
+    if (onEdge(at.x()) || onEdge(at.y())) return std::nullopt;
+    return QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())));
+}
+
+}  // namespace
+
+// Reduced 3.7, 9.5 and 21 times, every line and every single-pixel star stays above the black
+// background, by as much as averaging over the device pixel leaves of it, in every orientation.
+TEST(ClickableViewDrawing, ReductionsKeepEveryLineAndStar) {
+    const LinesAndStars s = linesAndStars(2100, 1500);
+    const int h = s.picture.height();
+    for (double scale : {3.7, 9.5, 21.0}) {
+        // The most picture pixels across a device pixel, and what one line or star gives it.
+        const int most = static_cast<int>(std::floor(scale)) + 1;
+        const int lineAtLeast = static_cast<int>(255.0 / most);
+        const int starAtLeast = static_cast<int>(std::lround(255.0 / (most * most)));
+        for (const Orientation& o : allOrientations()) {
+            SCOPED_TRACE(testing::Message() << "scale " << scale << " angle " << o.angle
+                                            << " flips " << o.flipH << o.flipV);
+            auto view = viewOn(1.0, s.picture, scale, o);
+            const QImage shot = wholePaint(*view);
+            int checkedStars = 0, faintStars = 0, faintLinePixels = 0;
+            // Counts a picture pixel whose device pixel is darker than `least`.
+            auto faint = [&](int x, int row, int least, int* count) {
+                const std::optional<QPoint> p = deviceOver(*view, x, row, h);
+                if (!p) return false;
+                if (!shot.valid(*p) || qGray(shot.pixel(*p)) < least) ++*count;
+                return true;
+            };
+            for (QPoint star : s.stars)
+                checkedStars += faint(star.x(), star.y(), starAtLeast, &faintStars);
+            for (int row : s.rows)
+                for (int x = 0; x < s.picture.width(); ++x)
+                    faint(x, row, lineAtLeast, &faintLinePixels);
+            for (int column : s.columns)
+                for (int y = 0; y < h; ++y)
+                    faint(column, y, lineAtLeast, &faintLinePixels);
+            EXPECT_GT(checkedStars, int(s.stars.size()) * 3 / 4);
+            EXPECT_EQ(faintStars, 0) << "of " << checkedStars;
+            EXPECT_EQ(faintLinePixels, 0);
+        }
+    }
+}

@@ -1,0 +1,52 @@
+// The picture as the device pixels of the marker view show it.
+//
+// The shown picture (the picture mirrored, then turned by quarter turns, as ViewMapping.h
+// describes) is laid over the whole view: along each axis one device pixel stands for
+// `shownPerDevice` shown pixels (the shown side divided by the view's side in device pixels).
+// Every device pixel is worked out from that one mapping and its own index alone, so any part
+// of the view, drawn at any time, matches the whole.
+//
+// - Magnified or at full size (shownPerDevice <= 1 along an axis): a device pixel shows the
+//   shown pixel whose square covers the device pixel's centre, so pixels stay sharp squares.
+// - Reduced (shownPerDevice > 1): a device pixel shows the mean of the shown pixels whose
+//   centres lie inside it (a box filter): every picture pixel counts in exactly one device
+//   pixel, so a one-pixel line or star is never skipped.
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <QSize>
+
+#include <vector>
+
+// The shown pixels one device pixel stands for along an axis: `count` of them from `first`.
+struct PixelSpan {
+    int first = 0;  // first shown pixel
+    int count = 0;  // number of shown pixels, at least 1
+};
+
+// Device pixels from 0 on along an axis that have a shown pixel under them, for an axis of
+// `shown` shown pixels at `shownPerDevice`: the others lie past the picture and show nothing.
+// Never more than `limit`; 0 when shownPerDevice is not finite and above zero.
+int deviceExtent(double shownPerDevice, int shown, int limit);
+
+// The spans of device pixels from..to-1 along an axis of `shown` shown pixels, as above; all of
+// them must lie inside deviceExtent.
+std::vector<PixelSpan> pixelSpans(int from, int to, double shownPerDevice, int shown);
+
+// How the picture is shown: mirrored, then turned by `quarterTurns` counter-clockwise.
+struct PictureTurn {
+    int quarterTurns = 0;  // 0 to 3
+    bool flipH = false;    // mirrored left to right
+    bool flipV = false;    // mirrored top to bottom
+};
+
+// The device pixels `columns` x `rows` (spans of the shown picture, as pixelSpans gives) of
+// `picture` shown with `turn`: a picture of columns.size() x rows.size() pixels, in
+// Format_RGB32 for a picture without alpha and Format_ARGB32_Premultiplied (channels averaged
+// premultiplied) for one with it. Format_RGB888, Format_RGB32 and
+// Format_ARGB32_Premultiplied pictures are read in place; others are converted, the part a band
+// of output rows reads at a time. Bands of rows run on the cores. A null picture when it cannot be
+// made (no memory, no spans, spans reaching past the shown picture).
+QImage devicePixels(const QImage& picture, const PictureTurn& turn,
+                    const std::vector<PixelSpan>& columns, const std::vector<PixelSpan>& rows);
