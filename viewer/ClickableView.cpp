@@ -152,6 +152,16 @@ ViewOrientation ClickableView::orientation() const {
     return {scale, quarterTurnsForAngle(angle), flipHorizontally, flipVertically, frame_};
 }
 
+std::optional<QPoint> ClickableView::picturePixelAt(QPointF viewPoint) const {
+    if (originalImage_.isNull() || mosaicShown_) return std::nullopt;
+    // Painted into the window's surface, the view's device pixels are counted from the one
+    // nearest its origin there (drawPicture).
+    const double ratio = devicePixelRatioF();
+    const QPointF at = QPointF(mapTo(window(), QPoint(0, 0))) * ratio;
+    const QPointF offset(at.x() - qRound(at.x()), at.y() - qRound(at.y()));
+    return ::picturePixelAt(viewPoint, originalImage_.size(), orientation(), ratio, offset);
+}
+
 QImage ClickableView::turnedPiece(const QRect& turnedRect) const {
     const QRect wanted = turnedRect & QRect(QPoint(0, 0), shownSize_);
     if (wanted.isEmpty()) return {};
@@ -225,10 +235,8 @@ ClickableView::DeviceGrid ClickableView::deviceGrid(QSize shown, QPointF ratio) 
     auto limit = [](double side) {
         return static_cast<int>(std::min(std::ceil(side), double(std::numeric_limits<int>::max())));
     };
-    // A device pixel per shown pixel but for rounding is one exactly.
-    auto perDevice = [](double v) { return std::abs(v - 1) < 1e-9 ? 1.0 : v; };
-    grid.shownPerDeviceX = perDevice(shown.width() / (frame_.width() * ratio.x()));
-    grid.shownPerDeviceY = perDevice(shown.height() / (frame_.height() * ratio.y()));
+    grid.shownPerDeviceX = shownPerDevice(shown.width(), frame_.width(), ratio.x());
+    grid.shownPerDeviceY = shownPerDevice(shown.height(), frame_.height(), ratio.y());
     grid.width =
         deviceExtent(grid.shownPerDeviceX, shown.width(), limit(frame_.width() * ratio.x()));
     grid.height =

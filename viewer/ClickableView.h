@@ -71,6 +71,11 @@ class ClickableView : public QWidget {
     // pictureFromView and viewFromPicture (ViewMapping.h).
     ViewOrientation orientation() const;
 
+    // The picture pixel drawn under `viewPoint` (view coordinates) as the view paints it now,
+    // column and row counted upward from the bottom; none outside the picture or without one
+    // (picturePixelAt in ViewMapping.h).
+    std::optional<QPoint> picturePixelAt(QPointF viewPoint) const;
+
     // What is on display, unscaled: the turned picture, the corner mosaic, or null. The turned
     // picture is a copy made at this call; painting never makes one.
     QImage displayedPicture() const;

@@ -10,10 +10,17 @@
 
 namespace {
 
+// Whole pixels up to `v`, counted from an edge; a value a rounding error short of an edge
+// counts as on it, so a centre that lies exactly on an edge between shown pixels (at a zoom
+// such as 3/2, whose steps are no exact doubles) falls on the same side wherever it is asked.
+double pixelIndex(double v) {
+    return std::floor(v + 1e-9 * std::max(1.0, std::abs(v)));
+}
+
 // The first shown pixel under device pixel `i`: the one whose square covers its centre when
 // magnified, the first whose centre lies inside it when reduced.
 double firstUnder(int i, double s) {
-    return s > 1 ? std::max(0.0, std::ceil(i * s - 0.5)) : std::floor((i + 0.5) * s);
+    return s > 1 ? std::max(0.0, std::ceil(i * s - 0.5)) : pixelIndex((i + 0.5) * s);
 }
 
 // A picture coordinate along one of its axes for a shown index: origin + step * index.
@@ -205,6 +212,18 @@ void sampleRows(bool rowsAlongPictureRows, const uchar* bits, ptrdiff_t origin,
 }
 
 }  // namespace
+
+double shownPerDevice(int shown, double side, double ratio) {
+    const double s = shown / (side * ratio);
+    if (!(shown > 0) || !std::isfinite(s) || !(s > 0)) return 0;
+    return std::abs(s - 1) < 1e-9 ? 1.0 : s;
+}
+
+int shownPixelUnder(int i, double shownPerDevice) {
+    const double v = pixelIndex((i + 0.5) * shownPerDevice);
+    return static_cast<int>(std::clamp(v, double(std::numeric_limits<int>::min()),
+                                       double(std::numeric_limits<int>::max())));
+}
 
 int deviceExtent(double shownPerDevice, int shown, int limit) {
     if (!(shownPerDevice > 0) || !std::isfinite(shownPerDevice) || shown <= 0 || limit <= 0)

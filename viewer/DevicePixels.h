@@ -25,6 +25,16 @@ struct PixelSpan {
     int count = 0;  // number of shown pixels, at least 1
 };
 
+// Shown pixels per device pixel along an axis: `shown` shown pixels over a view side of `side`
+// points at `ratio` device pixels per point. One exactly when it is one but for rounding; 0
+// when it cannot be made (nothing shown, no side, no ratio).
+double shownPerDevice(int shown, double side, double ratio);
+
+// The shown pixel whose square covers the centre of device pixel `i` along an axis: a centre
+// on an edge between two squares (to rounding) belongs to the later one. May lie outside the
+// shown picture. This is what a magnified device pixel shows, and what the readout names.
+int shownPixelUnder(int i, double shownPerDevice);
+
 // Device pixels from 0 on along an axis that have a shown pixel under them, for an axis of
 // `shown` shown pixels at `shownPerDevice`: the others lie past the picture and show nothing.
 // Never more than `limit`; 0 when shownPerDevice is not finite and above zero.

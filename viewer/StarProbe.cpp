@@ -115,21 +115,10 @@ void ImageController::selectRectangle(QRectF viewRect) {
 }
 
 void ImageController::showPixelValue(QPointF viewPoint) {
-    if (!current) return;
+    if (!current || !clickableView) return;
     // The pixel drawn under the pointer, mirroring included, found as the view paints it; it
     // is read at its own corner, so the coordinates shown read the same pixel again.
-    ViewOrientation o{zoom, 0, false, false, {}};
-    QSize picture(static_cast<int>(std::min<int64_t>(current->width, INT_MAX)),
-                  static_cast<int>(std::min<int64_t>(current->height, INT_MAX)));
-    double pixelRatio = 1;
-    if (clickableView) {
-        o = clickableView->orientation();
-        if (!clickableView->image().isNull()) picture = clickableView->image().size();
-        pixelRatio = clickableView->devicePixelRatioF();
-    } else {
-        o.viewSize = viewSizeFor(QSizeF(picture), zoom);
-    }
-    const std::optional<QPoint> pixel = picturePixelAt(viewPoint, picture, o, pixelRatio);
+    const std::optional<QPoint> pixel = clickableView->picturePixelAt(viewPoint);
     if (!pixel) return;
     const QPointF corner(*pixel);
     const std::optional<PixelValue> value = current->valueAt(corner.x(), corner.y());

@@ -1,6 +1,9 @@
 #include "ViewMapping.h"
 
+#include "DevicePixels.h"
+
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 int quarterTurnsForAngle(double angle) {
@@ -82,28 +85,24 @@ QPointF pictureFromView(QPointF p, const ViewOrientation& o) {
     return {x, y};
 }
 
-// Whole pixels up to `v`, pixels counted from an edge. A value a rounding error short of a
-// pixel edge counts as on it: a position that came through y-up coordinates and back, or a
-// centre that lies exactly on an edge between picture pixels, computed in doubles.
-static double pixelIndex(double v) {
-    return std::floor(v + 1e-6);
-}
-
 std::optional<QPoint> picturePixelAt(QPointF p, QSize pictureSize, const ViewOrientation& o,
-                                     double pixelRatio) {
+                                     double pixelRatio, QPointF deviceOffset) {
     const double ratio = std::isfinite(pixelRatio) && pixelRatio > 0 ? pixelRatio : 1.0;
     const double w = o.viewSize.width(), h = o.viewSize.height();
     if (!(w > 0 && h > 0) || pictureSize.isEmpty()) return std::nullopt;
-    // The screen pixel's centre in points from the view's top-left corner, y down as painted.
-    const double cx = (pixelIndex(p.x() * ratio) + 0.5) / ratio;
-    const double cy = (pixelIndex((h - p.y()) * ratio) + 0.5) / ratio;
-    // The shown (mirrored and turned) picture's pixel whose square covers it.
+    // The device pixel that holds the point, y down as painted, and the shown (mirrored and
+    // turned) picture's pixel under its centre. Pointer positions lie on whole device pixels;
+    // one a rounding error short of its pixel's edge (it came through y-up coordinates and
+    // back) still counts as on it.
+    const double dx = std::floor(p.x() * ratio + deviceOffset.x() + 1e-6);
+    const double dy = std::floor((h - p.y()) * ratio + deviceOffset.y() + 1e-6);
+    if (!(std::abs(dx) < INT_MAX && std::abs(dy) < INT_MAX)) return std::nullopt;
     const QSize shown = (o.quarterTurns & 1) ? pictureSize.transposed() : pictureSize;
-    const double sx = pixelIndex(cx * (shown.width() / w));
-    const double sy = pixelIndex(cy * (shown.height() / h));
+    const int sx = shownPixelUnder(int(dx), shownPerDevice(shown.width(), w, ratio));
+    const int sy = shownPixelUnder(int(dy), shownPerDevice(shown.height(), h, ratio));
     if (!(sx >= 0 && sx < shown.width() && sy >= 0 && sy < shown.height())) return std::nullopt;
     // Back to the picture through whole pixels, y up: undo the turn, then the mirroring.
-    const int tx = static_cast<int>(sx), ty = shown.height() - 1 - static_cast<int>(sy);
+    const int tx = sx, ty = shown.height() - 1 - sy;
     const int pw = pictureSize.width(), ph = pictureSize.height();
     int x, y;
     switch (o.quarterTurns) {

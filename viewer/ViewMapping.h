@@ -60,16 +60,19 @@ QRectF viewFromPicture(const QRectF& pictureRect, const ViewOrientation& orienta
 // A view rectangle to the picture rectangle under it (origin bottom-left, non-negative size).
 QRectF pictureFromView(const QRectF& viewRect, const ViewOrientation& orientation);
 
-// The pixel of a `pictureSize` picture drawn under view point `viewPoint`, the view painted in
-// screen pixels of 1 / pixelRatio points counted from its top-left corner: the picture pixel
+// The pixel of a `pictureSize` picture drawn under view point `viewPoint`: the picture pixel
 // whose square, as the picture is shown stretched over the frame, covers the centre of the
-// screen pixel that holds the point. A centre on an edge between squares belongs to the square
-// to the right and below it as painted. Returns the pixel's column and its row counted upward
-// from the bottom (its bottom-left corner in picture coordinates); none when the centre lies
-// outside the picture, the view or picture is empty, or the point is no finite number. A
-// pixelRatio that is not above zero counts as 1.
+// device pixel that holds the point, found as the view paints it (DevicePixels.h). The view is
+// painted in device pixels of 1 / pixelRatio points, counted from the one nearest its top-left
+// corner, which lies `deviceOffset` device pixels (each side within a half) from it. A centre
+// on an edge between squares belongs to the square to the right and below it as painted.
+// Returns the pixel's column and its row counted upward from the bottom (its bottom-left
+// corner in picture coordinates); none when the centre lies outside the picture, the view or
+// picture is empty, or the point is no finite number. A pixelRatio that is not above zero
+// counts as 1.
 std::optional<QPoint> picturePixelAt(QPointF viewPoint, QSize pictureSize,
-                                     const ViewOrientation& orientation, double pixelRatio);
+                                     const ViewOrientation& orientation, double pixelRatio,
+                                     QPointF deviceOffset = {});
 
 // Between upward and downward y inside a space `height` high (the same formula both ways).
 inline QPointF toYDown(QPointF p, double height) {

@@ -259,6 +259,59 @@ TEST(ClickableViewDrawing, MagnifiedPixelsAreThePicturePixelsUnderTheirCentres) 
     }
 }
 
+// The pixel the view names under a pointer is the one it paints there: for every device pixel
+// of a window holding the view at an offset that is no whole device pixel at fractional
+// ratios, at zooms whose device pixel centres fall exactly on picture pixel edges (3/2, 2) and
+// others, in every orientation, wherever the device pixels are at least as many as the
+// picture's.
+TEST(ClickableViewDrawing, TheReadoutNamesThePixelEachDevicePixelShows) {
+    const QImage picture = noisePicture(23, 17);
+    int cases = 0;
+    for (double ratio : {1.0, 1.25, 1.5, 2.0}) {
+        for (double scale : {2.0 / 3.0, 0.5, 0.6073, 1.0, 1.25, 4.0 / 3.0}) {
+            if (scale / ratio > 1) continue;
+            for (const Orientation& o : allOrientations()) {
+                SCOPED_TRACE(testing::Message()
+                             << "ratio " << ratio << " scale " << scale << " angle " << o.angle
+                             << " flips " << o.flipH << o.flipV);
+                QWidget window;
+                window.setScreen(screenOfRatio(ratio));
+                window.resize(90, 80);
+                auto* view = new ClickableView(&window);
+                view->move(3, 5);
+                view->scale = scale;
+                view->angle = o.angle;
+                view->flipHorizontally = o.flipH;
+                view->flipVertically = o.flipV;
+                view->setImage(picture);
+                ASSERT_EQ(view->devicePixelRatioF(), ratio);
+                const QImage painted =
+                    window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+                const QRect inView = QRect(view->pos(), view->size());
+                int wrong = 0, named = 0;
+                for (int j = 0; j < painted.height(); ++j) {
+                    for (int i = 0; i < painted.width(); ++i) {
+                        // A pointer reports the corner of the device pixel it is on.
+                        const QPointF at(i / ratio, j / ratio);
+                        if (!QRectF(inView).contains(at + QPointF(0.5, 0.5) / ratio)) continue;
+                        const QPointF widget = at - QPointF(view->pos());
+                        const auto pixel =
+                            view->picturePixelAt(toYUp(widget, view->frameSize().height()));
+                        if (!pixel) continue;
+                        ++named;
+                        const QPoint top(pixel->x(), picture.height() - 1 - pixel->y());
+                        if (painted.pixel(i, j) != picture.pixel(top)) ++wrong;
+                    }
+                }
+                EXPECT_GT(named, 0);
+                EXPECT_EQ(wrong, 0) << "of " << named;
+                ++cases;
+            }
+        }
+    }
+    EXPECT_GT(cases, 16 * 12);
+}
+
 // No copy the view keeps for display has more pixels than the picture, and where the device
 // has a pixel or more for every picture pixel (zoom up to the ratio) the view keeps none: it
 // paints from the picture.
