@@ -249,6 +249,9 @@ class ImageController : public QObject, public BaseController, public ClickableV
     void showDrift();
     void showBahtinov();
 
+    // True while tasks wait for their 0.1 s to pass (runLater).
+    bool hasLaterTasks() const { return !later_.empty(); }
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTest>
 
@@ -113,9 +114,20 @@ class ImageWindow {
     std::unique_ptr<Document> document_;
 };
 
-// Lets the tasks that follow an action by 0.1 s run.
+// Lets the tasks that follow an action by 0.1 s run: waits until no image window has one
+// waiting (at most 20 s). A fixed wait missed them on a loaded machine, where the timer that
+// runs them fires late.
 inline void waitForLaterTasks() {
-    QTest::qWait(250);
+    auto waiting = [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            for (const ImageController* c : window->findChildren<ImageController*>())
+                if (c->hasLaterTasks()) return true;
+        return false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (waiting() && clock.elapsed() < 20000)
+        QTest::qWait(5);
 }
 
 // The alert shown now, or nullptr.
