@@ -48,7 +48,7 @@ struct FitsBands {
 };
 
 // The split for the tile-compressed HDU `f` is on, for a machine of `cores` usable cores:
-// bands of whole tile rows (no tile is decoded by two bands), about four per thread, none
+// bands of whole tile rows (no tile is decoded by two bands), about four per core, none
 // under a quarter of a million pixels, and only as many further threads as the memory they
 // need beside the caller's (a stack, a handle, their tiles) fits in the pixel and scratch
 // bytes plus 64 MiB, which the helper's address-space limit leaves spare. One band on the
@@ -65,8 +65,9 @@ using FitsHandleOpener = std::function<fitsfile*()>;
 // `bands.rows` rows handed out in order to up to `bands.threads` threads: the caller's
 // through `f`, each other through a handle from `open` (a thread that gets none reads
 // nothing; the others read its bands). On the caller's thread alone for an HDU that
-// planFitsBands would keep there for its compression. Returns 0, or the CFITSIO status of the first
-// read that failed, planes in order and top band first within a plane; the other bands are still
-// read. Throws std::bad_alloc when scratch memory cannot be had, on any thread.
+// planFitsBands would keep there for its compression. Returns 0, or the CFITSIO status of
+// the first read that failed, planes in order and bands in row order within a plane; the
+// other bands are still read. Throws std::bad_alloc when scratch memory cannot be had, on
+// any thread.
 int readFitsPixelsInBands(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out,
                           const FitsBands& bands, const FitsHandleOpener& open);
