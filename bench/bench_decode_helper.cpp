@@ -1,7 +1,8 @@
 // What decoding in the quasel-decode helper costs over decoding in process: the fpacked
-// sample (a 440 x 300 RICE-compressed HDU), a 6000 x 6000 16-bit RICE-compressed frame and
-// synthetic camera RAW files (uncompressed DNGs of 1024 x 768 and 6000 x 4500 photosites),
-// each read both ways.
+// sample (a 440 x 300 RICE-compressed HDU, read on one thread), 1024 x 768 and 6000 x 6000
+// 16-bit RICE-compressed frames (read in bands on the cores by the helper, on one thread in
+// process) and synthetic camera RAW files (uncompressed DNGs of 1024 x 768 and 6000 x 4500
+// photosites), each read both ways.
 #include "DecodeHelper.h"
 #include "FITSImageRep.h"
 #include "FitsFiles.h"
@@ -42,10 +43,10 @@ void BM_FpackedHdu(benchmark::State& state) {
 }
 BENCHMARK(BM_FpackedHdu)->ArgName("helper")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// A 6000 x 6000 16-bit sky (noise, a gradient, a few saturated pixels), fpacked with RICE in
-// CFITSIO's default row tiles after an empty primary HDU.
-QByteArray largeFpacked() {
-    const long axes[2] = {6000, 6000};
+// A 16-bit sky of `width` x `height` (noise, a gradient, a few saturated pixels), fpacked with
+// RICE in CFITSIO's default row tiles after an empty primary HDU.
+QByteArray fpackedSky(long width, long height) {
+    const long axes[2] = {width, height};
     std::vector<unsigned short> pixels(size_t(axes[0] * axes[1]));
     uint32_t state = 12345;
     for (size_t i = 0; i < pixels.size(); ++i) {
@@ -60,8 +61,14 @@ QByteArray largeFpacked() {
     });
 }
 
+void BM_MidFpacked(benchmark::State& state) {
+    static const QByteArray bytes = fpackedSky(1024, 768);
+    readHdus(state, bytes);
+}
+BENCHMARK(BM_MidFpacked)->ArgName("helper")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 void BM_LargeFpacked(benchmark::State& state) {
-    static const QByteArray bytes = largeFpacked();
+    static const QByteArray bytes = fpackedSky(6000, 6000);
     readHdus(state, bytes);
 }
 BENCHMARK(BM_LargeFpacked)->ArgName("helper")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

@@ -1,36 +1,62 @@
 #include "FITSPixels.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
+
+// CFITSIO fills its table of dithering offsets on first use, testing the pointer to it outside
+// its lock; filled once before the threads start, no thread ever sees it half made. Exported,
+// though declared only in CFITSIO's internal header.
+extern "C" int fits_init_randoms(void);
 
 namespace {
 
-// Reads one plane (1-based) of npix samples of CFITSIO type `type` into `out`.
-int readPlane(fitsfile* f, int type, long plane, LONGLONG npix, void* out) {
-    long first[3] = {1, 1, plane};
+// Bands of fewer pixels are not worth a thread: decoding a quarter of a million pixels takes
+// a few milliseconds, starting a thread and opening a handle some tens of microseconds.
+constexpr int64_t kMinBandPixels = int64_t(1) << 18;
+// Address space a further reading thread takes besides its tiles: the stack std::thread
+// reserves (the usual RLIMIT_STACK) and a CFITSIO handle with its record buffers and header.
+constexpr double kThreadBytes = double((8 << 20) + (1 << 20));
+
+// Reads `rows` rows of `width` samples from row `firstRow` (0-based) of plane `plane`
+// (1-based) as CFITSIO type `type` into `out`.
+int readRows(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, int64_t width,
+             void* out) {
+    long first[3] = {1, long(firstRow + 1), plane};
     int status = 0;
-    fits_read_pix(f, type, first, npix, nullptr, out, nullptr, &status);
+    fits_read_pix(f, type, first, LONGLONG(rows * width), nullptr, out, nullptr, &status);
     return status;
 }
 
-// Scales double samples (one or more planes, interleaved into `out` with `channels` words per
-// pixel) into 0..65535. NaN and infinite samples take no part in the range; NaN and -inf give
-// 0, +inf 65535, so no sample leaves the 16-bit range whatever the data.
-void scaleToSixteenBits(const std::vector<std::vector<double>>& planes, int64_t npix, int channels,
-                        uint16_t* out) {
-    double lo = DBL_MAX, hi = 0.0;
-    for (const auto& plane : planes)
-        for (double v : plane) {
+// The range of the finite samples of pixels [begin, end) of `planes` merged into lo and hi.
+void widenRange(const std::vector<double*>& planes, int64_t begin, int64_t end, double& lo,
+                double& hi) {
+    for (const double* plane : planes)
+        for (int64_t i = begin; i < end; ++i) {
+            const double v = plane[i];
             if (!std::isfinite(v)) continue;
             if (v < lo) lo = v;
             if (v > hi) hi = v;
         }
+}
+
+// Scales the double samples of pixels [begin, end) (one or more planes, interleaved into
+// `out` with `channels` words per pixel) from lo..hi into 0..65535. NaN and -inf give 0, +inf
+// 65535, so no sample leaves the 16-bit range whatever the data.
+void scaleToSixteenBits(const std::vector<double*>& planes, int64_t begin, int64_t end,
+                        int channels, double lo, double hi, uint16_t* out) {
     const double step = (hi - lo) / 65535.0;
     for (size_t c = 0; c < planes.size(); ++c) {
-        const double* in = planes[c].data();
-        for (int64_t i = 0; i < npix; ++i) {
+        const double* in = planes[c];
+        for (int64_t i = begin; i < end; ++i) {
             double v = in[i];
             uint16_t s = 0;
             if (hi != lo && !std::isnan(v)) {
@@ -52,6 +78,61 @@ void interleave(const T* in, int64_t npix, int channels, int c, T* out) {
         out[i * channels + c] = in[i];
 }
 
+// Runs worker(0) on the calling thread and worker(1) .. worker(threads - 1) on threads of
+// their own (as many as the system gives), and returns when all have returned; what they
+// wrote is then visible to the caller. A std::bad_alloc on any of them is thrown here once
+// all have returned.
+void runWorkers(int threads, const std::function<void(int)>& worker) {
+    std::atomic<bool> outOfMemory{false};
+    auto guarded = [&](int w) {
+        try {
+            worker(w);
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
+    };
+    std::vector<std::thread> others;
+    for (int w = 1; w < threads; ++w) {
+        try {
+            others.emplace_back(guarded, w);
+        } catch (const std::system_error&) {
+            break;  // the caller and the threads already started take the bands
+        }
+    }
+    guarded(0);
+    for (std::thread& t : others)
+        t.join();
+    if (outOfMemory) throw std::bad_alloc();
+}
+
+// Memory for `count` doubles, zeroed: fresh pages come zeroed from the kernel, and each band
+// faults in its own.
+std::unique_ptr<double, void (*)(void*)> zeroedDoubles(int64_t count) {
+    std::unique_ptr<double, void (*)(void*)> p(
+        static_cast<double*>(std::calloc(size_t(std::max<int64_t>(count, 1)), sizeof(double))),
+        std::free);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+// Whether the HDU `f` is on is tile-compressed in a way CFITSIO decodes on several threads at
+// once (each through its own handle). Its HCOMPRESS decoder keeps its bit buffer in
+// file-level statics; unknown kinds may too.
+bool decodesOnThreads(fitsfile* f) {
+    int status = 0;
+    if (!fits_is_compressed_image(f, &status) || status != 0) return false;
+    switch (f->Fptr->compress_type) {
+        case RICE_1:
+        case GZIP_1:
+        case GZIP_2:
+        case PLIO_1:
+        case NOCOMPRESS:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 int64_t FitsPixelLayout::scratchBytes() const {
@@ -60,36 +141,128 @@ int64_t FitsPixelLayout::scratchBytes() const {
     return channels == 1 ? 0 : npix * bytesPerSample();
 }
 
-int readFitsPixels(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out) {
-    const int64_t npix = layout.width * layout.height;
+FitsBands planFitsBands(fitsfile* f, const FitsPixelLayout& layout, int cores) {
+    const FitsBands one;
+    if (cores < 2 || !decodesOnThreads(f)) return one;
+    const FITSfile& file = *f->Fptr;
+    const int64_t tileHeight = file.zndim >= 2 ? int64_t(file.tilesize[1]) : 0;
+    if (tileHeight < 1 || layout.width < 1 || layout.height < 1) return one;
+    const int64_t tileRows = (layout.height + tileHeight - 1) / tileHeight;
+    const int64_t bandCount =
+        std::min({tileRows, layout.width * layout.height / kMinBandPixels, int64_t(cores) * 4});
+    if (bandCount < 2) return one;
+    FitsBands plan;
+    plan.rows = (tileRows + bandCount - 1) / bandCount * tileHeight;
+    // Each further thread decodes a tile at a time (the compressed bytes, the samples, and
+    // CFITSIO's copy of the last tile, at most 8 bytes a pixel each) and interleaves a cube's
+    // band in a buffer of its own.
+    const double perThread =
+        kThreadBytes + 24.0 * double(file.maxtilelen) + double(file.maxelem) +
+        (layout.channels > 1 ? double(plan.rows * layout.width * layout.bytesPerSample()) : 0.0);
+    const double spare =
+        double(64 << 20) + double(layout.outputBytes()) + double(layout.scratchBytes());
+    const double affordable = 1.0 + std::floor(spare / perThread);
+    plan.threads = int(std::min({double(cores), double(bandCount), affordable}));
+    return plan.threads < 2 ? one : plan;
+}
+
+int readFitsPixelsInBands(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out,
+                          const FitsBands& requested, const FitsHandleOpener& open) {
+    const int64_t width = layout.width, height = layout.height, npix = width * height;
     const int bytesPerSample = layout.bytesPerSample();
-    int firstStatus = 0;
-    auto note = [&](int status) {
-        if (firstStatus == 0) firstStatus = status;
-    };
-    if (layout.bitpix == 8 || layout.bitpix == 16) {
-        const int type = layout.bitpix == 8 ? TBYTE : TUSHORT;
-        if (layout.channels == 1) {
-            note(readPlane(f, type, 1, npix, out));
-            return firstStatus;
-        }
-        std::vector<uint8_t> plane(size_t(npix) * bytesPerSample);
+    const int64_t rowsPerBand =
+        requested.rows > 0 && requested.rows < height ? requested.rows : height;
+    const int64_t bandCount = (height + rowsPerBand - 1) / rowsPerBand;
+    const int threads = int(std::clamp<int64_t>(
+        open && requested.threads > 1 && decodesOnThreads(f) ? requested.threads : 1, 1,
+        bandCount));
+    const bool doubles = layout.bitpix != 8 && layout.bitpix != 16;
+    const int type = layout.bitpix == 8 ? TBYTE : layout.bitpix == 16 ? TUSHORT : TDOUBLE;
+    if (threads > 1) fits_init_randoms();
+
+    std::vector<std::unique_ptr<double, void (*)(void*)>> planeMemory;
+    std::vector<double*> planes;
+    if (doubles)
         for (int c = 0; c < layout.planesPresent; ++c) {
-            std::memset(plane.data(), 0, plane.size());
-            note(readPlane(f, type, c + 1, npix, plane.data()));
-            if (bytesPerSample == 1)
-                interleave(plane.data(), npix, layout.channels, c, out);
-            else
-                interleave(reinterpret_cast<const uint16_t*>(plane.data()), npix, layout.channels,
-                           c, reinterpret_cast<uint16_t*>(out));
+            planeMemory.push_back(zeroedDoubles(npix));
+            planes.push_back(planeMemory.back().get());
         }
-        return firstStatus;
+    // One status per plane and band, each written by the thread that read it.
+    std::vector<int> statuses(size_t(layout.planesPresent * bandCount), 0);
+    auto bandRows = [&](int64_t band) {
+        const int64_t first = band * rowsPerBand;
+        return std::make_pair(first, std::min(height, first + rowsPerBand) - first);
+    };
+
+    std::atomic<int64_t> nextBand{0};
+    runWorkers(threads, [&](int worker) {
+        if (nextBand.load() >= bandCount) return;
+        std::unique_ptr<fitsfile, void (*)(fitsfile*)> own(nullptr, [](fitsfile* h) {
+            int s = 0;
+            fits_close_file(h, &s);
+        });
+        if (worker > 0) {
+            own.reset(open());
+            if (!own) return;
+        }
+        fitsfile* handle = worker > 0 ? own.get() : f;
+        std::vector<uint8_t> plane;  // one band of one plane, for a cube to interleave
+        for (int64_t band; (band = nextBand++) < bandCount;) {
+            const auto [first, rows] = bandRows(band);
+            for (int c = 0; c < layout.planesPresent; ++c) {
+                int& status = statuses[size_t(c * bandCount + band)];
+                if (doubles) {
+                    status = readRows(handle, type, c + 1, first, rows, width,
+                                      planes[size_t(c)] + first * width);
+                } else if (layout.channels == 1) {
+                    status = readRows(handle, type, c + 1, first, rows, width,
+                                      out + first * width * bytesPerSample);
+                } else {
+                    const int64_t samples = rows * width;
+                    plane.assign(size_t(samples * bytesPerSample), 0);
+                    status = readRows(handle, type, c + 1, first, rows, width, plane.data());
+                    const int64_t at = first * width * layout.channels;
+                    if (bytesPerSample == 1)
+                        interleave(plane.data(), samples, layout.channels, c, out + at);
+                    else
+                        interleave(reinterpret_cast<const uint16_t*>(plane.data()), samples,
+                                   layout.channels, c, reinterpret_cast<uint16_t*>(out) + at);
+                }
+            }
+        }
+    });
+
+    if (doubles) {
+        // Minimum and maximum do not depend on the order they are taken in: the bands' ranges
+        // merged give the whole frame's.
+        std::vector<std::pair<double, double>> ranges(size_t(bandCount), {DBL_MAX, 0.0});
+        nextBand = 0;
+        runWorkers(threads, [&](int) {
+            for (int64_t band; (band = nextBand++) < bandCount;) {
+                const auto [first, rows] = bandRows(band);
+                auto& [lo, hi] = ranges[size_t(band)];
+                widenRange(planes, first * width, (first + rows) * width, lo, hi);
+            }
+        });
+        double lo = DBL_MAX, hi = 0.0;
+        for (const auto& [bandLo, bandHi] : ranges) {
+            lo = std::min(lo, bandLo);
+            hi = std::max(hi, bandHi);
+        }
+        nextBand = 0;
+        runWorkers(threads, [&](int) {
+            for (int64_t band; (band = nextBand++) < bandCount;) {
+                const auto [first, rows] = bandRows(band);
+                scaleToSixteenBits(planes, first * width, (first + rows) * width, layout.channels,
+                                   lo, hi, reinterpret_cast<uint16_t*>(out));
+            }
+        });
     }
-    std::vector<std::vector<double>> planes(layout.planesPresent);
-    for (int c = 0; c < layout.planesPresent; ++c) {
-        planes[c].assign(size_t(npix), 0.0);
-        note(readPlane(f, TDOUBLE, c + 1, npix, planes[c].data()));
-    }
-    scaleToSixteenBits(planes, npix, layout.channels, reinterpret_cast<uint16_t*>(out));
-    return firstStatus;
+    for (int status : statuses)
+        if (status != 0) return status;
+    return 0;
+}
+
+int readFitsPixels(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out) {
+    return readFitsPixelsInBands(f, layout, out, FitsBands{}, nullptr);
 }

@@ -5,11 +5,18 @@
 // planes 1, 2 and 3 become red, green and blue, interleaved per pixel; planes the HDU lacks
 // stay zero. Plain C++ without Qt: the decode helper runs the same code for tile-compressed
 // HDUs, so both paths give the same bytes.
+//
+// The decode helper reads a large tile-compressed HDU in bands of whole tile rows, on several
+// threads at once, each through a CFITSIO handle of its own (CFITSIO is built reentrant: one
+// handle per thread is safe, one handle on two threads is not). Every sample is computed from
+// its own tile alone, and the double path's range is a minimum and a maximum, so the bytes do
+// not depend on the bands.
 #pragma once
 
 #include <fitsio.h>
 
 #include <cstdint>
+#include <functional>
 
 // What one image HDU becomes: the numbers the reader took from its header.
 struct FitsPixelLayout {
@@ -33,3 +40,34 @@ struct FitsPixelLayout {
 // still read, and what a failed read left stays as it is. Throws std::bad_alloc when scratch
 // memory cannot be had.
 int readFitsPixels(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out);
+
+// How the rows of one HDU are split for readFitsPixelsInBands.
+struct FitsBands {
+    int64_t rows = 0;  // rows per band (the last may have fewer); 0 or >= the height: one band
+    int threads = 1;   // threads that read at once, the caller's included
+};
+
+// The split for the tile-compressed HDU `f` is on, for a machine of `cores` usable cores:
+// bands of whole tile rows (no tile is decoded by two bands), about four per core, none
+// under a quarter of a million pixels, and only as many further threads as the memory they
+// need beside the caller's (a stack, a handle, their tiles) fits in the pixel and scratch
+// bytes plus 64 MiB, which the helper's address-space limit leaves spare. One band on the
+// caller's thread for a small HDU, an HDU that is not tile-compressed, one of a single row of
+// tiles, and one whose decompression keeps state in globals (CFITSIO's HCOMPRESS decoder) or
+// is unknown.
+FitsBands planFitsBands(fitsfile* f, const FitsPixelLayout& layout, int cores);
+
+// Opens a further handle on the file `f` reads, moved to the same HDU; nullptr when it cannot.
+// Called on the thread that will use the handle; readFitsPixelsInBands closes it.
+using FitsHandleOpener = std::function<fitsfile*()>;
+
+// Reads what readFitsPixels reads, into `out` (zeroed), the same bytes, in bands of
+// `bands.rows` rows handed out in order to up to `bands.threads` threads: the caller's
+// through `f`, each other through a handle from `open` (a thread that gets none reads
+// nothing; the others read its bands). On the caller's thread alone for an HDU that
+// planFitsBands would keep there for its compression. Returns 0, or the CFITSIO status of
+// the first read that failed, planes in order and bands in row order within a plane; the
+// other bands are still read. Throws std::bad_alloc when scratch memory cannot be had, on
+// any thread.
+int readFitsPixelsInBands(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out,
+                          const FitsBands& bands, const FitsHandleOpener& open);

@@ -9,10 +9,14 @@
 // report pipe on 3. Before touching the bytes the helper limits itself to CPU seconds of
 // processor time and AS bytes of address space. "fits" reads the pixels of the
 // tile-compressed image HDU HDU (whose layout the parent has taken from its header) into the
-// output, which the parent has sized and sealed. "raw" decodes a camera RAW file, lowers its
-// address-space limit once the picture's size is known, sizes the output itself and writes
-// the picture there. "gpu" loads the installed OpenCL platforms (no input, no output, no
-// address-space limit) and counts their usable devices of GPU type. The report is one line:
+// output, which the parent has sized and sealed; a large one in bands of tile rows on the
+// usable cores, each thread through a CFITSIO handle of its own on the same input mapping.
+// The CPU limit counts the time of all threads together, so it bounds the work a file can
+// cause as before (spent on several cores, sooner in wall-clock time). "raw" decodes a camera
+// RAW file, lowers its address-space limit once the picture's size is known, sizes the output
+// itself and writes the picture there. "gpu" loads the installed OpenCL platforms (no input,
+// no output, no address-space limit) and counts their usable devices of GPU type. The report
+// is one line:
 //   ok [WIDTH HEIGHT]    the output holds the pixels
 //   ok N                 ("gpu") N usable devices of GPU type
 //   unreadable REASON    the bytes are not a file of this kind
@@ -25,6 +29,7 @@
 
 #include <fitsio.h>
 #include <malloc.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -32,6 +37,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -135,6 +141,13 @@ void prefaultBackwards(uint8_t* out, size_t bytes) {
     }
 }
 
+// Cores this process may run on (its affinity mask, which taskset and container limits set).
+int usableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return int(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 [[noreturn]] void decodeFits(char** args) {
     const int hdu = int(number(args[0]));
     FitsPixelLayout layout;
@@ -167,8 +180,21 @@ void prefaultBackwards(uint8_t* out, size_t bytes) {
     if (hduType != IMAGE_HDU || bitpix != layout.bitpix || naxes[0] != layout.width ||
         naxes[1] != layout.height)
         finish("broken the HDU is not the one described");
+    // Further handles read the same mapping; CFITSIO only reads `address` and `size` through
+    // the pointers it keeps, and both outlive every handle.
+    auto openHandle = [&]() -> fitsfile* {
+        fitsfile* g = nullptr;
+        int s = 0, type = 0;
+        fits_open_memfile(&g, "", READONLY, &address, &size, 0, nullptr, &s);
+        fits_movabs_hdu(g, hdu, &type, &s);
+        if (s == 0 && type == IMAGE_HDU) return g;
+        s = 0;
+        if (g) fits_close_file(g, &s);
+        return nullptr;
+    };
     try {
-        status = readFitsPixels(f, layout, static_cast<uint8_t*>(out));
+        const FitsBands bands = planFitsBands(f, layout, usableCores());
+        status = readFitsPixelsInBands(f, layout, static_cast<uint8_t*>(out), bands, openHandle);
     } catch (const std::bad_alloc&) {
         finish("memory out of memory while reading the tiles");
     }

@@ -27,6 +27,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -134,6 +136,134 @@ TEST_F(DecodeHelperTest, CompressedHduPixelsEqualTheInProcessRead) {
                 << "sample " << i;
         }
     }
+}
+
+// A sky of `planes` planes (gradient, noise, stars; NaN here and there for floats) in an image
+// extension after an empty primary HDU, uncompressed, or tile-compressed by CFITSIO as
+// `compression` (0: none) in tiles `tile` (empty: rows).
+QByteArray largeSky(int bitpix, long w, long h, long planes, int compression = 0,
+                    std::vector<long> tile = {}) {
+    std::vector<double> samples(size_t(w * h * planes));
+    uint32_t noise = 4321;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        noise ^= noise << 13, noise ^= noise >> 17, noise ^= noise << 5;
+        const long x = long(i % size_t(w)), y = long(i / size_t(w) % size_t(h));
+        double v = 1000 + x / 3 + y / 2 + noise % 64 + (noise % 4099 == 0 ? 30000 : 0);
+        if (bitpix == BYTE_IMG) v = double(long(v) & 0xff);
+        if (bitpix < 0) v = noise % 1009 == 0 ? NAN : v + (noise >> 10) % 997 / 1000.0;
+        samples[i] = v;
+    }
+    return writeFits([&](fitsfile* f, int* st) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, st);
+        if (compression != 0) fits_set_compression_type(f, compression, st);
+        if (!tile.empty()) fits_set_tile_dim(f, int(tile.size()), tile.data(), st);
+        std::vector<long> axes{w, h, planes};
+        fits_create_img(f, bitpix, planes > 1 ? 3 : 2, axes.data(), st);
+        auto write = [&](auto zero, int type) {
+            std::vector<decltype(zero)> typed(samples.begin(), samples.end());
+            fits_write_img(f, type, 1, LONGLONG(typed.size()), typed.data(), st);
+        };
+        if (bitpix == BYTE_IMG) write(uint8_t(), TBYTE);
+        if (bitpix == SHORT_IMG) write(short(), TSHORT);
+        if (bitpix == USHORT_IMG) write(uint16_t(), TUSHORT);
+        if (bitpix == LONG_IMG) write(int(), TINT);
+        if (bitpix == FLOAT_IMG) write(float(), TFLOAT);
+    });
+}
+
+// Frames large enough for the helper to read in bands on several threads, compressed by fpack
+// and by CFITSIO in every kind the reader takes, with tiles that divide neither axis: the
+// helper's pixels equal the one-thread read in process, and for lossless kinds the read of the
+// uncompressed original.
+TEST_F(DecodeHelperTest, LargeCompressedHdusReadInBandsEqualTheOneThreadRead) {
+    struct Case {
+        const char* name;
+        QStringList fpack;       // fpack's options; empty: compressed by CFITSIO instead
+        int compression;         // CFITSIO's compression type when CFITSIO compresses
+        int bitpix;              // BITPIX of the original
+        long w, h, planes;       // its axes
+        std::vector<long> tile;  // tiles CFITSIO makes; empty: rows
+        bool lossless;           // the pixels equal the original's
+    };
+    const Case cases[] = {
+        {"FpackRiceUnsigned", {"-r"}, 0, USHORT_IMG, 1531, 1103, 1, {}, true},
+        {"FpackGzip2SevenRowTiles", {"-g2", "-t", "1531,7"}, 0, SHORT_IMG, 1531, 1103, 1, {}, true},
+        {"FpackPlio", {"-p"}, 0, SHORT_IMG, 1531, 1103, 1, {}, true},
+        {"FpackHcompress", {"-h"}, 0, SHORT_IMG, 1531, 1103, 1, {}, true},
+        {"FpackQuantizedFloat", {"-q", "4"}, 0, FLOAT_IMG, 1531, 1103, 1, {}, false},
+        {"GzipOddTiles", {}, GZIP_1, SHORT_IMG, 1531, 1103, 1, {200, 50}, true},
+        {"RiceByteCube", {}, RICE_1, BYTE_IMG, 1001, 701, 3, {}, true},
+        {"RiceLong", {}, RICE_1, LONG_IMG, 1531, 1103, 1, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray original = largeSky(c.bitpix, c.w, c.h, c.planes);
+        QByteArray packed;
+        if (c.fpack.isEmpty()) {
+            packed = largeSky(c.bitpix, c.w, c.h, c.planes, c.compression, c.tile);
+        } else {
+            const QString in = writeFileBytes(dir.filePath("original.fits"), original);
+            const QString out = dir.filePath("packed.fits.fz");
+            QFile::remove(out);
+            ASSERT_EQ(QProcess::execute("fpack", c.fpack + QStringList{"-O", out, in}), 0);
+            packed = readFileBytes(out);
+        }
+        ASSERT_FALSE(packed.isEmpty());
+        CapturedLog log(SOLVAN_LOG_ERROR);
+        const std::vector<uint8_t> helper = decoded(packed, false, true);
+        ASSERT_EQ(helper.size(),
+                  size_t(c.w * c.h * (c.planes > 1 ? 3 : 1) * (c.bitpix == BYTE_IMG ? 1 : 2)));
+        EXPECT_TRUE(helper == decoded(packed, false, false));
+        if (c.lossless) {
+            EXPECT_TRUE(helper == decoded(original, false, false));
+        }
+        EXPECT_EQ(log.lines(), std::vector<std::string>());
+    }
+}
+
+// A tile of garbage in the middle of a frame read in bands: that HDU has no picture and one
+// log line says why; the file's other HDU keeps its picture.
+TEST_F(DecodeHelperTest, BrokenTileInOneBandCostsOnlyItsHdusPicture) {
+    QByteArray bytes = writeFits([](fitsfile* f, int* st) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, st);
+        fits_set_compression_type(f, GZIP_1, st);
+        for (long w : {1531L, 300L}) {
+            std::vector<long> axes{w, 1103};
+            std::vector<short> samples(size_t(w * 1103));
+            for (size_t i = 0; i < samples.size(); ++i)
+                samples[i] = short(uint32_t(i) * 2654435761u >> 20);
+            addImage(f, st, SHORT_IMG, axes, TSHORT, samples);
+        }
+    });
+    ASSERT_FALSE(bytes.isEmpty());
+    {
+        // The compressed bytes of row 700's tile, found through CFITSIO, overwritten.
+        void* address = bytes.data();
+        size_t size = size_t(bytes.size());
+        fitsfile* f = nullptr;
+        int status = 0, type = 0;
+        LONGLONG length = 0, offset = 0;
+        fits_open_memfile(&f, "", READONLY, &address, &size, 0, nullptr, &status);
+        fits_movabs_hdu(f, 2, &type, &status);
+        fits_read_descriptll(f, f->Fptr->cn_compressed, 700, &length, &offset, &status);
+        const LONGLONG at = f->Fptr->datastart + f->Fptr->heapstart + offset;
+        fits_close_file(f, &status);
+        ASSERT_EQ(status, 0);
+        ASSERT_GT(length, 40);
+        std::memset(bytes.data() + at + 20, 0x5a, size_t(length - 20));
+    }
+    CapturedLog log(SOLVAN_LOG_ERROR);
+    auto rep = FITSImageRep::initWithData(bytes, 1);
+    ASSERT_TRUE(rep);
+    ASSERT_EQ(rep->extensions.size(), 2u);
+    EXPECT_FALSE(rep->extensions[0]->buffer);
+    EXPECT_EQ(rep->extensions[1]->bufferSize, 300 * 1103 * 2);
+    const std::vector<std::string> lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("HDU 2 of a tile-compressed FITS file gets no picture: the helper "
+                            "found the data broken (tile decompression gave CFITSIO status"),
+              std::string::npos)
+        << lines[0];
 }
 
 TEST_F(DecodeHelperTest, CameraRawPixelsEqualTheInProcessDecode) {
