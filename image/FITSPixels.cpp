@@ -26,14 +26,42 @@ constexpr int64_t kMinBandPixels = int64_t(1) << 18;
 // reserves (the usual RLIMIT_STACK) and a CFITSIO handle with its record buffers and header.
 constexpr double kThreadBytes = double((8 << 20) + (1 << 20));
 
+// True for CFITSIO's report of a sample beyond the range of the type asked for.
+bool overflowed(int status) {
+    return status == NUM_OVERFLOW || status == OVERFLOW_ERR;
+}
+
 // Reads `rows` rows of `width` samples from row `firstRow` (0-based) of plane `plane`
-// (1-based) as CFITSIO type `type` into `out`.
+// (1-based) as CFITSIO type `type` (TBYTE, TUSHORT or TDOUBLE) into `out`. A sample beyond the
+// type's range (a negative one of a signed 16-bit image) is clipped into it, as the reader
+// wants, and counts as read.
 int readRows(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, int64_t width,
              void* out) {
     long first[3] = {1, long(firstRow + 1), plane};
     int status = 0;
     fits_read_pix(f, type, first, LONGLONG(rows * width), nullptr, out, nullptr, &status);
-    return status;
+    if (!overflowed(status)) return status;
+    // A plain image is read whole all the same; a tile-compressed one stops after the tile
+    // that clipped. Then each piece of a row that lies in one tile is read on its own, so that
+    // every piece is read to its end (CFITSIO keeps the tile decoded between the pieces).
+    status = 0;
+    if (!fits_is_compressed_image(f, &status)) return 0;
+    long tileWidth = 0;  // ZTILE1, the tiles' width; a row when it is not given
+    if (fits_read_key_lng(f, "ZTILE1", &tileWidth, nullptr, &status) != 0) tileWidth = 0;
+    status = 0;
+    const int64_t across = tileWidth > 0 ? std::min<int64_t>(tileWidth, width) : width;
+    const size_t bytes = type == TBYTE ? 1 : type == TUSHORT ? 2 : sizeof(double);
+    for (int64_t r = 0; r < rows; ++r)
+        for (int64_t x = 0; x < width; x += across) {
+            long at[3] = {long(x + 1), long(firstRow + r + 1), plane};
+            const int64_t n = std::min(across, width - x);
+            status = 0;
+            fits_read_pix(f, type, at, LONGLONG(n), nullptr,
+                          static_cast<uint8_t*>(out) + size_t(r * width + x) * bytes, nullptr,
+                          &status);
+            if (status != 0 && !overflowed(status)) return status;
+        }
+    return 0;
 }
 
 // The range of the finite samples of pixels [begin, end) of `planes` merged into lo and hi.

@@ -138,6 +138,41 @@ TEST_F(DecodeHelperTest, CompressedHduPixelsEqualTheInProcessRead) {
     }
 }
 
+// Signed 16-bit samples below zero are clipped to 0 when read as unsigned, and CFITSIO says so
+// (NUM_OVERFLOW): the frame is whole all the same. Tile-compressed, in process or through the
+// helper, it gives the picture the plain file gives, in every band and every tile.
+TEST_F(DecodeHelperTest, NegativeSamplesOfACompressedFrameAreClippedAsInThePlainFile) {
+    const long w = 700, h = 900;  // large enough for several bands
+    std::vector<short> samples(size_t(w * h));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = short(int(i % 997) - 300);  // negative now and then in every row
+    auto frame = [&](int compression, std::vector<long> tile = {}) {
+        return writeFits([&](fitsfile* f, int* st) {
+            fits_create_img(f, BYTE_IMG, 0, nullptr, st);
+            if (compression != 0) fits_set_compression_type(f, compression, st);
+            if (!tile.empty()) fits_set_tile_dim(f, int(tile.size()), tile.data(), st);
+            long axes[2] = {w, h};
+            fits_create_img(f, SHORT_IMG, 2, axes, st);
+            fits_write_img(f, TSHORT, 1, LONGLONG(samples.size()), samples.data(), st);
+        });
+    };
+    const std::vector<uint8_t> plain = decoded(frame(0), false, false);
+    ASSERT_EQ(plain.size(), samples.size() * 2);
+    EXPECT_EQ(reinterpret_cast<const uint16_t*>(plain.data())[0], 0);
+    EXPECT_EQ(reinterpret_cast<const uint16_t*>(plain.data())[400], 100);
+    // Tiles of rows, and tiles that split the rows (of which a row is read piece by piece).
+    const std::pair<int, std::vector<long>> packings[] = {
+        {RICE_1, {}}, {GZIP_1, {}}, {RICE_1, {64, 50}}, {GZIP_2, {300, 7}}};
+    for (const auto& [compression, tile] : packings) {
+        SCOPED_TRACE(testing::Message() << compression << " tiles " << tile.size());
+        const QByteArray packed = frame(compression, tile);
+        CapturedLog log(SOLVAN_LOG_ERROR);
+        EXPECT_EQ(decoded(packed, false, true), plain);
+        EXPECT_EQ(decoded(packed, false, false), plain);
+        EXPECT_EQ(log.lines(), std::vector<std::string>());
+    }
+}
+
 // A sky of `planes` planes (gradient, noise, stars; NaN here and there for floats) in an image
 // extension after an empty primary HDU, uncompressed, or tile-compressed by CFITSIO as
 // `compression` (0: none) in tiles `tile` (empty: rows).
