@@ -26,6 +26,23 @@ struct EchoServer : TestServer {
           }) {}
 };
 
+// A port of 127.0.0.1 that refuses connections: a bound stream socket that does not listen,
+// closed with the object.
+struct RefusingPort {
+    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;  // 0 when it could not be bound
+    RefusingPort() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (bind(socket, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+            getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            port = ntohs(address.sin_port);
+    }
+    ~RefusingPort() { close(socket); }
+};
+
 // Checks that `handle` talks to an EchoServer.
 void expectConversation(int handle, bool datagram) {
     char reply[16] = "";
@@ -87,19 +104,12 @@ TEST(Network, IPv6AddressesConnectThroughTheirOwnFamily) {
 }
 
 TEST(Network, RefusedConnectionGivesErrorLine) {
-    // A bound stream socket that does not listen refuses connections.
-    const int taken = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), size), 0);
-    getsockname(taken, reinterpret_cast<sockaddr*>(&address), &size);
+    const RefusingPort refusing;
+    ASSERT_NE(refusing.port, 0);
     CapturedLog log(SOLVAN_LOG_ERROR);
-    EXPECT_EQ(solvan_open_tcp("127.0.0.1", ntohs(address.sin_port)), -1);
+    EXPECT_EQ(solvan_open_tcp("127.0.0.1", refusing.port), -1);
     EXPECT_EQ(errno, ECONNREFUSED);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"Can't connect socket (Connection refused)"});
-    close(taken);
 }
 
 TEST(Network, MalformedAddressesAndPortsFailWithEinval) {
@@ -132,15 +142,9 @@ TEST(Network, MalformedAddressesAndPortsFailWithEinval) {
 }
 
 TEST(Network, EveryFailedOpenSaysWhy) {
-    // A bound stream socket that does not listen refuses connections.
-    const int taken = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), size), 0);
-    getsockname(taken, reinterpret_cast<sockaddr*>(&address), &size);
-    const int refusing = ntohs(address.sin_port);
+    const RefusingPort port;
+    ASSERT_NE(port.port, 0);
+    const int refusing = port.port;
     const std::pair<std::string, int> cases[] = {
         {"tcp://127.0.0.1/", ECONNREFUSED},
         {"tcp://127.0.0.1:" + std::to_string(refusing) + "/", ECONNREFUSED},
@@ -162,7 +166,6 @@ TEST(Network, EveryFailedOpenSaysWhy) {
     errno = 0;
     EXPECT_EQ(solvan_open_tcp("name..example", 80), -1);
     EXPECT_EQ(errno, ENXIO);
-    close(taken);
 }
 
 TEST(Network, DeviceUrlTest) {

@@ -2,6 +2,7 @@
 // view is painted, what it keeps at each pixel ratio, and averaged reductions that keep
 // one-pixel lines and stars.
 #include "ClickableView.h"
+#include "NoisePicture.h"
 #include "TestData.h"
 #include "ViewMapping.h"
 
@@ -33,20 +34,6 @@ QScreen* screenOfRatio(double ratio) {
     for (QScreen* screen : QGuiApplication::screens())
         if (screen->devicePixelRatio() == ratio) return screen;
     return nullptr;
-}
-
-// A picture whose neighbouring pixels differ, so that any other sampling shows.
-QImage noisePicture(int w, int h) {
-    QImage image(w, h, QImage::Format_RGB888);
-    quint32 state = 977;
-    for (int y = 0; y < h; ++y) {
-        uchar* row = image.scanLine(y);
-        for (int i = 0; i < 3 * w; ++i) {
-            state = state * 1664525u + 1013904223u;
-            row[i] = uchar(state >> 24);
-        }
-    }
-    return image;
 }
 
 struct Orientation {

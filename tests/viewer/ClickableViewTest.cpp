@@ -1,6 +1,7 @@
 // The marker view: mouse reports, marks and picture checked on the pixels of the grabbed widget.
 #include "ClickableView.h"
 #include "ClickableViewDelegate.h"
+#include "NoisePicture.h"
 #include "Settings.h"
 #include "ViewMapping.h"
 
@@ -403,20 +404,6 @@ TEST(ClickableViewPicture, PaintingPartOfTheViewMatchesTheWhole) {
     const QRect part(5, 7, 11, 13);
     const QImage piece = view.grab(part).toImage().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(piece, whole.copy(part));
-}
-
-// A picture whose neighbouring pixels differ, so that any other sampling or filtering shows.
-QImage noisePicture(int w, int h) {
-    QImage image(w, h, QImage::Format_RGB888);
-    quint32 state = 12345;
-    for (int y = 0; y < h; ++y) {
-        uchar* row = image.scanLine(y);
-        for (int i = 0; i < 3 * w; ++i) {
-            state = state * 1664525u + 1013904223u;
-            row[i] = uchar(state >> 24);
-        }
-    }
-    return image;
 }
 
 // The whole view (device pixel ratio 1) as it should be painted over what `shot` shows: the
