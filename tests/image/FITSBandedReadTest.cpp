@@ -70,7 +70,7 @@ FitsPixelLayout layoutOf(fitsfile* f) {
 }
 
 // What one compressed test image is.
-struct Spec {
+struct Packing {
     const char* name;
     int compression;               // CFITSIO compression type
     int bitpix;                    // BITPIX written
@@ -82,32 +82,34 @@ struct Spec {
 };
 
 // A frame of background, gradient, noise, bright stars and, for floats, some NaN samples,
-// compressed as `spec` says after an empty primary HDU. Samples are written in the image's own
+// compressed as `packing` says after an empty primary HDU. Samples are written in the image's own
 // type (CFITSIO converts none into a compressed image), scaled ones as stored.
-QByteArray compressedImage(const Spec& spec) {
-    const size_t count = size_t(spec.width * spec.height * spec.planes);
+QByteArray compressedImage(const Packing& packing) {
+    const size_t count = size_t(packing.width * packing.height * packing.planes);
     std::vector<double> samples(count);
     uint32_t noise = 77;
     for (size_t i = 0; i < count; ++i) {
         noise = noise * 1664525u + 1013904223u;
-        const long x = long(i % size_t(spec.width)), y = long(i / size_t(spec.width));
+        const long x = long(i % size_t(packing.width)), y = long(i / size_t(packing.width));
         double v =
-            300 + x + 2 * (y % spec.height) + (noise >> 26) + ((x * 7 + y * 13) % 89 ? 0 : 2500);
-        if (spec.bitpix == BYTE_IMG) v = double(long(v) & 0xff);
-        if (spec.bitpix < 0) v = (noise >> 20) % 997 == 0 ? NAN : v + (noise >> 8) % 1000 / 999.0;
+            300 + x + 2 * (y % packing.height) + (noise >> 26) + ((x * 7 + y * 13) % 89 ? 0 : 2500);
+        if (packing.bitpix == BYTE_IMG) v = double(long(v) & 0xff);
+        if (packing.bitpix < 0)
+            v = (noise >> 20) % 997 == 0 ? NAN : v + (noise >> 8) % 1000 / 999.0;
         samples[i] = v;
     }
     return writeFits([&](fitsfile* f, int* st) {
         fits_create_img(f, BYTE_IMG, 0, nullptr, st);
-        fits_set_compression_type(f, spec.compression, st);
-        if (!spec.tile.empty())
-            fits_set_tile_dim(f, int(spec.tile.size()), const_cast<long*>(spec.tile.data()), st);
-        if (spec.ditherMethod) fits_set_quantize_method(f, spec.ditherMethod, st);
-        if (spec.lossless) fits_set_quantize_level(f, 0.0f, st);
-        long axes[3] = {spec.width, spec.height, spec.planes};
-        fits_create_img(f, spec.bitpix, spec.planes > 1 ? 3 : 2, axes, st);
-        if (spec.bscale != 1 || spec.bzero != 0) {
-            double scale = spec.bscale, zero = spec.bzero;
+        fits_set_compression_type(f, packing.compression, st);
+        if (!packing.tile.empty())
+            fits_set_tile_dim(f, int(packing.tile.size()), const_cast<long*>(packing.tile.data()),
+                              st);
+        if (packing.ditherMethod) fits_set_quantize_method(f, packing.ditherMethod, st);
+        if (packing.lossless) fits_set_quantize_level(f, 0.0f, st);
+        long axes[3] = {packing.width, packing.height, packing.planes};
+        fits_create_img(f, packing.bitpix, packing.planes > 1 ? 3 : 2, axes, st);
+        if (packing.bscale != 1 || packing.bzero != 0) {
+            double scale = packing.bscale, zero = packing.bzero;
             fits_write_key(f, TDOUBLE, "BSCALE", &scale, nullptr, st);
             fits_write_key(f, TDOUBLE, "BZERO", &zero, nullptr, st);
             fits_set_bscale(f, 1.0, 0.0, st);
@@ -116,7 +118,7 @@ QByteArray compressedImage(const Spec& spec) {
             std::vector<decltype(zero)> typed(samples.begin(), samples.end());
             fits_write_img(f, type, 1, LONGLONG(count), typed.data(), st);
         };
-        switch (spec.bitpix) {
+        switch (packing.bitpix) {
             case BYTE_IMG:
                 return write(uint8_t(), TBYTE);
             case SHORT_IMG:
@@ -176,7 +178,7 @@ std::vector<uint8_t> cfitsioBitmap(MemoryFits& file) {
 }
 
 struct BandCase {
-    Spec spec;
+    Packing packing;
     int64_t bandRows;  // rows per band asked for
     int threads;       // threads asked for
 };
@@ -216,7 +218,7 @@ const std::vector<BandCase>& bandCases() {
 }
 
 void PrintTo(const BandCase& c, std::ostream* os) {
-    *os << c.spec.name;
+    *os << c.packing.name;
 }
 
 class FITSBandedRead : public ::testing::TestWithParam<BandCase> {};
@@ -225,7 +227,7 @@ class FITSBandedRead : public ::testing::TestWithParam<BandCase> {};
 
 TEST_P(FITSBandedRead, GivesTheBytesOfTheOneThreadRead) {
     const BandCase& c = GetParam();
-    MemoryFits file(compressedImage(c.spec));
+    MemoryFits file(compressedImage(c.packing));
     ASSERT_FALSE(file.bytes().isEmpty());
     int wholeStatus = -1, bandStatus = -1;
     std::atomic<int> opened{0};
@@ -238,16 +240,17 @@ TEST_P(FITSBandedRead, GivesTheBytesOfTheOneThreadRead) {
     ASSERT_EQ(bandStatus, 0);
     ASSERT_FALSE(whole.empty());
     EXPECT_TRUE(whole == banded);
-    if (c.spec.bitpix == BYTE_IMG || c.spec.bitpix == SHORT_IMG || c.spec.bitpix == USHORT_IMG) {
+    if (c.packing.bitpix == BYTE_IMG || c.packing.bitpix == SHORT_IMG ||
+        c.packing.bitpix == USHORT_IMG) {
         EXPECT_TRUE(banded == cfitsioBitmap(file));
     }
-    if (c.spec.compression == HCOMPRESS_1) {
+    if (c.packing.compression == HCOMPRESS_1) {
         EXPECT_EQ(opened.load(), 0);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FITSBandedRead, ::testing::ValuesIn(bandCases()),
-                         [](const auto& info) { return std::string(info.param.spec.name); });
+                         [](const auto& info) { return std::string(info.param.packing.name); });
 
 // Every further handle refused: the caller's thread reads every band.
 TEST(FITSBandedReadTest, BandsOfThreadsWithoutAHandleAreReadByTheOthers) {
@@ -286,7 +289,7 @@ TEST(FITSBandedReadTest, ABrokenTileGivesTheOneThreadReadsStatus) {
 // and no more further threads than their tiles' memory allows.
 TEST(FITSBandedReadTest, PlanSplitsLargeFramesInWholeTileRows) {
     struct Case {
-        Spec spec;
+        Packing packing;
         int cores;
         int fewestThreads, mostThreads;
     };
@@ -303,8 +306,8 @@ TEST(FITSBandedReadTest, PlanSplitsLargeFramesInWholeTileRows) {
         {{"HugeTiles", RICE_1, BYTE_IMG, 2048, 2048, 1, {2048, 512}}, 8, 2, 3},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec.name);
-        MemoryFits file(compressedImage(c.spec));
+        SCOPED_TRACE(c.packing.name);
+        MemoryFits file(compressedImage(c.packing));
         Handle h(file.open(2));
         ASSERT_TRUE(h.f);
         const FitsPixelLayout layout = layoutOf(h.f);
@@ -312,10 +315,10 @@ TEST(FITSBandedReadTest, PlanSplitsLargeFramesInWholeTileRows) {
         EXPECT_GE(plan.threads, c.fewestThreads);
         EXPECT_LE(plan.threads, c.mostThreads);
         if (plan.threads == 1) continue;
-        const long tileHeight = c.spec.tile.empty() ? 1 : c.spec.tile[1];
+        const long tileHeight = c.packing.tile.empty() ? 1 : c.packing.tile[1];
         EXPECT_EQ(plan.rows % tileHeight, 0);
-        EXPECT_GE(plan.rows * c.spec.width, 1 << 18);
-        EXPECT_GE((c.spec.height + plan.rows - 1) / plan.rows, plan.threads);
+        EXPECT_GE(plan.rows * c.packing.width, 1 << 18);
+        EXPECT_GE((c.packing.height + plan.rows - 1) / plan.rows, plan.threads);
     }
     // An HDU that is not tile-compressed.
     MemoryFits plain(writeFits([](fitsfile* f, int* st) {
