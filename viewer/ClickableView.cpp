@@ -2,7 +2,6 @@
 
 #include "ClickableViewDelegate.h"
 #include "DevicePixels.h"
-#include "ParallelRows.h"
 #include "Settings.h"
 
 #include <QFontMetricsF>
@@ -31,29 +30,6 @@ QSize widgetSizeFor(QSizeF size) {
         return static_cast<int>(std::ceil(std::clamp(v - 1e-6, 0.0, kMaxViewExtent)));
     };
     return {side(size.width()), side(size.height())};
-}
-
-// How a picture of `size` is shown mirrored and then turned by `turns` quarter turns
-// counter-clockwise: the map of pixel-edge coordinates (y down) from the picture to the shown one.
-QTransform turning(QSize size, int turns, bool flipH, bool flipV) {
-    const double w = size.width(), h = size.height();
-    QTransform t(flipH ? -1 : 1, 0, 0, flipV ? -1 : 1, flipH ? w : 0, flipV ? h : 0);
-    switch (turns) {
-        case 1:
-            return t * QTransform(0, -1, 1, 0, 0, w);
-        case 2:
-            return t * QTransform(-1, 0, 0, -1, w, h);
-        case 3:
-            return t * QTransform(0, 1, -1, 0, h, 0);
-        default:
-            return t;
-    }
-}
-
-// The painter's native format for `picture`: converting a piece once spares a conversion per
-// pixel drawn.
-QImage::Format nativeFormat(const QImage& picture) {
-    return picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
 }
 
 // Device pixels painted at a time when the picture is painted directly: a few megabytes.
@@ -165,53 +141,10 @@ std::optional<QPoint> ClickableView::picturePixelAt(QPointF viewPoint) const {
 QImage ClickableView::turnedPiece(const QRect& turnedRect) const {
     const QRect wanted = turnedRect & QRect(QPoint(0, 0), shownSize_);
     if (wanted.isEmpty()) return {};
-    const QTransform back =
-        turning(originalImage_.size(), shownTurns_, shownFlipH_, shownFlipV_).inverted();
-    if (originalImage_.format() == QImage::Format_RGB888) return turnedRGB888(wanted, back);
-    const QRect from = back.mapRect(QRectF(wanted)).toRect() & originalImage_.rect();
-    const QImage::Format native = nativeFormat(originalImage_);
-    QImage piece = originalImage_.copy(from).convertToFormat(native);
-    if (shownFlipH_ || shownFlipV_) piece = piece.mirrored(shownFlipH_, shownFlipV_);
-    // Qt turns clockwise for positive angles (y down); a quarter turn here is counter-clockwise.
-    if (shownTurns_ != 0) piece = piece.transformed(QTransform().rotate(-90.0 * shownTurns_));
-    return piece;
-}
-
-QImage ClickableView::turnedRGB888(const QRect& wanted, const QTransform& back) const {
-    QImage piece(wanted.size(), QImage::Format_RGB32);
-    if (piece.isNull()) return piece;
-    // Each shown pixel's centre taken back to the picture: where the first one comes from, and
-    // the steps (whole pixels, one of them zero) along a shown row and down a shown column.
-    const QPointF first = back.map(QPointF(wanted.topLeft()) + QPointF(0.5, 0.5));
-    const QPointF across = back.map(QPointF(wanted.topLeft()) + QPointF(1.5, 0.5)) - first;
-    const QPointF down = back.map(QPointF(wanted.topLeft()) + QPointF(0.5, 1.5)) - first;
-    const qsizetype line = originalImage_.bytesPerLine();
-    auto offset = [line](QPointF step) {
-        return qsizetype(std::lround(step.x())) * 3 + qsizetype(std::lround(step.y())) * line;
-    };
-    const qsizetype stepAcross = offset(across), stepDown = offset(down);
-    const uchar* origin = originalImage_.constScanLine(static_cast<int>(std::floor(first.y()))) +
-                          qsizetype(std::floor(first.x())) * 3;
-    // In tiles: a turned piece walks the picture's columns, and a tile's rows stay in the cache.
-    // Bands of rows run on the cores.
-    constexpr int kTile = 64;
-    const int w = piece.width();
-    uchar* bits = piece.bits();
-    const qsizetype pieceLine = piece.bytesPerLine();
-    parallelRows(piece.height(), 16, [&](int64_t top, int64_t end) {
-        for (int64_t ty = top; ty < end; ty += kTile) {
-            for (int tx = 0; tx < w; tx += kTile) {
-                const int xEnd = std::min(w, tx + kTile);
-                for (int64_t y = ty; y < std::min(end, ty + kTile); ++y) {
-                    auto* out = reinterpret_cast<QRgb*>(bits + y * pieceLine);
-                    const uchar* s = origin + y * stepDown + tx * stepAcross;
-                    for (int x = tx; x < xEnd; ++x, s += stepAcross)
-                        out[x] = qRgb(s[0], s[1], s[2]);
-                }
-            }
-        }
-    });
-    return piece;
+    // One device pixel per shown pixel: the part copied as the view would paint it at 1:1.
+    return devicePixels(originalImage_, {shownTurns_, shownFlipH_, shownFlipV_},
+                        pixelSpans(wanted.left(), wanted.right() + 1, 1.0, shownSize_.width()),
+                        pixelSpans(wanted.top(), wanted.bottom() + 1, 1.0, shownSize_.height()));
 }
 
 QImage ClickableView::displayedPicture() const {

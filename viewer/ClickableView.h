@@ -98,9 +98,6 @@ class ClickableView : public QWidget {
     // The part `turnedRect` (y down) of the picture as shown (mirrored and turned), in the
     // painter's native format; made from that part of the picture alone.
     QImage turnedPiece(const QRect& turnedRect) const;
-    // turnedPiece of a Format_RGB888 picture in one pass: `wanted` lies inside the shown
-    // picture, `back` maps shown coordinates to the picture's.
-    QImage turnedRGB888(const QRect& wanted, const QTransform& back) const;
     // The corner mosaic of the shown picture (`shown` its size) for a view of `viewSize`: a
     // transparent picture of the view's size with the nine tiles copied in unscaled.
     QImage cornerMosaic(QSize shown, QSizeF viewSize) const;

@@ -23,12 +23,12 @@ unsigned long gpuDevices(void* loader) {
     if (getPlatforms(count, platforms.data(), &count) != CL_SUCCESS) return 0;
     unsigned long gpus = 0;
     for (cl_uint i = 0; i < count && i < platforms.size(); ++i) {
-        cl_uint count = 0;
-        if (getDevices(platforms[i], CL_DEVICE_TYPE_GPU, 0, nullptr, &count) != CL_SUCCESS ||
-            count == 0)
+        cl_uint found = 0;
+        if (getDevices(platforms[i], CL_DEVICE_TYPE_GPU, 0, nullptr, &found) != CL_SUCCESS ||
+            found == 0)
             continue;
-        std::vector<cl_device_id> devices(count);
-        if (getDevices(platforms[i], CL_DEVICE_TYPE_GPU, count, devices.data(), nullptr) !=
+        std::vector<cl_device_id> devices(found);
+        if (getDevices(platforms[i], CL_DEVICE_TYPE_GPU, found, devices.data(), nullptr) !=
             CL_SUCCESS)
             continue;
         for (cl_device_id device : devices)
