@@ -53,13 +53,15 @@ uint64_t solvan_string_to_token(const char* text) {
 
 /* Whether the file gives `name` back as it is: a cut name would answer for every name sharing
 ** its start; a line feed would be saved as a record line of its own; a device named "@" would
-** load as the master token; the load skips white space before a name and cuts blanks and tabs
-** after it, and a line left empty is no record. */
+** load as the master token; the load skips white space before a name, cuts blanks and tabs
+** after it and takes a carriage return before the line feed as part of the line end, and a
+** line left empty is no record. */
 static bool name_fits_file(const char* name) {
     size_t length = strnlen(name, NAME_SIZE);
-    return length > 0 && length < NAME_SIZE && strchr(name, '\n') == NULL &&
-           strcmp(name, "@") != 0 && !isspace((unsigned char)name[0]) && name[length - 1] != ' ' &&
-           name[length - 1] != '\t';
+    if (length == 0 || length >= NAME_SIZE) return false;
+    char last = name[length - 1];
+    return strchr(name, '\n') == NULL && strcmp(name, "@") != 0 &&
+           !isspace((unsigned char)name[0]) && last != ' ' && last != '\t' && last != '\r';
 }
 
 bool solvan_add_device_token(const char* device, uint64_t token) {
@@ -166,18 +168,31 @@ static bool scan_record(const char* line, uint64_t* token, char* name) {
 }
 
 /* Reads the next line of `file` whole, whatever its length, and keeps its first RECORD_SIZE - 1
-** bytes in `line` (zero-terminated, without the line feed). *beyond tells whether anything but
-** blanks and tabs follows the kept part before the line's first zero byte (which ends its
-** text). Returns false at the end of the file or on a read error, when no line was begun. */
+** bytes in `line` (zero-terminated, without the line end: a line feed, or a carriage return and
+** a line feed as files written on Windows have them). *beyond tells whether anything but blanks
+** and tabs follows the kept part before the line's first zero byte, which ends its text wherever
+** it stands. Returns false at the end of the file or on a read error, when no line was begun. */
 static bool read_line(FILE* file, char line[RECORD_SIZE], bool* beyond) {
     size_t length = 0;
-    bool ended = false; /* a zero byte was kept: nothing after it is read as text */
+    bool ended = false; /* a zero byte was read: nothing after it is text */
     int c = EOF;
     *beyond = false;
     while ((c = getc(file)) != EOF && c != '\n') {
+        if (c == '\r') {
+            /* One carriage return before the line feed (or the end of the file) ends the line;
+               anywhere else it is a character of the line. */
+            int next = getc(file);
+            if (next == '\n' || next == EOF) {
+                c = next;
+                break;
+            }
+            ungetc(next, file);
+        }
         if (length < RECORD_SIZE - 1) {
             line[length++] = (char)c;
             ended = ended || c == '\0';
+        } else if (c == '\0') {
+            ended = true;
         } else if (!ended && c != ' ' && c != '\t') {
             *beyond = true;
         }

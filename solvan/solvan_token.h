@@ -10,11 +10,12 @@
 **     12ab34cd CCD Camera
 **     deadbeef @
 **
-** Lines beginning with "#" are comments; a record is a hexadecimal token, blanks, and the
-** device name up to the end of the line (blanks and tabs at the end are not part of it); the
-** name "@" stands for the master token. A token is
-** an unsigned 64-bit number; 0 means none. One mutex guards the list and the master token, so
-** every routine may run on any thread.
+** Lines end in a line feed, or in a carriage return and a line feed (one carriage return there
+** is part of the line end). Lines beginning with "#" are comments; a record is a hexadecimal
+** token, blanks, and the device name up to the end of the line (blanks and tabs at the end are
+** not part of it); the name "@" stands for the master token. A token is an unsigned 64-bit
+** number; 0 means none. One mutex guards the list and the master token, so every routine may
+** run on any thread.
 **
 ** Plain C11, usable from C++.
 */
@@ -40,9 +41,9 @@ uint64_t solvan_string_to_token(const char* text);
 /* Sets the token of `device`: the slot already named so, else the first free slot of 256, takes
 ** it. Returns true, or false with nothing stored for no name, an empty name, a name longer than
 ** 127 characters, one holding a line feed, beginning with white space (blank, tab, carriage
-** return, vertical tab, form feed) or ending in a blank or tab, or the name "@" (none of which
-** the file could give back as this record; blanks inside a name are kept), or when every slot
-** is taken ("ACL: No slots available."). */
+** return, vertical tab, form feed) or ending in a blank, tab or carriage return, or the name
+** "@" (none of which the file could give back as this record; blanks inside a name are kept),
+** or when every slot is taken ("ACL: No slots available."). */
 bool solvan_add_device_token(const char* device, uint64_t token);
 
 /* Removes the slot of `device`. Returns true, or false for no name or when no slot has it. */
@@ -66,9 +67,11 @@ void solvan_clear_device_tokens(void);
 
 /* Adds the records of the token file at `path` to the list (slots already present stay; a
 ** record "@" sets the master token). Each line is read whole, whatever its length, and counts
-** as one line. A record whose name is longer than 127 characters, or whose line holds more than
-** 4095 characters before its trailing blanks and tabs, is skipped: nothing in it becomes a
-** record, and the records after it load. Returns true at the end of the file; false when the
+** as one line; its text ends at its first zero byte, wherever that stands, and one carriage
+** return before its line feed (or the end of the file) is no part of it. A record whose name
+** is longer than 127 characters, or whose text holds more than 4095 characters before its
+** trailing blanks and tabs, is skipped: nothing in it becomes a record, and the records after
+** it load. Returns true at the end of the file; false when the
 ** file cannot be opened or read, or a line is not a token followed by a name (logged with its
 ** line number; the records before it stay loaded). */
 bool solvan_load_device_tokens(const char* path);
