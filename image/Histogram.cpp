@@ -4,8 +4,9 @@
 // the running sum; `histogram` turns them into the statistics fields, the quartiles, the
 // automatic black and white points and a 256 x 128 picture of the bins on a logarithmic
 // scale. The pass reads grey bitmaps in 2 x 2 cells and colour bitmaps pixel by pixel, one in
-// step x step either way; bands of cell rows run on the cores and their partial counts are
-// merged, which gives exactly the counts of one sequential walk.
+// step x step either way (a frame that walk would take no sample from is read whole); bands of
+// cell rows run on the cores and their partial counts are merged, which gives exactly the
+// counts of one sequential walk.
 #include "Histogram.h"
 
 #include "Image.h"
@@ -81,6 +82,18 @@ void countGreyCells(const uint8_t* src, int64_t width, int64_t cy0, int64_t cy1,
     }
 }
 
+// Grey samples [i0, i1) of a frame the cell walk cannot cover, each counted once.
+template <typename T>
+void countGreySamples(const uint8_t* src, int64_t i0, int64_t i1, HistogramCounts& c) {
+    for (int64_t i = i0; i < i1; ++i) {
+        const uint32_t v = loadSample<T>(src, size_t(i));
+        c.min = std::min<int64_t>(c.min, v);
+        c.max = std::max<int64_t>(c.max, v);
+        c.bins[v >> binShift<T>()] += 1;
+        c.sum += v;
+    }
+}
+
 // Colour samples k in [k0, k1): pixel k x step x step, mean of its three colour samples.
 template <typename T>
 void countColourPixels(const uint8_t* src, int64_t k0, int64_t k1, int64_t stride,
@@ -134,7 +147,19 @@ bool countHistogram(const BitmapImageRep& rep, int64_t width, int64_t height, in
         return false;
 
     if (bitsPerPixel == 8 || bitsPerPixel == 16) {
-        if (height < 2) return false;
+        if (width < 2 || height < 2) {
+            // No 2 x 2 cell fits (a spectrum's one row, a one-pixel column): every sample
+            // counts once, as in the walk without a pattern, so the statistics are the frame's.
+            counts.n = uint64_t(width * height);
+            auto count = [&](int64_t i0, int64_t i1, HistogramCounts& part) {
+                if (bitsPerPixel == 8)
+                    countGreySamples<uint8_t>(src, i0, i1, part);
+                else
+                    countGreySamples<uint16_t>(src, i0, i1, part);
+            };
+            countInBands(width * height, 65536, counts, count);
+            return true;
+        }
         // Four samples for every cell the walk takes: one cell row and column in `step` of
         // the height / 2 x width / 2 cells, the first of each included.
         auto taken = [step](int64_t cells) { return cells / step + (cells % step != 0); };
@@ -151,9 +176,11 @@ bool countHistogram(const BitmapImageRep& rep, int64_t width, int64_t height, in
     }
 
     counts.n = uint64_t((width * height / step) / step);
+    // A frame of fewer pixels than step x step would give no sample: take every pixel.
+    const int64_t stride = counts.n > 0 ? step * step : 1;
+    if (counts.n == 0) counts.n = uint64_t(width * height);
     const int64_t spp = bitsPerPixel == 32 ? 4 : 3;
     const int64_t offset = bitsPerPixel == 32 ? (rep.bitmapFormat & BitmapFormatAlphaFirst) : 0;
-    const int64_t stride = step * step;
     auto count = [&](int64_t k0, int64_t k1, HistogramCounts& part) {
         if (bitsPerPixel == 48)
             countColourPixels<uint16_t>(src, k0, k1, stride, spp, offset, part);

@@ -6,6 +6,11 @@
 // cell mean is counted four times. Colour bitmaps (24, 32, 48 bits) are sampled along the
 // pixel sequence, one pixel in step x step, as the mean of their three colour samples (the
 // alpha byte of a 32-bit pixel never enters). 16-bit samples fall into bin v >> 8.
+//
+// A frame the walk would take no sample from (a grey frame one pixel wide or high, a colour
+// frame of fewer than step x step pixels) is read whole instead: every grey sample counted once
+// whatever the pattern (no colour-filter sums), every colour pixel, so its statistics are its
+// own.
 #pragma once
 
 #include "ImageRep.h"
@@ -17,7 +22,8 @@ struct HistogramCounts {
     std::array<uint64_t, 256> bins{};  // samples per bin
     std::array<uint64_t, 4> total4{};  // colour-filter sums (pattern set), samples >> 8 at 16 bits
     uint64_t sum = 0;                  // running sum of the sampled values, full sample units
-    uint64_t n = 0;                    // samples taken: 4 per grey cell, or (size / step) / step
+    uint64_t n = 0;                    // samples taken: 4 per grey cell, (size / step) / step
+                                       // colour pixels, or every sample of a frame read whole
     int64_t min = 65535;               // smallest value taken into account
     int64_t max = 0;                   // largest value taken into account
     bool colour = false;               // the walk was a colour walk
@@ -29,7 +35,6 @@ int64_t histogramSampleStep();
 
 // Samples `rep` as a bitmap of width x height pixels and bitsPerPixel bits. Returns false (with
 // `counts` holding the reset extremes) when the bitmap cannot be sampled: no pixel memory,
-// more than one plane, an unsupported pixel width, rows shorter than the packed width, or a
-// grey bitmap of fewer than 2 rows.
+// more than one plane, an unsupported pixel width or rows shorter than the packed width.
 bool countHistogram(const BitmapImageRep& rep, int64_t width, int64_t height, int64_t bitsPerPixel,
                     int64_t debayer, int64_t step, HistogramCounts& counts);
