@@ -30,11 +30,12 @@ ImagePtr Image::create(const QByteArray& bytes, const QString& givenFormat) {
     // them (a reader that shows its pixels in place keeps them), never again for the Image.
     image->format = givenFormat.toLower();
 
-    // .nef and .arw files are camera RAW whatever their bytes; everything else goes through
-    // the registry, and bytes it does not claim under another camera RAW extension are
-    // developed as camera RAW before Qt's readers see them.
+    // .nef and .arw files are camera RAW whatever their bytes (no reader of the registry sees
+    // them); everything else goes through the registry, and bytes it does not claim under
+    // another camera RAW extension are developed the same way: LibRaw, then Qt's readers when
+    // LibRaw finds no camera RAW file in them.
     if (image->format == ".nef" || image->format == ".arw")
-        image->original = DecodedImage::initWithCameraRaw(bytes);
+        image->original = DecodedImage::initWithCameraRawThenQt(bytes);
     else
         image->original = DecodedImage::initWithData(bytes, isCameraRawFormat(image->format));
 

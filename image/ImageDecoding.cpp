@@ -167,11 +167,13 @@ std::shared_ptr<DecodedImage> DecodedImage::initWithData(const QByteArray& data,
         decoded->representations = std::move(reps);
         return decoded;
     }
-    if (cameraRaw) {
-        bool notCameraRaw = false;
-        auto decoded = initWithCameraRaw(data, &notCameraRaw);
-        if (decoded || !notCameraRaw) return decoded;
-    }
+    return cameraRaw ? initWithCameraRawThenQt(data) : decodeWithQt(data);
+}
+
+std::shared_ptr<DecodedImage> DecodedImage::initWithCameraRawThenQt(const QByteArray& data) {
+    bool notCameraRaw = false;
+    auto decoded = initWithCameraRaw(data, &notCameraRaw);
+    if (decoded || !notCameraRaw) return decoded;
     return decodeWithQt(data);
 }
 

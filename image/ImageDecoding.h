@@ -54,12 +54,16 @@ class DecodedImage {
     std::optional<QVariantMap> exif;  // properties the decoder reported, if any
 
     // Decodes bytes through the registered readers, then, with `cameraRaw` (the file is named
-    // as a camera RAW file), as `initWithCameraRaw`, then Qt's own formats. Qt's readers get
-    // the bytes after LibRaw only when it finds no camera RAW file in them: one it takes but
-    // cannot develop gives nothing, not the preview that Qt's TIFF reader finds in a
-    // TIFF-based RAW file. Returns nullptr when no decoder accepts the bytes.
+    // as a camera RAW file), as `initWithCameraRawThenQt`, else with Qt's own formats.
+    // Returns nullptr when no decoder accepts the bytes.
     static std::shared_ptr<DecodedImage> initWithData(const QByteArray& data,
                                                       bool cameraRaw = false);
+    // Decodes bytes named as a camera RAW file, whatever they begin with: as `initWithCameraRaw`,
+    // then with Qt's own formats only when LibRaw finds no camera RAW file in them (a picture
+    // given a camera RAW name). One LibRaw takes but cannot develop gives nothing, not the
+    // preview that Qt's TIFF reader finds in a TIFF-based RAW file. Returns nullptr when
+    // neither gives a picture.
+    static std::shared_ptr<DecodedImage> initWithCameraRawThenQt(const QByteArray& data);
     // Decodes a camera RAW file's bytes with LibRaw, in memory (no temporary file) into a
     // 48-bit RGB bitmap, in the decode helper unless isolation is off. Returns nullptr when
     // LibRaw cannot open or process the bytes, or the helper fails; `*notCameraRaw`, when

@@ -1,6 +1,6 @@
 // Which files are developed as camera RAW: bytes no registered reader claims, under one of the
-// camera RAW extensions, go to LibRaw (in the decode helper) before Qt's readers, and to Qt's
-// readers only when LibRaw finds no camera RAW file in them.
+// camera RAW extensions (any bytes under .nef and .arw), go to LibRaw (in the decode helper)
+// before Qt's readers, and to Qt's readers only when LibRaw finds no camera RAW file in them.
 #include "CapturedLog.h"
 #include "DecodeHelper.h"
 #include "FitsFiles.h"
@@ -104,9 +104,9 @@ TEST_P(CameraRawFormats, BytesWithoutACameraRawFileGoToQtsReaders) {
         const char* raw;       // the camera RAW name it is given
     };
     const Case cases[] = {
-        {encoded(gradient, "JPEG"), ".jpg", ".cr2"},
-        {encoded(gradient, "TIFF"), ".tif", ".dng"},
-        {encoded(tiny, "PNG"), ".png", ".raf"},
+        {encoded(gradient, "JPEG"), ".jpg", ".cr2"}, {encoded(gradient, "TIFF"), ".tif", ".dng"},
+        {encoded(tiny, "PNG"), ".png", ".raf"},      {encoded(gradient, "JPEG"), ".jpg", ".nef"},
+        {encoded(gradient, "TIFF"), ".tif", ".ARW"}, {encoded(tiny, "PNG"), ".png", ".arw"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.raw);
