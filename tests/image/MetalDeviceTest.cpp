@@ -38,8 +38,10 @@ void onCpuDevice(bool useGPU, const QByteArray& source = {}) {
     resetMetalForTesting(source);
 }
 
-// An 8-bit grey frame rendered at points 0 and 255: the samples come back as grey bytes.
+// An 8-bit grey frame rendered at points 0 and 255: the samples come back as grey bytes. The
+// points are written after the histogram, which resets them, as the viewer does.
 bool rendersTheSamples(Image& image) {
+    image.histogram();
     image._blackPoint = 0;
     image._whitePoint = 256;
     image.cached = QImage();
