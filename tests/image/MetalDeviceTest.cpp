@@ -476,7 +476,7 @@ TEST_P(KeptAnswerTest, HoldsOrExpires) {
         EXPECT_EQ(runs(), 2);
     } else {
         waitForMetalProbe();
-        EXPECT_EQ(readFileBytes(cacheFile()), kept);
+        EXPECT_EQ(readFileBytes(cacheFile()).toStdString(), kept.toStdString());
         EXPECT_EQ(runs(), 1);
     }
     ASSERT_EQ(logLines.size(), c.logged ? 1 : 0) << logLines.join("\n").toStdString();

@@ -352,7 +352,7 @@ TEST_F(RenderToolTest, DoesNotWaitAgainAfterATimeout) {
 
         probeRuns(c.probe);
         render();
-        EXPECT_EQ(readFileBytes(cache), c.waited ? filled : kept);
+        EXPECT_EQ(readFileBytes(cache).toStdString(), (c.waited ? filled : kept).toStdString());
     }
 }
 
