@@ -230,6 +230,7 @@ struct ProbeCase {
     const char* body;    // the stand-in's shell commands, or nullptr for a missing program
     bool asked;          // the platforms are loaded in process
     const char* logged;  // part of the one line logged at each start, or nullptr
+    const char* kept;    // how the kept answer begins: a failure says whether it ran out of time
 };
 class ProbeAnswerTest : public DeviceDecisionTest,
                         public ::testing::WithParamInterface<ProbeCase> {};
@@ -246,17 +247,23 @@ TEST_P(ProbeAnswerTest, DecidesAndRemembers) {
     ASSERT_EQ(logLines.size(), c.logged ? 2 : 0) << logLines.join("\n").toStdString();
     for (const QString& line : logLines)
         EXPECT_TRUE(line.contains(c.logged) && !line.contains('\n')) << line.toStdString();
+    const QByteArray text = readFileBytes(cacheFile());
+    const QByteArray kept = text.mid(text.lastIndexOf('\n', text.size() - 2) + 1);
+    EXPECT_TRUE(kept.startsWith(c.kept)) << kept.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Probes, ProbeAnswerTest,
-    ::testing::Values(ProbeCase{"echo ok 2 >&3", true, nullptr},
-                      ProbeCase{"echo ok 0 >&3", false, nullptr},
-                      ProbeCase{"kill -SEGV $$", false, "crashed (signal 11"},
-                      ProbeCase{"echo hello >&3", false, "unexpected report \"hello\""},
+    ::testing::Values(ProbeCase{"echo ok 2 >&3", true, nullptr, "gpu\n"},
+                      ProbeCase{"echo ok 0 >&3", false, nullptr, "none\n"},
+                      ProbeCase{"kill -SEGV $$", false, "crashed (signal 11", "failed "},
+                      ProbeCase{"echo hello >&3", false, "unexpected report \"hello\"", "failed "},
                       // Its report pipe closed, it lingers: the deadline still holds.
-                      ProbeCase{"exec 3>&-; exec sleep 30", false, "did not finish within 3 s"},
-                      ProbeCase{nullptr, false, "cannot start"}));
+                      ProbeCase{"exec 3>&-; exec sleep 30", false, "did not finish within 3 s",
+                                "timeout "},
+                      // Ended by its CPU time limit (the helper sets it on itself).
+                      ProbeCase{"kill -XCPU $$", false, "exceeded its CPU time limit", "timeout "},
+                      ProbeCase{nullptr, false, "cannot start", "failed "}));
 
 TEST_F(DeviceDecisionTest, AsksAgainWhenThePlatformsChange) {
     probeRuns("echo ok 0 >&3");
