@@ -128,8 +128,9 @@ Limits limitsFor(uint64_t pixelBytes, uint64_t inputBytes) {
 
 // What one run of the helper gave.
 struct Run {
-    std::string report;   // the helper's report line without its line end; empty if none
-    std::string failure;  // why the run failed, for the log; empty when it ended cleanly
+    std::string report;      // the helper's report line without its line end; empty if none
+    std::string failure;     // why the run failed, for the log; empty when it ended cleanly
+    bool outOfTime = false;  // it failed at its deadline or its CPU time limit
 };
 
 // True when the child `pid` has ended (or was reaped by someone else); it stays waitable.
@@ -154,6 +155,21 @@ bool readReport(int fd, std::string& received) {
     }
 }
 
+// CPU seconds that `usage` counts.
+double cpuSeconds(const rusage& usage) {
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Whether a helper that `status` and `usage` describe was ended by its CPU time limit: the
+// soft limit sends SIGXCPU, the hard one SIGKILL; a SIGKILL before the limit's CPU time is
+// spent came from another process.
+bool exceededCpuLimit(int status, const rusage& usage, const Limits& limits) {
+    if (!WIFSIGNALED(status)) return false;
+    const int sig = WTERMSIG(status);
+    return sig == SIGXCPU || (sig == SIGKILL && cpuSeconds(usage) >= limits.cpuSeconds);
+}
+
 // Why a helper that `status` and `usage` describe, unstopped by the parent, gave no report.
 std::string deathReason(int status, const rusage& usage, const Limits& limits) {
     if (WIFEXITED(status)) {
@@ -162,15 +178,11 @@ std::string deathReason(int status, const rusage& usage, const Limits& limits) {
         return "ended without a report";
     }
     const int sig = WTERMSIG(status);
-    const double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    // The soft CPU limit sends SIGXCPU, the hard one SIGKILL; a SIGKILL before the limit's CPU
-    // time is spent came from another process.
-    if (sig == SIGXCPU || (sig == SIGKILL && cpu >= limits.cpuSeconds))
+    if (exceededCpuLimit(status, usage, limits))
         return "exceeded its CPU time limit of " + std::to_string(limits.cpuSeconds) +
                " s (signal " + std::to_string(sig) + ")";
     char spent[32];
-    std::snprintf(spent, sizeof spent, "%.2f", cpu);
+    std::snprintf(spent, sizeof spent, "%.2f", cpuSeconds(usage));
     if (sig == SIGKILL)
         return "was killed from outside after " + std::string(spent) +
                " s of CPU time, below its limit (signal 9: the out-of-memory killer or a person)";
@@ -331,6 +343,7 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
     } else if (timedOut) {
         run.failure = "did not finish within " + std::to_string(limits.deadlineMs / 1000) +
                       " s and was stopped";
+        run.outOfTime = true;
     } else if (pollError != 0) {
         run.failure = "could not be watched (" + errnoText(pollError) + ") and was stopped";
     } else if (waited < 0) {
@@ -338,6 +351,7 @@ Run runHelper(const char* kind, const std::vector<std::string>& extraArgs,
         if (run.report.empty()) run.failure = "ended without a report";
     } else if (WIFSIGNALED(status) || run.report.empty()) {
         run.failure = deathReason(status, usage, limits);
+        run.outOfTime = exceededCpuLimit(status, usage, limits);
     }
     return run;
 }
@@ -526,7 +540,7 @@ std::shared_ptr<BitmapImageRep> DecodeHelper::decodeCameraRaw(const QByteArray& 
 }
 
 long DecodeHelper::countOpenCLGpus(std::string& failure, int stopFd,
-                                   const std::vector<std::string>* environment) {
+                                   const std::vector<std::string>* environment, bool* outOfTime) {
     // Loading a platform takes a second of CPU at most, even with a compiler inside it.
     Limits limits;
     limits.addressSpace = 0;  // unlimited: GPU drivers reserve address space by the gigabyte
@@ -534,6 +548,7 @@ long DecodeHelper::countOpenCLGpus(std::string& failure, int stopFd,
     limits.deadlineMs = 3000;
     const Run run = runHelper("gpu", {}, nullptr, -1, limits, stopFd, environment);
     failure = run.failure;
+    if (outOfTime) *outOfTime = run.outOfTime;
     if (!failure.empty()) return -1;
     const auto [word, rest] = splitReport(run.report);
     char* end = nullptr;

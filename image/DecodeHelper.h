@@ -107,7 +107,9 @@ class DecodeHelper {
     // becomes readable. The helper gets `environment` ("NAME=value" texts: a copy taken
     // where the environment cannot change meanwhile), or this process's environment when it
     // is nullptr. Returns the count, or -1 with `failure` set to why the helper gave no answer
-    // (nothing is logged).
+    // (nothing is logged); `*outOfTime`, when given, then tells whether it failed at its
+    // deadline or its CPU limit (a slow driver start) rather than in another way.
     static long countOpenCLGpus(std::string& failure, int stopFd = -1,
-                                const std::vector<std::string>* environment = nullptr);
+                                const std::vector<std::string>* environment = nullptr,
+                                bool* outOfTime = nullptr);
 };

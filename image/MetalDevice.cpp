@@ -5,6 +5,7 @@
 #include "StretchKernelSource.h"
 #include "UsableOpenCLDevice.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -45,6 +46,8 @@ struct MetalState {
     bool useGPU = true;                // "useGPU"
     QByteArray wanted;                 // QUASEL_OPENCL_DEVICE_TYPE, trimmed and lower case
     Answer answer = Answer::Unknown;   // the probe's, cached or fresh
+    bool waitForProbe = true;          // waitForMetalProbe waits for a probe that runs
+    QString nodeFolder = "/dev";       // where the GPU device nodes are
     std::thread probe;                 // the probe's thread, joinable once started
     int stopFds[2] = {-1, -1};         // a pipe: a byte on it stops the probe's run
     bool stopping = false;             // the probe is being stopped: its answer is dropped
@@ -90,10 +93,13 @@ cl_device_id firstDevice(const std::vector<cl_platform_id>& platforms, cl_device
 // the process (some 60 MB), only for the device lookup to find no GPU. So, unless CPU devices
 // are asked for, the platforms are first asked in the decode helper's probe, in a process of
 // its own, whether a usable device of GPU type exists at all. The probe runs on a thread of
-// its own (up to its 3 s deadline) while renders take the CPU path; its answer, a failure
-// included, is kept in a cache file under the key, so that the next start knows at once.
+// its own (up to its 3 s deadline) while renders take the CPU path; its answer is kept in a
+// cache file under the key, so that the next start knows at once. A failure is kept for an
+// hour only, with the time it was seen: one slow driver start must not turn the GPU pass off
+// for the whole boot, and a probe that fails every time must not cost every start its run.
 
 constexpr const char* kCacheFile = "Quasel/opencl-gpu";
+constexpr qint64 kFailureKeptSeconds = 3600;
 
 // The variables, besides OCL_ICD_*, by which OpenCL implementations choose their devices.
 constexpr const char* kDeviceVariables[] = {"POCL_DEVICES",         "RUSTICL_ENABLE",
@@ -131,15 +137,43 @@ void describePath(QByteArray& text, const QByteArray& path, bool vendorFile) {
     if (library.startsWith('/')) describePath(text, library, false);
 }
 
+// The GPU device nodes under `folder` (normally /dev) that this user can open for reading and
+// writing, as one line of their paths in name order: the render nodes (dri/renderD*), AMD's
+// compute node (kfd) and NVIDIA's nodes (nvidia*). A login seat grants them to the user at the
+// console by an ACL, which the groups do not show: the same user in a remote shell gets
+// none, and the probe's "none" there must not hold for a later start at the seat.
+QByteArray openableGpuNodes(const QString& folder) {
+    const QDir::Filters nodes = QDir::Files | QDir::System;  // device nodes; no folders
+    QStringList paths;
+    for (const QString& name : QDir(folder + "/dri").entryList({"renderD*"}, nodes, QDir::Name))
+        paths << folder + "/dri/" + name;
+    for (const QString& name : QDir(folder).entryList({"kfd", "nvidia*"}, nodes, QDir::Name))
+        paths << folder + '/' + name;
+    QByteArray text = "devices";
+    for (const QString& path : paths) {
+        const QByteArray name = QFile::encodeName(path);
+        if (::access(name.constData(), R_OK | W_OK) == 0) text += ' ' + name;
+    }
+    return text + '\n';
+}
+
+// The key of the probe's answer in the current layout, and the key the previous layout gave
+// for the same state (without the device nodes), whose finished answers still hold.
+struct ProbeKey {
+    QByteArray current;
+    QByteArray previous;
+};
+
 // The key of the probe's answer, as lines of text: the boot (a driver loaded or a device
-// plugged in since), the user's groups (access to the device files), the variables that
-// choose OpenCL platforms and devices, and the loader's view of the installed platforms: the
-// system's vendor folder, and the vendor files and libraries that OCL_ICD_VENDORS and
-// OCL_ICD_FILENAMES name.
-QByteArray probeKey() {
-    QByteArray text = "OpenCL probe 2\n";  // the layout of this description
+// plugged in since), the GPU device nodes the user can open, the user's groups (access to
+// the device files), the variables that choose OpenCL platforms and devices, and the
+// loader's view of the installed platforms: the system's vendor folder, and the vendor files
+// and libraries that OCL_ICD_VENDORS and OCL_ICD_FILENAMES name.
+ProbeKey probeKey(const QString& nodeFolder) {
+    QByteArray text;
     QFile boot("/proc/sys/kernel/random/boot_id");
     text += "boot " + (boot.open(QIODevice::ReadOnly) ? boot.read(64).trimmed() : "unknown") + '\n';
+    const QByteArray bootLine = text;
     std::vector<gid_t> groups(size_t(std::max(0, getgroups(0, nullptr))));
     groups.resize(size_t(std::max(0, getgroups(int(groups.size()), groups.data()))));
     groups.push_back(getegid());
@@ -162,7 +196,10 @@ QByteArray probeKey() {
     if (!vendors.isEmpty()) describePath(text, vendors, vendors.endsWith(".icd"));
     for (const QByteArray& library : qgetenv("OCL_ICD_FILENAMES").split(':'))
         if (!library.isEmpty()) describePath(text, library, false);
-    return text;
+    // The first line names the layout of the description.
+    const QByteArray rest = text.mid(bootLine.size());
+    return {"OpenCL probe 3\n" + bootLine + openableGpuNodes(nodeFolder) + rest,
+            "OpenCL probe 2\n" + text};
 }
 
 QString cachePath() {
@@ -170,33 +207,63 @@ QString cachePath() {
     return base.isEmpty() ? QString() : base + '/' + kCacheFile;
 }
 
-// The answer kept at `path` under `key`: Unknown when there is none (no file, another key),
-// else Gpu or NoGpu, with `failure` set to why the probe failed when it did.
-Answer cachedAnswer(const QString& path, const QByteArray& key, QByteArray& failure) {
+// What the cache holds for the current key.
+struct KeptAnswer {
+    Answer answer = Answer::Unknown;  // Gpu or NoGpu while it holds, else Unknown (ask again)
+    QByteArray failure;               // why the probe failed, when it did and that still holds
+    bool outOfTime = false;           // the last probe ran out of time, held or not
+};
+
+// The answer kept at `path` under `key`. The last line after the key is "gpu" or "none" for a
+// probe that ran to its end, held until the key changes, or "failed" or "timeout" (the probe
+// ran out of time), the Unix time it was seen and why, held for kFailureKeptSeconds. Under
+// the previous layout's key, "gpu" and "none" hold as well, and "failed" and its reason,
+// without a time, is as good as expired; the tool does not wait for a probe after one (it
+// may have been a timeout).
+KeptAnswer cachedAnswer(const QString& path, const ProbeKey& key) {
+    KeptAnswer kept;
     QFile cache(path);
-    if (path.isEmpty() || !cache.open(QIODevice::ReadOnly)) return Answer::Unknown;
-    const QByteArray text = cache.read(key.size() + 4096);
-    if (!text.startsWith(key) || !text.endsWith('\n')) return Answer::Unknown;
-    const QByteArray line = text.mid(key.size(), text.size() - key.size() - 1);
-    if (line.contains('\n')) return Answer::Unknown;
-    if (line == "gpu") return Answer::Gpu;
-    if (line == "none") return Answer::NoGpu;
-    if (!line.startsWith("failed ")) return Answer::Unknown;
-    failure = line.mid(7);
-    return Answer::NoGpu;
+    if (path.isEmpty() || !cache.open(QIODevice::ReadOnly)) return kept;
+    const QByteArray text = cache.read(std::max(key.current.size(), key.previous.size()) + 4096);
+    const bool previous = !text.startsWith(key.current);
+    const QByteArray& matched = previous ? key.previous : key.current;
+    if (!text.startsWith(matched) || !text.endsWith('\n')) return kept;
+    const QByteArray line = text.mid(matched.size(), text.size() - matched.size() - 1);
+    if (line.contains('\n')) return kept;
+    if (line == "gpu" || line == "none") {
+        kept.answer = line == "gpu" ? Answer::Gpu : Answer::NoGpu;
+        return kept;
+    }
+    if (previous) {
+        kept.outOfTime = line.startsWith("failed ");
+        return kept;
+    }
+    const QList<QByteArray> fields = line.split(' ');
+    if (fields.size() < 3 || (fields[0] != "failed" && fields[0] != "timeout")) return kept;
+    kept.outOfTime = fields[0] == "timeout";
+    bool number = false;
+    const qint64 seen = fields[1].toLongLong(&number);
+    // A time ahead of the clock (the clock was set back) tells nothing of the age.
+    const qint64 age = QDateTime::currentSecsSinceEpoch() - seen;
+    if (!number || age < 0 || age >= kFailureKeptSeconds) return kept;
+    kept.answer = Answer::NoGpu;
+    kept.failure = line.mid(fields[0].size() + fields[1].size() + 2);
+    return kept;
 }
 
 // Keeps the probe's answer at `path` under `key`: the count of GPU-type devices, or -1 with
-// the reason it gave none.
-void keepAnswer(const QString& path, const QByteArray& key, long gpus, const QByteArray& failure) {
+// the reason it gave none and whether it ran out of time.
+void keepAnswer(const QString& path, const QByteArray& key, long gpus, const QByteArray& failure,
+                bool outOfTime) {
     if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).path())) return;
     QSaveFile cache(path);
     if (!cache.open(QIODevice::WriteOnly)) return;
-    cache.write(key +
-                (gpus > 0    ? QByteArray("gpu")
-                 : gpus == 0 ? QByteArray("none")
-                             : "failed " + QByteArray(failure).replace('\n', ' ')) +
-                '\n');
+    QByteArray line = gpus > 0 ? "gpu" : "none";
+    if (gpus < 0)
+        line = (outOfTime ? "timeout " : "failed ") +
+               QByteArray::number(QDateTime::currentSecsSinceEpoch()) + ' ' +
+               QByteArray(failure).replace('\n', ' ');
+    cache.write(key + line + '\n');
     cache.commit();
 }
 
@@ -204,7 +271,8 @@ void keepAnswer(const QString& path, const QByteArray& key, long gpus, const QBy
 // comes while the probe is being stopped (at exit, or by a reset) is no answer and is dropped.
 void runProbe(QByteArray key, QString path, int stopFd, std::vector<std::string> environment) {
     std::string why;
-    const long gpus = DecodeHelper::countOpenCLGpus(why, stopFd, &environment);
+    bool outOfTime = false;
+    const long gpus = DecodeHelper::countOpenCLGpus(why, stopFd, &environment, &outOfTime);
     MetalState& s = state();
     {
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -215,7 +283,7 @@ void runProbe(QByteArray key, QString path, int stopFd, std::vector<std::string>
         failure = QByteArray::fromStdString(DecodeHelper::path() + " " + why);
         qWarning("GPU rendering off: the OpenCL probe of %s", failure.constData());
     }
-    keepAnswer(path, key, gpus, failure);
+    keepAnswer(path, key, gpus, failure, outOfTime);
     std::lock_guard<std::mutex> lock(s.mutex);
     s.answer = gpus > 0 ? Answer::Gpu : Answer::NoGpu;
     s.answered.notify_all();
@@ -266,20 +334,24 @@ void startProbeLocked(MetalState& s, const QByteArray& key, const QString& path)
     }
 }
 
-// The answer as far as known, read from the cache the first time; when none is there, the
-// probe starts and the answer is Asking until it has answered. The caller holds the lock.
+// The answer as far as known, read from the cache the first time; when none is there or a
+// failure kept there has expired, the probe starts and the answer is Asking until it has
+// answered. The caller holds the lock.
 Answer answerLocked(MetalState& s) {
     if (s.answer != Answer::Unknown) return s.answer;
-    const QByteArray key = probeKey();
+    const ProbeKey key = probeKey(s.nodeFolder);
     const QString path = cachePath();
-    QByteArray failure;
-    s.answer = cachedAnswer(path, key, failure);
-    if (!failure.isEmpty())
+    const KeptAnswer kept = cachedAnswer(path, key);
+    if (!kept.failure.isEmpty())
         qWarning(
-            "GPU rendering off: the OpenCL probe of %s at an earlier start (asked again after a "
-            "restart or a change of the OpenCL platforms)",
-            failure.constData());
-    if (s.answer == Answer::Unknown) startProbeLocked(s, key, path);
+            "GPU rendering off: the OpenCL probe of %s at an earlier start (asked again an hour "
+            "after it, after a restart, or when the OpenCL platforms or the GPU devices one can "
+            "open change)",
+            kept.failure.constData());
+    s.answer = kept.answer;
+    // A probe that ran out of time last will likely do so again: not worth a wait.
+    s.waitForProbe = !kept.outOfTime;
+    if (s.answer == Answer::Unknown) startProbeLocked(s, key.current, path);
     return s.answer;
 }
 
@@ -389,7 +461,8 @@ void waitForMetalProbe() {
     MetalState& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
     deviceLocked();
-    s.answered.wait(lock, [&] { return s.answer != Answer::Asking || s.stopping; });
+    s.answered.wait(lock,
+                    [&] { return s.answer != Answer::Asking || s.stopping || !s.waitForProbe; });
 }
 
 void resetMetalForTesting(const QByteArray& kernelSource) {
@@ -405,7 +478,13 @@ void resetMetalForTesting(const QByteArray& kernelSource) {
     s.device = nullptr;
     s.deviceMade = s.libraryMade = s.settingsRead = false;
     s.answer = Answer::Unknown;
+    s.waitForProbe = true;
     s.sourceForTesting = kernelSource;
+}
+
+void setGpuNodeFolderForTesting(const QString& folder) {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    state().nodeFolder = folder.isEmpty() ? QStringLiteral("/dev") : folder;
 }
 
 int metalDeviceLookupsForTesting() {

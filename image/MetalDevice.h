@@ -13,20 +13,25 @@
 // when a usable device of GPU type exists: the decode helper's probe
 // (`DecodeHelper::countOpenCLGpus`) counts them in a process of its own, with the same test.
 // Its answer is kept in the user's cache folder ("Quasel/opencl-gpu") under a key of what can
-// change it: the boot id, the user's groups, the variables OCL_ICD_*, POCL_DEVICES,
-// RUSTICL_ENABLE, CUDA_VISIBLE_DEVICES, ROCR_VISIBLE_DEVICES, HIP_VISIBLE_DEVICES and
-// ZE_AFFINITY_MASK, and the installed platforms (the vendor files in /etc/OpenCL/vendors and
-// those and the libraries that OCL_ICD_VENDORS and OCL_ICD_FILENAMES name). Every answer is
-// kept, a failure too: a probe that cannot be started, crashes, answers nonsense or does not
-// answer within 3 s counts as "no GPU" until the key changes, with one log line at the start
-// that saw it and one at every start that reads it from the cache.
+// change it: the boot id, the GPU device nodes the user can open for reading and writing
+// (/dev/dri/renderD*, /dev/kfd, /dev/nvidia*: a login seat grants them by an ACL, so a start
+// from a remote shell and one at the seat differ), the user's groups, the variables
+// OCL_ICD_*, POCL_DEVICES, RUSTICL_ENABLE, CUDA_VISIBLE_DEVICES, ROCR_VISIBLE_DEVICES,
+// HIP_VISIBLE_DEVICES and ZE_AFFINITY_MASK, and the installed platforms (the vendor files in
+// /etc/OpenCL/vendors and those and the libraries that OCL_ICD_VENDORS and OCL_ICD_FILENAMES
+// name). An answer of a probe that ran to its end ("gpu", "none") is kept until the key
+// changes. A failure (a probe that cannot be started, crashes, answers nonsense, or runs out
+// of time: no answer within 3 s or 2 s of CPU) counts as "no GPU" for an hour from when it
+// was seen, with one log line at the start that saw it and one at every start that reads it
+// from the cache; after the hour a start asks again as if nothing were cached. A failure kept
+// by an earlier version, which holds no time, counts as expired; its "gpu" and "none" hold.
 //
 // With an answer in the cache the device is looked for at the first call. Without one, the
 // first call starts the probe on a thread of its own and returns none at once: renders take
 // the CPU path (the bytes are the same) until a "yes" arrives, and the first call after it
 // looks for the device. `waitForMetalProbe` is for a program that renders once and may wait
-// for the answer instead (at most the probe's 3 s deadline). A probe still running at exit is
-// stopped, its helper killed, and nothing is kept.
+// for the answer instead (at most the probe's 3 s deadline), unless the last probe ran out of
+// time. A probe still running at exit is stopped, its helper killed, and nothing is kept.
 //
 // `metalLibrary` is the program built on that device from the kernel source the application
 // carries (resources/stretch.cl, compiled into the program), none while the device is not
@@ -57,9 +62,11 @@ const MetalDevice* metalDevice();
 // The built program holding "stretch", or nullptr (no device yet or at all, or the build
 // failed).
 cl_program metalLibrary();
-// Starts the probe when its answer is needed and not cached, and waits until it has answered
-// (at most its deadline): `metalDevice` then gives its final answer. Returns at once when the
-// answer is known or not needed ("useGPU" false, CPU devices asked for).
+// Starts the probe when its answer is needed and not cached (or a kept failure has expired),
+// and waits until it has answered (at most its deadline): `metalDevice` then gives its final
+// answer. Returns at once when the answer is known or not needed ("useGPU" false, CPU devices
+// asked for), and when the probe that failed last ran out of time: it is then asked in the
+// background only, and `metalDevice` may stay none for this call's caller.
 void waitForMetalProbe();
 
 // For tests and benchmarks only, never while a render runs: stops a probe that runs, forgets
@@ -70,3 +77,6 @@ void waitForMetalProbe();
 void resetMetalForTesting(const QByteArray& kernelSource = {});
 // For tests: how many times the system has been asked for devices in this process.
 int metalDeviceLookupsForTesting();
+// For tests: the folder in which the probe's key looks for the GPU device nodes instead of
+// /dev (empty: /dev again); takes effect at the next reset.
+void setGpuNodeFolderForTesting(const QString& folder);

@@ -1,8 +1,9 @@
 // The compute device and the kernel's program: "useGPU" false asks for no device, both are
 // made once under racing threads, and a kernel that fails to build leaves the CPU path with
 // one log line. The platforms are loaded only when the OpenCL probe finds a usable GPU-type
-// device (or CPU devices are asked for); its answer, a failure too, is kept until what can
-// change it changes; renders never wait for it.
+// device (or CPU devices are asked for); its answer is kept until what can change it changes
+// (the GPU device nodes one can open among it), a failure for an hour only; renders never
+// wait for it.
 #include "DecodeHelper.h"
 #include "Image.h"
 #include "MetalDevice.h"
@@ -23,6 +24,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -173,6 +176,7 @@ class DeviceDecisionTest : public ::testing::Test {
         for (const Saved& v : saved)
             v.set ? qputenv(v.name, v.value) : qunsetenv(v.name);
         DecodeHelper::setPath({});
+        setGpuNodeFolderForTesting({});
         resetMetalForTesting();
     }
     // The probe program becomes a shell script running `body` after counting its run.
@@ -201,6 +205,15 @@ class DeviceDecisionTest : public ::testing::Test {
         return metalDeviceLookupsForTesting() != before;
     }
     QString cacheFile() const { return dir.filePath("cache/Quasel/opencl-gpu"); }
+    // Whether the cache comes to end with `end` while the probe runs in the background (within
+    // a bound far above the probe's deadline).
+    bool cacheComesToEndWith(const QByteArray& end) {
+        for (int i = 0; i < 1000; ++i) {
+            if (readFileBytes(cacheFile()).endsWith(end)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
 
     struct Saved {
         const char* name;
@@ -219,6 +232,7 @@ struct ProbeCase {
     const char* body;    // the stand-in's shell commands, or nullptr for a missing program
     bool asked;          // the platforms are loaded in process
     const char* logged;  // part of the one line logged at each start, or nullptr
+    const char* kept;    // how the kept answer begins: a failure says whether it ran out of time
 };
 class ProbeAnswerTest : public DeviceDecisionTest,
                         public ::testing::WithParamInterface<ProbeCase> {};
@@ -235,17 +249,23 @@ TEST_P(ProbeAnswerTest, DecidesAndRemembers) {
     ASSERT_EQ(logLines.size(), c.logged ? 2 : 0) << logLines.join("\n").toStdString();
     for (const QString& line : logLines)
         EXPECT_TRUE(line.contains(c.logged) && !line.contains('\n')) << line.toStdString();
+    const QByteArray text = readFileBytes(cacheFile());
+    const QByteArray kept = text.mid(text.lastIndexOf('\n', text.size() - 2) + 1);
+    EXPECT_TRUE(kept.startsWith(c.kept)) << kept.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Probes, ProbeAnswerTest,
-    ::testing::Values(ProbeCase{"echo ok 2 >&3", true, nullptr},
-                      ProbeCase{"echo ok 0 >&3", false, nullptr},
-                      ProbeCase{"kill -SEGV $$", false, "crashed (signal 11"},
-                      ProbeCase{"echo hello >&3", false, "unexpected report \"hello\""},
+    ::testing::Values(ProbeCase{"echo ok 2 >&3", true, nullptr, "gpu\n"},
+                      ProbeCase{"echo ok 0 >&3", false, nullptr, "none\n"},
+                      ProbeCase{"kill -SEGV $$", false, "crashed (signal 11", "failed "},
+                      ProbeCase{"echo hello >&3", false, "unexpected report \"hello\"", "failed "},
                       // Its report pipe closed, it lingers: the deadline still holds.
-                      ProbeCase{"exec 3>&-; exec sleep 30", false, "did not finish within 3 s"},
-                      ProbeCase{nullptr, false, "cannot start"}));
+                      ProbeCase{"exec 3>&-; exec sleep 30", false, "did not finish within 3 s",
+                                "timeout "},
+                      // Ended by its CPU time limit (the helper sets it on itself).
+                      ProbeCase{"kill -XCPU $$", false, "exceeded its CPU time limit", "timeout "},
+                      ProbeCase{nullptr, false, "cannot start", "failed "}));
 
 TEST_F(DeviceDecisionTest, AsksAgainWhenThePlatformsChange) {
     probeRuns("echo ok 0 >&3");
@@ -409,6 +429,152 @@ TEST_F(DeviceDecisionTest, TheProbeCountsGpuDevices) {
     EXPECT_EQ(DecodeHelper::countOpenCLGpus(failure), long(gpus)) << failure;
     qputenv("OCL_ICD_VENDORS", dir.filePath("none").toUtf8());
     EXPECT_EQ(DecodeHelper::countOpenCLGpus(failure), 0) << failure;
+}
+
+// A kept answer as an earlier start left it: a probe that ran to its end holds for good, a
+// failure for an hour from when it was seen; an old one, or one stamped ahead of the clock,
+// makes the start ask again in the background, and the new answer replaces it.
+struct KeptCase {
+    const char* what;
+    bool previousLayout;  // kept under the key of the version before the device nodes
+    const char* line;     // the kept answer; "%t" is the time it was seen
+    qint64 age;           // seconds since then, also the age of the file
+    bool askedAgain;      // the probe runs again and its answer replaces the kept one
+    bool gpuAtOnce;       // the platforms are asked at the first call
+    const char* logged;   // part of the one line logged at the start, or nullptr
+};
+class KeptAnswerTest : public DeviceDecisionTest, public ::testing::WithParamInterface<KeptCase> {};
+
+TEST_P(KeptAnswerTest, HoldsOrExpires) {
+    const KeptCase c = GetParam();
+    probeRuns("echo ok 0 >&3");
+    EXPECT_FALSE(platformsAsked());
+    const QByteArray filled = readFileBytes(cacheFile());
+    ASSERT_TRUE(filled.endsWith("\nnone\n")) << filled.toStdString();
+    QByteArray key = filled.chopped(5);
+    if (c.previousLayout) {
+        // The layout before: no line of device nodes.
+        QList<QByteArray> lines = key.split('\n');
+        ASSERT_EQ(lines[0], "OpenCL probe 3");
+        lines[0] = "OpenCL probe 2";
+        lines.removeIf([](const QByteArray& l) { return l.startsWith("devices"); });
+        key = lines.join('\n');
+    }
+    const qint64 seen = QDateTime::currentSecsSinceEpoch() - c.age;
+    const QByteArray kept = key + QByteArray(c.line).replace("%t", QByteArray::number(seen)) + '\n';
+    writeFileBytes(cacheFile(), kept);
+    {
+        // The file as old as its answer.
+        QFile file(cacheFile());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.setFileTime(QDateTime::fromSecsSinceEpoch(seen), QFile::FileModificationTime);
+    }
+
+    const QString release = dir.filePath("release");
+    probeRuns("while [ ! -e '" + release.toUtf8() + "' ]; do sleep 0.02; done; echo ok 1 >&3");
+    logLines.clear();
+    resetMetalForTesting();
+    const int before = metalDeviceLookupsForTesting();
+    metalDevice();  // never waits for the probe
+    EXPECT_EQ(metalDeviceLookupsForTesting() != before, c.gpuAtOnce);
+    writeFileBytes(release, "");
+    if (c.askedAgain) {
+        EXPECT_TRUE(cacheComesToEndWith("\ngpu\n")) << readFileBytes(cacheFile()).toStdString();
+        metalDevice();
+        EXPECT_EQ(metalDeviceLookupsForTesting(), before + 1);
+        EXPECT_EQ(runs(), 2);
+    } else {
+        waitForMetalProbe();
+        EXPECT_EQ(readFileBytes(cacheFile()).toStdString(), kept.toStdString());
+        EXPECT_EQ(runs(), 1);
+    }
+    ASSERT_EQ(logLines.size(), c.logged ? 1 : 0) << logLines.join("\n").toStdString();
+    if (c.logged) {
+        EXPECT_TRUE(logLines[0].contains(c.logged)) << logLines[0].toStdString();
+    }
+}
+
+constexpr qint64 kMinutes = 60;
+INSTANTIATE_TEST_SUITE_P(
+    Ages, KeptAnswerTest,
+    ::testing::Values(
+        KeptCase{"a recent timeout", false, "timeout %t /p did not finish within 3 s",
+                 50 * kMinutes, false, false, "/p did not finish within 3 s at an earlier start"},
+        KeptCase{"a recent crash", false, "failed %t /p crashed (signal 11)", 10 * kMinutes, false,
+                 false, "/p crashed (signal 11) at an earlier start"},
+        KeptCase{"an old timeout", false, "timeout %t /p did not finish within 3 s", 61 * kMinutes,
+                 true, false, nullptr},
+        KeptCase{"an old crash", false, "failed %t /p crashed (signal 11)", 2 * 60 * kMinutes, true,
+                 false, nullptr},
+        KeptCase{"a timeout ahead of the clock", false, "timeout %t /p did not finish",
+                 -60 * kMinutes, true, false, nullptr},
+        KeptCase{"a failure without a time", false, "failed /p crashed (signal 11)", 0, true, false,
+                 nullptr},
+        KeptCase{"a day-old none", false, "none", 24 * 60 * kMinutes, false, false, nullptr},
+        KeptCase{"a day-old gpu", false, "gpu", 24 * 60 * kMinutes, false, true, nullptr},
+        KeptCase{"the previous version's none", true, "none", 0, false, false, nullptr},
+        KeptCase{"the previous version's gpu", true, "gpu", 0, false, true, nullptr},
+        KeptCase{"the previous version's failure", true, "failed /p did not finish within 3 s", 0,
+                 true, false, nullptr}),
+    [](const ::testing::TestParamInfo<KeptCase>& info) {
+        std::string name;
+        for (const char* p = info.param.what; *p; ++p)
+            if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
+        return name;
+    });
+
+// The key holds the GPU device nodes the user can open: a login seat grants them by an ACL,
+// which the groups do not show. Nodes in a folder of the test's stand in for /dev.
+TEST_F(DeviceDecisionTest, AsksAgainWhenTheOpenableGpuNodesChange) {
+    const QString dev = dir.filePath("dev");
+    QDir().mkpath(dev + "/dri");
+    setGpuNodeFolderForTesting(dev);
+    probeRuns("echo ok 0 >&3");
+    const auto node = [&](const char* name) {
+        return [=] { writeFileBytes(dev + '/' + name, ""); };
+    };
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        bool asksAgain;
+    };
+    const Change changes[] = {
+        {"a card node", node("dri/card0"), false},
+        {"a render node", node("dri/renderD128"), true},
+        {"a second render node", node("dri/renderD129"), true},
+        {"AMD's compute node", node("kfd"), true},
+        {"an NVIDIA node", node("nvidia0"), true},
+        {"NVIDIA's control node", node("nvidiactl"), true},
+        {"a folder of NVIDIA's", [&] { QDir().mkpath(dev + "/nvidia-caps"); }, false},
+        {"a node of no GPU", node("video0"), false},
+        // Listed, but this user cannot open it.
+        {"a render node that cannot be opened",
+         [&] { QFile::link(dev + "/absent", dev + "/dri/renderD130"); }, false},
+        {"it can be opened", node("absent"), true},
+        {"a render node gone", [&] { QFile::remove(dev + "/dri/renderD129"); }, true},
+        {"the same nodes made anew in another order",
+         [&] {
+             for (const char* name : {"nvidiactl", "nvidia0", "kfd", "dri/renderD128"}) {
+                 QFile::remove(dev + '/' + name);
+                 node(name)();
+             }
+         },
+         false},
+    };
+    EXPECT_FALSE(platformsAsked());
+    int expected = 1;
+    for (const Change& change : changes) {
+        change.make();
+        expected += change.asksAgain;
+        EXPECT_FALSE(platformsAsked());
+        EXPECT_EQ(runs(), expected) << change.what;
+    }
+    // Permissions bind only a user other than root.
+    if (geteuid() != 0) {
+        QFile::setPermissions(dev + "/kfd", QFileDevice::ReadOwner);
+        EXPECT_FALSE(platformsAsked());
+        EXPECT_EQ(runs(), ++expected) << "a node that cannot be written";
+    }
 }
 
 }  // namespace

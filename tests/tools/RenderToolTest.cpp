@@ -5,6 +5,7 @@
 #include "TestData.h"
 #include "ToolRunner.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -294,6 +295,64 @@ TEST_F(RenderToolTest, WaitsForTheProbeOnce) {
         }
         EXPECT_EQ(readFileBytes(runs), "run\n");
         EXPECT_TRUE(readFileBytes(folder.filePath("cache/Quasel/opencl-gpu")).endsWith(c.kept));
+    }
+}
+
+// A failure kept for over an hour makes the tool's start ask again. It waits for the answer
+// after a crash, which comes at once, but not after a timeout, which would likely cost the
+// deadline again: it renders on the CPU, and the probe it leaves at exit keeps nothing.
+TEST_F(RenderToolTest, DoesNotWaitAgainAfterATimeout) {
+    const QString blob = write("frame.raw", rawBlob("RAW1", 2, 2, {10, 20, 30, 40}));
+    struct Case {
+        const char* name;
+        const char* kept;   // the kept failure, seen two hours ago
+        const char* probe;  // the stand-in's shell commands after counting its run
+        bool waited;        // the probe's answer "none" replaces the kept failure
+    };
+    const Case cases[] = {
+        // Within the deadline, but long after the render.
+        {"after a timeout", "timeout", "sleep 2.5; echo ok 0 >&3", false},
+        {"after a crash", "failed", "sleep 1; echo ok 0 >&3", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        ASSERT_TRUE(QFile::copy(QUASEL_TOOL_PATH, folder.filePath("quasel-tool")));
+        const QString cache = folder.filePath("cache/Quasel/opencl-gpu");
+        const auto probeRuns = [&](const QByteArray& body) {
+            QFile probe(folder.filePath("quasel-decode"));
+            ASSERT_TRUE(probe.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            probe.write("#!/bin/sh\necho run >> '" + folder.filePath("runs").toUtf8() + "'\n" +
+                        body + "\n");
+            probe.close();
+            probe.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        };
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", folder.filePath("cache"));
+        env.remove("QUASEL_OPENCL_DEVICE_TYPE");
+        const auto render = [&] {
+            QProcess process;
+            process.setProcessEnvironment(env);
+            process.start(folder.filePath("quasel-tool"),
+                          {"render", blob, folder.filePath("out.png"), "--json"});
+            ASSERT_TRUE(process.waitForFinished(20000));
+            EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+            const QJsonObject o = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+            EXPECT_FALSE(o["gpu"].toBool(true));
+        };
+        // A first run keeps an answer under this machine's key; the test then makes it old.
+        probeRuns("echo ok 0 >&3");
+        render();
+        const QByteArray filled = readFileBytes(cache);
+        ASSERT_TRUE(filled.endsWith("\nnone\n")) << filled.toStdString();
+        const QByteArray kept = filled.chopped(5) + c.kept + ' ' +
+                                QByteArray::number(QDateTime::currentSecsSinceEpoch() - 2 * 3600) +
+                                " /stand-in/quasel-decode gave no answer\n";
+        writeFileBytes(cache, kept);
+
+        probeRuns(c.probe);
+        render();
+        EXPECT_EQ(readFileBytes(cache).toStdString(), (c.waited ? filled : kept).toStdString());
     }
 }
 

@@ -129,7 +129,7 @@ int runRender(const QStringList& args) {
     // Only for this run: the user's stored settings are never touched.
     if (!highlight) userDefaults().setVolatileObject("highlightOverexposure", false);
     // One render, so worth the wait for the OpenCL probe when its answer is not cached yet (at
-    // most its deadline); the viewer never waits for it.
+    // most its deadline), unless the last probe ran out of time; the viewer never waits for it.
     waitForMetalProbe();
     const QImage picture = image->renderedImage();
     if (picture.isNull()) {
