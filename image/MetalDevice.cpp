@@ -157,23 +157,16 @@ QByteArray openableGpuNodes(const QString& folder) {
     return text + '\n';
 }
 
-// The key of the probe's answer in the current layout, and the key the previous layout gave
-// for the same state (without the device nodes), whose finished answers still hold.
-struct ProbeKey {
-    QByteArray current;
-    QByteArray previous;
-};
-
 // The key of the probe's answer, as lines of text: the boot (a driver loaded or a device
 // plugged in since), the GPU device nodes the user can open, the user's groups (access to
 // the device files), the variables that choose OpenCL platforms and devices, and the
 // loader's view of the installed platforms: the system's vendor folder, and the vendor files
 // and libraries that OCL_ICD_VENDORS and OCL_ICD_FILENAMES name.
-ProbeKey probeKey(const QString& nodeFolder) {
-    QByteArray text;
+QByteArray probeKey(const QString& nodeFolder) {
+    QByteArray text = "OpenCL probe 3\n";  // the layout of this description
     QFile boot("/proc/sys/kernel/random/boot_id");
     text += "boot " + (boot.open(QIODevice::ReadOnly) ? boot.read(64).trimmed() : "unknown") + '\n';
-    const QByteArray bootLine = text;
+    text += openableGpuNodes(nodeFolder);
     std::vector<gid_t> groups(size_t(std::max(0, getgroups(0, nullptr))));
     groups.resize(size_t(std::max(0, getgroups(int(groups.size()), groups.data()))));
     groups.push_back(getegid());
@@ -196,10 +189,7 @@ ProbeKey probeKey(const QString& nodeFolder) {
     if (!vendors.isEmpty()) describePath(text, vendors, vendors.endsWith(".icd"));
     for (const QByteArray& library : qgetenv("OCL_ICD_FILENAMES").split(':'))
         if (!library.isEmpty()) describePath(text, library, false);
-    // The first line names the layout of the description.
-    const QByteArray rest = text.mid(bootLine.size());
-    return {"OpenCL probe 3\n" + bootLine + openableGpuNodes(nodeFolder) + rest,
-            "OpenCL probe 2\n" + text};
+    return text;
 }
 
 QString cachePath() {
@@ -216,26 +206,18 @@ struct KeptAnswer {
 
 // The answer kept at `path` under `key`. The last line after the key is "gpu" or "none" for a
 // probe that ran to its end, held until the key changes, or "failed" or "timeout" (the probe
-// ran out of time), the Unix time it was seen and why, held for kFailureKeptSeconds. Under
-// the previous layout's key, "gpu" and "none" hold as well, and "failed" and its reason,
-// without a time, is as good as expired; the tool does not wait for a probe after one (it
-// may have been a timeout).
-KeptAnswer cachedAnswer(const QString& path, const ProbeKey& key) {
+// ran out of time), the Unix time it was seen and why, held for kFailureKeptSeconds. An answer
+// kept under another key (another boot, or an earlier layout of the key) is none.
+KeptAnswer cachedAnswer(const QString& path, const QByteArray& key) {
     KeptAnswer kept;
     QFile cache(path);
     if (path.isEmpty() || !cache.open(QIODevice::ReadOnly)) return kept;
-    const QByteArray text = cache.read(std::max(key.current.size(), key.previous.size()) + 4096);
-    const bool previous = !text.startsWith(key.current);
-    const QByteArray& matched = previous ? key.previous : key.current;
-    if (!text.startsWith(matched) || !text.endsWith('\n')) return kept;
-    const QByteArray line = text.mid(matched.size(), text.size() - matched.size() - 1);
+    const QByteArray text = cache.read(key.size() + 4096);
+    if (!text.startsWith(key) || !text.endsWith('\n')) return kept;
+    const QByteArray line = text.mid(key.size(), text.size() - key.size() - 1);
     if (line.contains('\n')) return kept;
     if (line == "gpu" || line == "none") {
         kept.answer = line == "gpu" ? Answer::Gpu : Answer::NoGpu;
-        return kept;
-    }
-    if (previous) {
-        kept.outOfTime = line.startsWith("failed ");
         return kept;
     }
     const QList<QByteArray> fields = line.split(' ');
@@ -339,7 +321,7 @@ void startProbeLocked(MetalState& s, const QByteArray& key, const QString& path)
 // answered. The caller holds the lock.
 Answer answerLocked(MetalState& s) {
     if (s.answer != Answer::Unknown) return s.answer;
-    const ProbeKey key = probeKey(s.nodeFolder);
+    const QByteArray key = probeKey(s.nodeFolder);
     const QString path = cachePath();
     const KeptAnswer kept = cachedAnswer(path, key);
     if (!kept.failure.isEmpty())
@@ -351,7 +333,7 @@ Answer answerLocked(MetalState& s) {
     s.answer = kept.answer;
     // A probe that ran out of time last will likely do so again: not worth a wait.
     s.waitForProbe = !kept.outOfTime;
-    if (s.answer == Answer::Unknown) startProbeLocked(s, key.current, path);
+    if (s.answer == Answer::Unknown) startProbeLocked(s, key, path);
     return s.answer;
 }
 

@@ -23,8 +23,8 @@
 // changes. A failure (a probe that cannot be started, crashes, answers nonsense, or runs out
 // of time: no answer within 3 s or 2 s of CPU) counts as "no GPU" for an hour from when it
 // was seen, with one log line at the start that saw it and one at every start that reads it
-// from the cache; after the hour a start asks again as if nothing were cached. A failure kept
-// by an earlier version, which holds no time, counts as expired; its "gpu" and "none" hold.
+// from the cache; after the hour a start asks again as if nothing were cached. An answer kept
+// by an earlier version, under a key without the device nodes, is asked again once.
 //
 // With an answer in the cache the device is looked for at the first call. Without one, the
 // first call starts the probe on a thread of its own and returns none at once: renders take
