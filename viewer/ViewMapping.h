@@ -11,6 +11,8 @@
 // downward y (toYDown / toYUp).
 #pragma once
 
+#include "PictureTurn.h"
+
 #include <QPoint>
 #include <QPointF>
 #include <QRectF>
@@ -47,6 +49,9 @@ QSizeF turnedSize(QSizeF pictureSize, int quarterTurns);
 // The view frame for a shown (already turned) picture of `shownSize` at `scale`: the shown
 // size divided by the effective scale, each side kept within 0..kMaxViewExtent.
 QSizeF viewSizeFor(QSizeF shownSize, double scale);
+
+// The turn and mirroring of the orientation, as painting and the readout use them.
+PictureTurn pictureTurnOf(const ViewOrientation& orientation);
 
 // Size of the unturned picture, in picture pixels, that the orientation's view shows.
 QSizeF pictureSizeOf(const ViewOrientation& orientation);
