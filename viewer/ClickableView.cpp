@@ -426,15 +426,58 @@ void ClickableView::mouseMoveEvent(QMouseEvent* event) {
     if (event->buttons() & Qt::LeftButton) {
         if (downPoint_) delegate->draggedWithRect(dragRect(p), false);
     } else if (event->buttons() == Qt::NoButton) {
-        // The pixel holding the position, not the nearest corner: a pointer in the right half
-        // of the last visible pixel is still over it.
-        const QPointF at = event->position();
-        if (visibleRegion().contains(
-                QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())))))
-            delegate->movedWithPoint(p);
-        else
-            delegate->exited();
+        // A move from the window system was read exactly from the window already (eventFilter).
+        if (event->spontaneous() && hoverWindow_) return;
+        hoverAt(event->position());
     }
+}
+
+void ClickableView::hoverAt(QPointF at) {
+    // The pixel holding the position, not the nearest corner: a pointer in the right half of
+    // the last visible pixel is still over it.
+    if (visibleRegion().contains(
+            QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())))))
+        delegate->movedWithPoint(viewPoint(at));
+    else
+        delegate->exited();
+}
+
+void ClickableView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    QWindow* shownIn = window()->windowHandle();
+    if (shownIn == hoverWindow_) return;
+    if (hoverWindow_) hoverWindow_->removeEventFilter(this);
+    hoverWindow_ = shownIn;
+    exactPointer_.reset();
+    if (hoverWindow_) hoverWindow_->installEventFilter(this);
+}
+
+bool ClickableView::eventFilter(QObject* watched, QEvent* event) {
+    // On a screen of more than a pixel per point, Qt hands a widget the pointer rounded to
+    // whole points, and picks the widget under it by the rounded point too: half the screen
+    // pixels would name their neighbour's picture pixel, and the last half point of the view
+    // would count as outside it. The window still has the exact position, so hovering is read
+    // there; the rounded moves and leaves that follow are then passed over.
+    if (watched != hoverWindow_) return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::Leave) {
+        exactPointer_.reset();
+    } else if (event->type() == QEvent::MouseMove) {
+        const auto* move = static_cast<const QMouseEvent*>(event);
+        const QPointF at = move->position() - QPointF(mapTo(window(), QPoint(0, 0)));
+        const bool over = isVisible() && QRectF(rect()).contains(at) &&
+                          visibleRegion().contains(QPoint(static_cast<int>(std::floor(at.x())),
+                                                          static_cast<int>(std::floor(at.y()))));
+        if (move->buttons() != Qt::NoButton || !listening()) {
+            exactPointer_.reset();
+        } else if (over) {
+            exactPointer_ = at;
+            hoverAt(at);
+        } else if (exactPointer_) {
+            exactPointer_.reset();
+            delegate->exited();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ClickableView::mouseReleaseEvent(QMouseEvent* event) {
@@ -452,6 +495,7 @@ void ClickableView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void ClickableView::leaveEvent(QEvent* event) {
-    if (listening()) delegate->exited();
+    // Still over the view by the window's exact position: Qt left it by a rounded one.
+    if (listening() && !exactPointer_) delegate->exited();
     QWidget::leaveEvent(event);
 }

@@ -24,9 +24,11 @@
 
 #include <QImage>
 #include <QPointF>
+#include <QPointer>
 #include <QRectF>
 #include <QSizeF>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdint>
 #include <limits>
@@ -100,6 +102,8 @@ class ClickableView : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     // The part `turnedRect` (y down) of the picture as shown (mirrored and turned), in the
@@ -129,6 +133,8 @@ class ClickableView : public QWidget {
     // and drops any other.
     void prepareDisplay();
     void drawMarkers(QPainter& painter) const;
+    // Hovering as the window sees it: `at` is the pointer's exact position in the widget.
+    void hoverAt(QPointF at);
     // A widget position to view coordinates.
     QPointF viewPoint(QPointF widgetPosition) const;
     // A view point held inside the frame.
@@ -151,4 +157,8 @@ class ClickableView : public QWidget {
     qint64 keptBytesLimit_ = std::numeric_limits<qint64>::max();  // see setKeptBytesLimit
     QSizeF frame_;                                                // the frame, points
     std::optional<QPointF> downPoint_;  // view point of the pending left-button press
+    // The window whose pointer moves are read for hovering (hoverAt), and the pointer's exact
+    // widget position there while it is over the view.
+    QPointer<QWindow> hoverWindow_;
+    std::optional<QPointF> exactPointer_;
 };
