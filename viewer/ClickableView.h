@@ -17,6 +17,8 @@
 // when that copy takes no more bytes than the picture; otherwise, when its memory is refused,
 // and whenever there is at least a device pixel per picture pixel, the view paints from the
 // given picture itself, the exposed part a band at a time, keeping nothing.
+// Hovering is read from the window's own pointer position, which keeps the fraction of a point
+// a screen pixel of a scaled screen lies at (Qt rounds it for widgets).
 // Put it in a QScrollArea with widgetResizable off: the view sizes itself.
 #pragma once
 
@@ -133,7 +135,8 @@ class ClickableView : public QWidget {
     // and drops any other.
     void prepareDisplay();
     void drawMarkers(QPainter& painter) const;
-    // Hovering as the window sees it: `at` is the pointer's exact position in the widget.
+    // Tells the delegate of the pointer at widget position `at` with no button down: moved
+    // over the visible part, exited elsewhere.
     void hoverAt(QPointF at);
     // A widget position to view coordinates.
     QPointF viewPoint(QPointF widgetPosition) const;

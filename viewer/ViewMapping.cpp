@@ -20,7 +20,7 @@ double effectiveScale(double scale) {
 }
 
 QSizeF turnedSize(QSizeF pictureSize, int quarterTurns) {
-    return (quarterTurns & 1) ? pictureSize.transposed() : pictureSize;
+    return PictureTurn{quarterTurns}.shownSize(pictureSize);
 }
 
 static double viewExtent(double side, double scale) {
