@@ -1,7 +1,8 @@
 // The marker view with a 6000 x 4000 frame: handing it the picture turned (at full size, and
 // reduced to a 1200 x 800 view, which draws the view-sized copy), then painting a window's worth
-// of it at zoom 0.25 (magnified four times), at full size, and the whole of it at zoom to fit;
-// a new picture reduced to a 1000-point view and painted, and a live window resize at fit.
+// of it at zoom 0.25 (magnified four times), at full size, reduced by 1.1, and the whole of it
+// at zoom to fit; a new picture reduced to a 1000-point view and painted, and a live window
+// resize at fit.
 #include "ClickableView.h"
 
 #include <QApplication>
@@ -96,6 +97,13 @@ void BM_PaintActualSizeScrolled(benchmark::State& state) {
     paintWindow(state, 1, true);
 }
 BENCHMARK(BM_PaintActualSizeScrolled)->Unit(benchmark::kMillisecond);
+
+// Reduced by 1.1: an averaged copy would take more bytes than the picture, so none is kept and
+// every paint averages the exposed part from the picture.
+void BM_PaintJustReduced(benchmark::State& state) {
+    paintWindow(state, 1.1);
+}
+BENCHMARK(BM_PaintJustReduced)->Unit(benchmark::kMillisecond);
 
 void BM_PaintFit(benchmark::State& state) {
     paintWindow(state, 5.0);

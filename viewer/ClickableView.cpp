@@ -142,7 +142,7 @@ QImage ClickableView::turnedPiece(const QRect& turnedRect) const {
     const QRect wanted = turnedRect & QRect(QPoint(0, 0), shownSize_);
     if (wanted.isEmpty()) return {};
     // One device pixel per shown pixel: the part copied as the view would paint it at 1:1.
-    return devicePixels(originalImage_, {shownTurns_, shownFlipH_, shownFlipV_},
+    return devicePixels(originalImage_, shownTurn_,
                         pixelSpans(wanted.left(), wanted.right() + 1, 1.0, shownSize_.width()),
                         pixelSpans(wanted.top(), wanted.bottom() + 1, 1.0, shownSize_.height()));
 }
@@ -152,14 +152,12 @@ QImage ClickableView::displayedPicture() const {
     return turnedPiece(QRect(QPoint(0, 0), shownSize_));
 }
 
-qint64 ClickableView::keptPixels() const {
-    auto pixels = [](const QImage& image) { return qint64(image.width()) * image.height(); };
-    return pixels(reduced_) + pixels(mosaic_);
+qint64 ClickableView::keptBytes() const {
+    return reduced_.sizeInBytes() + mosaic_.sizeInBytes();
 }
 
-bool ClickableView::DeviceGrid::keptReduced(QSize shown) const {
-    return (shownPerDeviceX > 1 || shownPerDeviceY > 1) && width <= shown.width() &&
-           height <= shown.height();
+bool ClickableView::DeviceGrid::keptReduced(qint64 pictureBytes) const {
+    return (shownPerDeviceX > 1 || shownPerDeviceY > 1) && bytes() <= pictureBytes;
 }
 
 ClickableView::DeviceGrid ClickableView::deviceGrid(QSize shown, QPointF ratio) const {
@@ -177,47 +175,52 @@ ClickableView::DeviceGrid ClickableView::deviceGrid(QSize shown, QPointF ratio) 
     return grid;
 }
 
-void ClickableView::makeReduced(const DeviceGrid& grid, QPointF ratio) {
-    if (!reduced_.isNull() && reducedKey_ == originalImage_.cacheKey() && reducedFrame_ == frame_ &&
-        reducedRatio_ == ratio)
-        return;
+bool ClickableView::makeReduced(const DeviceGrid& grid, QPointF ratio) {
+    const bool same = reducedKey_ == originalImage_.cacheKey() && reducedFrame_ == frame_ &&
+                      reducedRatio_ == ratio;
+    // A refusal stands until something changes: asking again at every paint would only fail
+    // again, slowly.
+    if (same && (!reduced_.isNull() || reducedRefused_)) return !reduced_.isNull();
     reduced_ = QImage();
-    if (grid.width <= 0 || grid.height <= 0) return;
-    reduced_ = devicePixels(originalImage_, {shownTurns_, shownFlipH_, shownFlipV_},
-                            pixelSpans(0, grid.width, grid.shownPerDeviceX, shownSize_.width()),
-                            pixelSpans(0, grid.height, grid.shownPerDeviceY, shownSize_.height()));
     reducedKey_ = originalImage_.cacheKey();
     reducedFrame_ = frame_;
     reducedRatio_ = ratio;
+    reducedRefused_ = true;
+    if (grid.width <= 0 || grid.height <= 0 || grid.bytes() > keptBytesLimit_) return false;
+    reduced_ = devicePixels(originalImage_, shownTurn_,
+                            pixelSpans(0, grid.width, grid.shownPerDeviceX, shownSize_.width()),
+                            pixelSpans(0, grid.height, grid.shownPerDeviceY, shownSize_.height()));
+    reducedRefused_ = reduced_.isNull();
+    return !reducedRefused_;
 }
 
 void ClickableView::prepareDisplay() {
     const QPointF ratio(devicePixelRatioF(), devicePixelRatioF());
     const DeviceGrid grid = deviceGrid(shownSize_, ratio);
-    if (!mosaicShown_ && grid.keptReduced(shownSize_))
+    if (!mosaicShown_ && grid.keptReduced(originalImage_.sizeInBytes()))
         makeReduced(grid, ratio);
     else
         reduced_ = QImage();
 }
 
 void ClickableView::setImage(const QImage& picture) {
-    const int turns = quarterTurnsForAngle(angle);
-    if (picture.cacheKey() != originalImage_.cacheKey() || turns != shownTurns_ ||
-        flipHorizontally != shownFlipH_ || flipVertically != shownFlipV_) {
+    const PictureTurn turn = pictureTurnOf(orientation());
+    if (picture.cacheKey() != originalImage_.cacheKey() ||
+        turn.quarterTurns != shownTurn_.quarterTurns || turn.flipH != shownTurn_.flipH ||
+        turn.flipV != shownTurn_.flipV) {
         reduced_ = QImage();
+        reducedRefused_ = false;
     }
     originalImage_ = picture;
     mosaic_ = QImage();
     mosaicShown_ = false;
-    shownTurns_ = turns;
-    shownFlipH_ = flipHorizontally;
-    shownFlipV_ = flipVertically;
+    shownTurn_ = turn;
     if (picture.isNull()) {
         shownSize_ = QSize();
         update();
         return;
     }
-    shownSize_ = turns % 2 != 0 ? picture.size().transposed() : picture.size();
+    shownSize_ = shownTurn_.shownSize(picture.size());
     // The mosaic is laid out for the frame as it stands before the new size is set.
     if (inspectCornersState && showsCornerMosaic(frame_, QSizeF(shownSize_))) {
         mosaicShown_ = true;
@@ -285,24 +288,33 @@ void ClickableView::drawPicture(QPainter& painter, const QRect& exposed) {
     // Device pixels from here on, counted from the view's origin.
     painter.setWorldTransform(QTransform::fromTranslate(origin.x(), origin.y()) *
                               device.inverted());
-    if (!mosaicShown_ && grid.keptReduced(size)) {
-        makeReduced(grid, ratio);
-        if (!reduced_.isNull())
-            painter.drawImage(QPoint(x0, y0), reduced_, QRect(x0, y0, x1 - x0, y1 - y0));
+    const bool keep = !mosaicShown_ && grid.keptReduced(originalImage_.sizeInBytes());
+    if (keep && makeReduced(grid, ratio)) {
+        painter.drawImage(QPoint(x0, y0), reduced_, QRect(x0, y0, x1 - x0, y1 - y0));
     } else {
-        // Painted from the picture, a band of rows at a time.
-        reduced_ = QImage();
+        // Painted from the picture, a band of rows at a time: the same device pixels the kept
+        // copy has, when that is not wanted or its memory was refused.
+        if (!keep) reduced_ = QImage();
         const QImage& picture = mosaicShown_ ? mosaic_ : originalImage_;
-        const PictureTurn turn =
-            mosaicShown_ ? PictureTurn{} : PictureTurn{shownTurns_, shownFlipH_, shownFlipV_};
+        const PictureTurn turn = mosaicShown_ ? PictureTurn{} : shownTurn_;
         const std::vector<PixelSpan> columns =
             pixelSpans(x0, x1, grid.shownPerDeviceX, size.width());
+        auto rowsOf = [&](int from, int to) {
+            return pixelSpans(from, to, grid.shownPerDeviceY, size.height());
+        };
         const int band = std::max(1, kBandPixels / (x1 - x0));
         for (int y = y0; y < y1; y += band) {
             const int end = std::min(y1, y + band);
-            const QImage part = devicePixels(
-                picture, turn, columns, pixelSpans(y, end, grid.shownPerDeviceY, size.height()));
-            if (!part.isNull()) painter.drawImage(QPoint(x0, y), part);
+            const QImage part = devicePixels(picture, turn, columns, rowsOf(y, end));
+            if (!part.isNull()) {
+                painter.drawImage(QPoint(x0, y), part);
+                continue;
+            }
+            // Memory short for a band: a row at a time needs the least.
+            for (int row = y; row < end; ++row) {
+                const QImage line = devicePixels(picture, turn, columns, rowsOf(row, row + 1));
+                if (!line.isNull()) painter.drawImage(QPoint(x0, row), line);
+            }
         }
     }
     painter.restore();
@@ -414,15 +426,58 @@ void ClickableView::mouseMoveEvent(QMouseEvent* event) {
     if (event->buttons() & Qt::LeftButton) {
         if (downPoint_) delegate->draggedWithRect(dragRect(p), false);
     } else if (event->buttons() == Qt::NoButton) {
-        // The pixel holding the position, not the nearest corner: a pointer in the right half
-        // of the last visible pixel is still over it.
-        const QPointF at = event->position();
-        if (visibleRegion().contains(
-                QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())))))
-            delegate->movedWithPoint(p);
-        else
-            delegate->exited();
+        // A move from the window system was read exactly from the window already (eventFilter).
+        if (event->spontaneous() && hoverWindow_) return;
+        hoverAt(event->position());
     }
+}
+
+void ClickableView::hoverAt(QPointF at) {
+    // The pixel holding the position, not the nearest corner: a pointer in the right half of
+    // the last visible pixel is still over it.
+    if (visibleRegion().contains(
+            QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())))))
+        delegate->movedWithPoint(viewPoint(at));
+    else
+        delegate->exited();
+}
+
+void ClickableView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    QWindow* shownIn = window()->windowHandle();
+    if (shownIn == hoverWindow_) return;
+    if (hoverWindow_) hoverWindow_->removeEventFilter(this);
+    hoverWindow_ = shownIn;
+    exactPointer_.reset();
+    if (hoverWindow_) hoverWindow_->installEventFilter(this);
+}
+
+bool ClickableView::eventFilter(QObject* watched, QEvent* event) {
+    // On a screen of more than a pixel per point, Qt hands a widget the pointer rounded to
+    // whole points, and picks the widget under it by the rounded point too: half the screen
+    // pixels would name their neighbour's picture pixel, and the last half point of the view
+    // would count as outside it. The window still has the exact position, so hovering is read
+    // there; the rounded moves and leaves that follow are then passed over.
+    if (watched != hoverWindow_) return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::Leave) {
+        exactPointer_.reset();
+    } else if (event->type() == QEvent::MouseMove) {
+        const auto* move = static_cast<const QMouseEvent*>(event);
+        const QPointF at = move->position() - QPointF(mapTo(window(), QPoint(0, 0)));
+        const bool over = isVisible() && QRectF(rect()).contains(at) &&
+                          visibleRegion().contains(QPoint(static_cast<int>(std::floor(at.x())),
+                                                          static_cast<int>(std::floor(at.y()))));
+        if (move->buttons() != Qt::NoButton || !listening()) {
+            exactPointer_.reset();
+        } else if (over) {
+            exactPointer_ = at;
+            hoverAt(at);
+        } else if (exactPointer_) {
+            exactPointer_.reset();
+            delegate->exited();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ClickableView::mouseReleaseEvent(QMouseEvent* event) {
@@ -440,6 +495,7 @@ void ClickableView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void ClickableView::leaveEvent(QEvent* event) {
-    if (listening()) delegate->exited();
+    // Still over the view by the window's exact position: Qt left it by a rounded one.
+    if (listening() && !exactPointer_) delegate->exited();
     QWidget::leaveEvent(event);
 }

@@ -13,9 +13,12 @@
 // (DevicePixels.h): the picture pixel under its centre when the picture is magnified or at full
 // size, the mean of the picture pixels inside it when reduced, whatever part is painted when.
 // The view keeps no full-size copy of the picture: a picture shown reduced is kept averaged at
-// the view's size in device pixels (made once per picture, orientation, zoom and pixel ratio;
-// smaller than the picture), and one that has at least a device pixel per picture pixel is
-// painted from the given picture itself, the exposed part at a time, keeping nothing.
+// the view's size in device pixels (made once per picture, orientation, zoom and pixel ratio)
+// when that copy takes no more bytes than the picture; otherwise, when its memory is refused,
+// and whenever there is at least a device pixel per picture pixel, the view paints from the
+// given picture itself, the exposed part a band at a time, keeping nothing.
+// Hovering is read from the window's own pointer position, which keeps the fraction of a point
+// a screen pixel of a scaled screen lies at (Qt rounds it for widgets).
 // Put it in a QScrollArea with widgetResizable off: the view sizes itself.
 #pragma once
 
@@ -23,11 +26,14 @@
 
 #include <QImage>
 #include <QPointF>
+#include <QPointer>
 #include <QRectF>
 #include <QSizeF>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <vector>
@@ -82,9 +88,14 @@ class ClickableView : public QWidget {
 
     QSize sizeHint() const override;
 
-    // Pixels of the copies the view keeps for display beside the picture (the averaged
+    // Bytes of the copies the view keeps for display beside the picture (the averaged
     // reduction and the corner mosaic).
-    qint64 keptPixels() const;
+    qint64 keptBytes() const;
+
+    // The most bytes the averaged reduction may take (besides taking no more than the picture):
+    // a larger one is refused as memory that cannot be had, and the view paints in bands
+    // instead. For tests; no limit by default.
+    void setKeptBytesLimit(qint64 bytes) { keptBytesLimit_ = bytes; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -93,6 +104,8 @@ class ClickableView : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     // The part `turnedRect` (y down) of the picture as shown (mirrored and turned), in the
@@ -106,19 +119,25 @@ class ClickableView : public QWidget {
     struct DeviceGrid {
         double shownPerDeviceX = 1, shownPerDeviceY = 1;  // shown pixels per device pixel
         int width = 0, height = 0;  // device pixels from the origin that show something
-        // True when the picture is reduced along an axis and the grid has no more pixels than
-        // it along either: then the averaged picture is kept.
-        bool keptReduced(QSize shown) const;
+        // Bytes of the averaged picture on the grid (4 a pixel).
+        qint64 bytes() const { return 4 * qint64(width) * height; }
+        // True when the picture is reduced along an axis and its average on the grid takes no
+        // more than `pictureBytes`: then the averaged picture is kept.
+        bool keptReduced(qint64 pictureBytes) const;
     };
     DeviceGrid deviceGrid(QSize shown, QPointF ratio) const;
     // Draws the exposed part of the shown picture, or of the mosaic, scaled to the frame.
     void drawPicture(QPainter& painter, const QRect& exposed);
-    // Makes `reduced_` for the current frame and device pixel ratio unless it stands.
-    void makeReduced(const DeviceGrid& grid, QPointF ratio);
+    // Makes `reduced_` for the current frame and device pixel ratio unless it stands or its
+    // memory was refused for them already; false when there is none.
+    bool makeReduced(const DeviceGrid& grid, QPointF ratio);
     // Makes the kept reduction for the widget's own pixel ratio when the picture is reduced,
     // and drops any other.
     void prepareDisplay();
     void drawMarkers(QPainter& painter) const;
+    // Tells the delegate of the pointer at widget position `at` with no button down: moved
+    // over the visible part, exited elsewhere.
+    void hoverAt(QPointF at);
     // A widget position to view coordinates.
     QPointF viewPoint(QPointF widgetPosition) const;
     // A view point held inside the frame.
@@ -128,17 +147,21 @@ class ClickableView : public QWidget {
     // True when there is a delegate to tell and the mouse counts.
     bool listening() const { return delegate != nullptr && !inspectCornersState; }
 
-    QImage originalImage_;              // as last given to setImage
-    bool mosaicShown_ = false;          // the corner mosaic is on display, not the picture
-    QImage mosaic_;                     // the corner mosaic (null when the view is too small)
-    int shownTurns_ = 0;                // quarter turns the picture is shown with
-    bool shownFlipH_ = false;           // horizontal mirroring it is shown with
-    bool shownFlipV_ = false;           // vertical mirroring it is shown with
-    QSize shownSize_;                   // the picture's size as shown (turned); empty: none
-    QImage reduced_;                    // the shown picture averaged on the device pixels
-    QSizeF reducedFrame_;               // the frame reduced_ was drawn for
-    QPointF reducedRatio_;              // device pixels per point (x, y) it was drawn at
-    qint64 reducedKey_ = 0;             // cacheKey of the picture reduced_ was drawn from
-    QSizeF frame_;                      // the frame, points
+    QImage originalImage_;         // as last given to setImage
+    bool mosaicShown_ = false;     // the corner mosaic is on display, not the picture
+    QImage mosaic_;                // the corner mosaic (null when the view is too small)
+    PictureTurn shownTurn_;        // the turn and mirroring the picture is shown with
+    QSize shownSize_;              // the picture's size as shown (turned); empty: none
+    QImage reduced_;               // the shown picture averaged on the device pixels
+    QSizeF reducedFrame_;          // the frame reduced_ was drawn for
+    QPointF reducedRatio_;         // device pixels per point (x, y) it was drawn at
+    qint64 reducedKey_ = 0;        // cacheKey of the picture reduced_ was drawn from
+    bool reducedRefused_ = false;  // reduced_ could not be had for the key above
+    qint64 keptBytesLimit_ = std::numeric_limits<qint64>::max();  // see setKeptBytesLimit
+    QSizeF frame_;                                                // the frame, points
     std::optional<QPointF> downPoint_;  // view point of the pending left-button press
+    // The window whose pointer moves are read for hovering (hoverAt), and the pointer's exact
+    // widget position there while it is over the view.
+    QPointer<QWindow> hoverWindow_;
+    std::optional<QPointF> exactPointer_;
 };

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -23,56 +24,23 @@ double firstUnder(int i, double s) {
     return s > 1 ? std::max(0.0, std::ceil(i * s - 0.5)) : pixelIndex((i + 0.5) * s);
 }
 
-// A picture coordinate along one of its axes for a shown index: origin + step * index.
-struct Linear {
-    int origin = 0;
-    int step = 1;
-    int at(int index) const { return origin + step * index; }
-};
-
-// Where shown columns and rows fall in the picture: the columns run along the picture's x
-// (even turns) or its y (odd turns), the rows along the other.
+// Where the shown pixels lie in the picture, both counted y down as stored: shown pixel
+// (u, v) is picture pixel origin + u * column + v * row (each step one pixel along x or y).
 struct Axes {
-    bool columnsAlongX = true;
-    Linear columns, rows;
+    QPoint origin, column, row;
+    bool columnsAlongX() const { return column.y() == 0; }
+    QPoint at(int u, int v) const { return origin + u * column + v * row; }
 };
 
 Axes axesOf(QSize picture, const PictureTurn& turn) {
-    const int w = picture.width(), h = picture.height();
-    // Mirrored coordinates (x', y') for a shown column u and row v, by turn:
-    // 0: (u, v); 1: (w-1-v, u); 2: (w-1-u, h-1-v); 3: (v, h-1-u).
-    auto forward = [](bool reversed, int last) {
-        return reversed ? Linear{last, -1} : Linear{0, 1};
+    const QSize shown = turn.shownSize(picture);
+    // Through the one mapping, which counts y up on both sides.
+    auto at = [&](int u, int v) {
+        const QPoint p = turn.picturePixel(QPoint(u, shown.height() - 1 - v), picture);
+        return QPoint(p.x(), picture.height() - 1 - p.y());
     };
-    // Undoing a mirror reverses the axis once more.
-    Axes a;
-    switch (turn.quarterTurns & 3) {
-        case 1:
-            a.columnsAlongX = false;
-            a.columns = forward(turn.flipV, h - 1);
-            a.rows = forward(!turn.flipH, w - 1);
-            break;
-        case 2:
-            a.columns = forward(!turn.flipH, w - 1);
-            a.rows = forward(!turn.flipV, h - 1);
-            break;
-        case 3:
-            a.columnsAlongX = false;
-            a.columns = forward(!turn.flipV, h - 1);
-            a.rows = forward(turn.flipH, w - 1);
-            break;
-        default:
-            a.columns = forward(turn.flipH, w - 1);
-            a.rows = forward(turn.flipV, h - 1);
-            break;
-    }
-    return a;
-}
-
-// The picture range [low, high) covered by shown indices [first, end) under `map`.
-std::pair<int, int> coveredRange(const Linear& map, int first, int end) {
-    const int a = map.at(first), b = map.at(end - 1);
-    return {std::min(a, b), std::max(a, b) + 1};
+    const QPoint origin = at(0, 0);
+    return {origin, at(1, 0) - origin, at(0, 1) - origin};
 }
 
 // Pixel readers: channel sums of one pixel and the output word of a single one.
@@ -118,14 +86,14 @@ QRgb meanOf(const uint64_t* s, double inverse) {
 template <typename Read>
 void sampleAlongRows(const uchar* bits, ptrdiff_t origin, ptrdiff_t columnStep, ptrdiff_t rowStep,
                      const std::vector<PixelSpan>& columns, const std::vector<PixelSpan>& rows,
-                     int64_t j0, int64_t j1, QImage& out) {
+                     int64_t j0, int64_t j1, uchar* out, qsizetype outLine) {
     std::vector<double> inverse(columns.size());
     for (size_t i = 0; i < columns.size(); ++i)
         inverse[i] = 1.0 / columns[i].count;
     for (int64_t j = j0; j < j1; ++j) {
         const PixelSpan r = rows[size_t(j)];
         const ptrdiff_t rowOrigin = origin + r.first * rowStep;
-        auto* o = reinterpret_cast<QRgb*>(out.scanLine(static_cast<int>(j)));
+        auto* o = reinterpret_cast<QRgb*>(out + j * outLine);
         const double rowInverse = 1.0 / r.count;
         for (size_t i = 0; i < columns.size(); ++i) {
             const PixelSpan c = columns[i];
@@ -152,7 +120,7 @@ void sampleAlongRows(const uchar* bits, ptrdiff_t origin, ptrdiff_t columnStep, 
 template <typename Read>
 void sampleAcrossRows(const uchar* bits, ptrdiff_t origin, ptrdiff_t columnStep, ptrdiff_t rowStep,
                       const std::vector<PixelSpan>& columns, const std::vector<PixelSpan>& rows,
-                      int64_t j0, int64_t j1, QImage& out) {
+                      int64_t j0, int64_t j1, uchar* out, qsizetype outLine) {
     const size_t n = size_t(j1 - j0);
     // The sums of the output column, a channel at a time (kept apart so that adding to them
     // stays a plain add).
@@ -161,8 +129,6 @@ void sampleAcrossRows(const uchar* bits, ptrdiff_t origin, ptrdiff_t columnStep,
     std::vector<double> inverse(n);
     for (size_t k = 0; k < n; ++k)
         inverse[k] = 1.0 / rows[size_t(j0) + k].count;
-    uchar* outBits = out.bits();
-    const qsizetype outLine = out.bytesPerLine();
     // Magnified or at full size along the rows: one picture pixel each, copied.
     const bool single =
         std::all_of(rows.begin() + j0, rows.begin() + j1, [](PixelSpan r) { return r.count == 1; });
@@ -171,7 +137,7 @@ void sampleAcrossRows(const uchar* bits, ptrdiff_t origin, ptrdiff_t columnStep,
         if (single && c.count == 1) {
             const ptrdiff_t line = origin + c.first * columnStep;
             for (size_t k = 0; k < n; ++k) {
-                auto* o = reinterpret_cast<QRgb*>(outBits + (j0 + int64_t(k)) * outLine);
+                auto* o = reinterpret_cast<QRgb*>(out + (j0 + int64_t(k)) * outLine);
                 o[i] = Read::one(bits + (line + rows[size_t(j0) + k].first * rowStep));
             }
             continue;
@@ -193,7 +159,7 @@ void sampleAcrossRows(const uchar* bits, ptrdiff_t origin, ptrdiff_t columnStep,
         }
         const double columnInverse = 1.0 / c.count;
         for (size_t k = 0; k < n; ++k) {
-            auto* o = reinterpret_cast<QRgb*>(outBits + (j0 + int64_t(k)) * outLine);
+            auto* o = reinterpret_cast<QRgb*>(out + (j0 + int64_t(k)) * outLine);
             const uint64_t total[4] = {channel[0][k], channel[1][k], channel[2][k], channel[3][k]};
             o[i] = meanOf<Read>(total, inverse[k] * columnInverse);
         }
@@ -204,11 +170,14 @@ void sampleAcrossRows(const uchar* bits, ptrdiff_t origin, ptrdiff_t columnStep,
 template <typename Read>
 void sampleRows(bool rowsAlongPictureRows, const uchar* bits, ptrdiff_t origin,
                 ptrdiff_t columnStep, ptrdiff_t rowStep, const std::vector<PixelSpan>& columns,
-                const std::vector<PixelSpan>& rows, int64_t j0, int64_t j1, QImage& out) {
+                const std::vector<PixelSpan>& rows, int64_t j0, int64_t j1, uchar* out,
+                qsizetype outLine) {
     if (rowsAlongPictureRows)
-        sampleAlongRows<Read>(bits, origin, columnStep, rowStep, columns, rows, j0, j1, out);
+        sampleAlongRows<Read>(bits, origin, columnStep, rowStep, columns, rows, j0, j1, out,
+                              outLine);
     else
-        sampleAcrossRows<Read>(bits, origin, columnStep, rowStep, columns, rows, j0, j1, out);
+        sampleAcrossRows<Read>(bits, origin, columnStep, rowStep, columns, rows, j0, j1, out,
+                               outLine);
 }
 
 }  // namespace
@@ -219,10 +188,13 @@ double shownPerDevice(int shown, double side, double ratio) {
     return std::abs(s - 1) < 1e-9 ? 1.0 : s;
 }
 
-int shownPixelUnder(int i, double shownPerDevice) {
-    const double v = pixelIndex((i + 0.5) * shownPerDevice);
-    return static_cast<int>(std::clamp(v, double(std::numeric_limits<int>::min()),
-                                       double(std::numeric_limits<int>::max())));
+std::optional<int> shownPixelNamed(int i, double shownPerDevice, int shown) {
+    const double s = shownPerDevice;
+    if (i < 0 || !(s > 0) || !std::isfinite(s) || shown <= 0) return std::nullopt;
+    // Painted exactly when its first shown pixel lies inside the picture (deviceExtent).
+    if (!(firstUnder(i, s) < shown)) return std::nullopt;
+    // Reduced, the span reaches to the picture's end whenever the centre lies past it.
+    return static_cast<int>(std::min(pixelIndex((i + 0.5) * s), double(shown - 1)));
 }
 
 int deviceExtent(double shownPerDevice, int shown, int limit) {
@@ -268,56 +240,66 @@ QImage devicePixels(const QImage& picture, const PictureTurn& turn,
     const int uFirst = columns.front().first;
     const int uEnd = columns.back().first + columns.back().count;
     // Spans run forward; all of them must lie inside the shown picture.
-    const QSize shown = (turn.quarterTurns & 1) ? picture.size().transposed() : picture.size();
+    const QSize shown = turn.shownSize(picture.size());
     if (uFirst < 0 || uEnd > shown.width() || rows.front().first < 0 ||
         rows.back().first + rows.back().count > shown.height())
         return {};
     const QImage::Format format = picture.format();
     const bool inPlace = format == QImage::Format_RGB888 || format == native;
+    // Taken once here: bits() and scanLine() may detach and do count the image as changed,
+    // which must not happen from the bands at once.
+    uchar* const outBits = out.bits();
+    const qsizetype outLine = out.bytesPerLine();
+    const uchar* const pictureBits = picture.constBits();
+    const qsizetype pictureLine = picture.bytesPerLine();
     // Enough rows per band that each band reads a fair amount.
     const int64_t minRows = std::max<int64_t>(
         1, 65536 / std::max<int64_t>(1, int64_t(uEnd - uFirst) * rows.front().count));
     std::atomic<bool> failed{false};
     parallelRows(int64_t(rows.size()), minRows, [&](int64_t j0, int64_t j1) {
-        const int vFirst = rows[size_t(j0)].first;
-        const int vEnd = rows[size_t(j1 - 1)].first + rows[size_t(j1 - 1)].count;
-        // The part of the picture the band reads.
-        const auto [cLow, cHigh] = coveredRange(axes.columns, uFirst, uEnd);
-        const auto [rLow, rHigh] = coveredRange(axes.rows, vFirst, vEnd);
-        const QRect part = axes.columnsAlongX ? QRect(cLow, rLow, cHigh - cLow, rHigh - rLow)
-                                              : QRect(rLow, cLow, rHigh - rLow, cHigh - cLow);
-        QImage converted;
-        const QImage* source = &picture;
-        QPoint origin(0, 0);
-        if (!inPlace) {
-            converted = picture.copy(part).convertToFormat(native);
-            if (converted.size() != part.size()) {
-                failed.store(true);
-                return;
+        // Memory refused inside a band fails the whole picture; it never leaves the band, where
+        // it would end the program or return while other bands still run.
+        try {
+            const int vFirst = rows[size_t(j0)].first;
+            const int vEnd = rows[size_t(j1 - 1)].first + rows[size_t(j1 - 1)].count;
+            // The part of the picture the band reads: between its opposite corners.
+            const QPoint a = axes.at(uFirst, vFirst), b = axes.at(uEnd - 1, vEnd - 1);
+            const QRect part(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                             QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
+            QImage converted;
+            const uchar* bits = pictureBits;
+            qsizetype line = pictureLine;
+            QPoint corner(0, 0);  // the picture pixel at `bits`
+            if (!inPlace) {
+                converted = picture.copy(part).convertToFormat(native);
+                if (converted.size() != part.size()) {
+                    failed.store(true);
+                    return;
+                }
+                bits = converted.constBits();
+                line = converted.bytesPerLine();
+                corner = part.topLeft();
             }
-            source = &converted;
-            origin = part.topLeft();
+            const int bytes = inPlace && format == QImage::Format_RGB888 ? 3 : 4;
+            // Steps and origin of shown (u, v) in the source's bytes.
+            auto offset = [&](QPoint step) {
+                return ptrdiff_t(step.x()) * bytes + step.y() * line;
+            };
+            const ptrdiff_t columnStep = offset(axes.column), rowStep = offset(axes.row);
+            const ptrdiff_t at = offset(axes.origin - corner);
+            const bool along = axes.columnsAlongX();
+            if (bytes == 3)
+                sampleRows<ReadRGB888>(along, bits, at, columnStep, rowStep, columns, rows, j0, j1,
+                                       outBits, outLine);
+            else if (alpha)
+                sampleRows<Read32<true>>(along, bits, at, columnStep, rowStep, columns, rows, j0,
+                                         j1, outBits, outLine);
+            else
+                sampleRows<Read32<false>>(along, bits, at, columnStep, rowStep, columns, rows, j0,
+                                          j1, outBits, outLine);
+        } catch (const std::bad_alloc&) {
+            failed.store(true);
         }
-        const int bytes = source->format() == QImage::Format_RGB888 ? 3 : 4;
-        const ptrdiff_t line = source->bytesPerLine();
-        // Steps and origin of shown (u, v) in the source's bytes.
-        const ptrdiff_t xStep = bytes, yStep = line;
-        const ptrdiff_t columnStep = (axes.columnsAlongX ? xStep : yStep) * axes.columns.step;
-        const ptrdiff_t rowStep = (axes.columnsAlongX ? yStep : xStep) * axes.rows.step;
-        const int x0 = axes.columnsAlongX ? axes.columns.origin : axes.rows.origin;
-        const int y0 = axes.columnsAlongX ? axes.rows.origin : axes.columns.origin;
-        const uchar* bits = source->constBits();
-        const ptrdiff_t at = (x0 - origin.x()) * xStep + (y0 - origin.y()) * yStep;
-        const bool along = axes.columnsAlongX;
-        if (bytes == 3)
-            sampleRows<ReadRGB888>(along, bits, at, columnStep, rowStep, columns, rows, j0, j1,
-                                   out);
-        else if (alpha)
-            sampleRows<Read32<true>>(along, bits, at, columnStep, rowStep, columns, rows, j0, j1,
-                                     out);
-        else
-            sampleRows<Read32<false>>(along, bits, at, columnStep, rowStep, columns, rows, j0, j1,
-                                      out);
     });
     if (failed.load()) return {};
     return out;

@@ -1,6 +1,6 @@
 // The picture as the device pixels of the marker view show it.
 //
-// The shown picture (the picture mirrored, then turned by quarter turns, as ViewMapping.h
+// The shown picture (the picture mirrored, then turned by quarter turns, as PictureTurn.h
 // describes) is laid over the whole view: along each axis one device pixel stands for
 // `shownPerDevice` shown pixels (the shown side divided by the view's side in device pixels).
 // Every device pixel is worked out from that one mapping and its own index alone, so any part
@@ -13,10 +13,13 @@
 //   pixel, so a one-pixel line or star is never skipped.
 #pragma once
 
+#include "PictureTurn.h"
+
 #include <QImage>
 #include <QRect>
 #include <QSize>
 
+#include <optional>
 #include <vector>
 
 // The shown pixels one device pixel stands for along an axis: `count` of them from `first`.
@@ -30,10 +33,12 @@ struct PixelSpan {
 // when it cannot be made (nothing shown, no side, no ratio).
 double shownPerDevice(int shown, double side, double ratio);
 
-// The shown pixel whose square covers the centre of device pixel `i` along an axis: a centre
-// on an edge between two squares (to rounding) belongs to the later one. May lie outside the
-// shown picture. This is what a magnified device pixel shows, and what the readout names.
-int shownPixelUnder(int i, double shownPerDevice);
+// The shown pixel the readout names for device pixel `i` along an axis of `shown` shown
+// pixels: the one whose square covers the device pixel's centre (a centre on an edge between
+// two squares, to rounding, belongs to the later one), or, when that centre lies past the
+// picture although the device pixel shows some of it (the last one of a reduced view), the last
+// shown pixel it shows. None for a device pixel that shows nothing.
+std::optional<int> shownPixelNamed(int i, double shownPerDevice, int shown);
 
 // Device pixels from 0 on along an axis that have a shown pixel under them, for an axis of
 // `shown` shown pixels at `shownPerDevice`: the others lie past the picture and show nothing.
@@ -44,19 +49,12 @@ int deviceExtent(double shownPerDevice, int shown, int limit);
 // them must lie inside deviceExtent.
 std::vector<PixelSpan> pixelSpans(int from, int to, double shownPerDevice, int shown);
 
-// How the picture is shown: mirrored, then turned by `quarterTurns` counter-clockwise.
-struct PictureTurn {
-    int quarterTurns = 0;  // 0 to 3
-    bool flipH = false;    // mirrored left to right
-    bool flipV = false;    // mirrored top to bottom
-};
-
 // The device pixels `columns` x `rows` (spans of the shown picture, as pixelSpans gives) of
 // `picture` shown with `turn`: a picture of columns.size() x rows.size() pixels, in
 // Format_RGB32 for a picture without alpha and Format_ARGB32_Premultiplied (channels averaged
 // premultiplied) for one with it. Format_RGB888, Format_RGB32 and
 // Format_ARGB32_Premultiplied pictures are read in place; others are converted, the part a band
 // of output rows reads at a time. Bands of rows run on the cores. A null picture when it cannot be
-// made (no memory, no spans, spans reaching past the shown picture).
+// made (no memory, in a band too, no spans, spans reaching past the shown picture).
 QImage devicePixels(const QImage& picture, const PictureTurn& turn,
                     const std::vector<PixelSpan>& columns, const std::vector<PixelSpan>& rows);

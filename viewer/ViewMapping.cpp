@@ -20,7 +20,7 @@ double effectiveScale(double scale) {
 }
 
 QSizeF turnedSize(QSizeF pictureSize, int quarterTurns) {
-    return (quarterTurns & 1) ? pictureSize.transposed() : pictureSize;
+    return PictureTurn{quarterTurns}.shownSize(pictureSize);
 }
 
 static double viewExtent(double side, double scale) {
@@ -37,52 +37,20 @@ QSizeF pictureSizeOf(const ViewOrientation& o) {
     return turnedSize(o.viewSize, o.quarterTurns) * effectiveScale(o.scale);
 }
 
+PictureTurn pictureTurnOf(const ViewOrientation& o) {
+    return {o.quarterTurns, o.flipHorizontally, o.flipVertically};
+}
+
+// The mirroring is done in picture pixels and the turn in view points, so that a point and its
+// mark stay where they were whatever the zoom.
 QPointF viewFromPicture(QPointF p, const ViewOrientation& o) {
-    const double z = effectiveScale(o.scale);
-    const QSizeF picture = pictureSizeOf(o);
-    const double x = o.flipHorizontally ? picture.width() - p.x() : p.x();
-    const double y = o.flipVertically ? picture.height() - p.y() : p.y();
-    const double u = x / z, v = y / z;
-    const double w = o.viewSize.width(), h = o.viewSize.height();
-    switch (o.quarterTurns) {
-        case 1:
-            return {w - v, u};
-        case 2:
-            return {w - u, h - v};
-        case 3:
-            return {v, h - u};
-        default:
-            return {u, v};
-    }
+    const PictureTurn turn = pictureTurnOf(o);
+    return turn.turned(turn.mirrored(p, pictureSizeOf(o)) / effectiveScale(o.scale), o.viewSize);
 }
 
 QPointF pictureFromView(QPointF p, const ViewOrientation& o) {
-    const double z = effectiveScale(o.scale);
-    const double a = p.x(), b = p.y();
-    const double w = o.viewSize.width(), h = o.viewSize.height();
-    double x, y;
-    switch (o.quarterTurns) {
-        case 1:
-            x = z * b;
-            y = z * (w - a);
-            break;
-        case 2:
-            x = z * (w - a);
-            y = z * (h - b);
-            break;
-        case 3:
-            x = z * (h - b);
-            y = z * a;
-            break;
-        default:
-            x = z * a;
-            y = z * b;
-            break;
-    }
-    const QSizeF picture = pictureSizeOf(o);
-    if (o.flipHorizontally) x = picture.width() - x;
-    if (o.flipVertically) y = picture.height() - y;
-    return {x, y};
+    const PictureTurn turn = pictureTurnOf(o);
+    return turn.mirrored(turn.unturned(p, o.viewSize) * effectiveScale(o.scale), pictureSizeOf(o));
 }
 
 std::optional<QPoint> picturePixelAt(QPointF p, QSize pictureSize, const ViewOrientation& o,
@@ -90,38 +58,21 @@ std::optional<QPoint> picturePixelAt(QPointF p, QSize pictureSize, const ViewOri
     const double ratio = std::isfinite(pixelRatio) && pixelRatio > 0 ? pixelRatio : 1.0;
     const double w = o.viewSize.width(), h = o.viewSize.height();
     if (!(w > 0 && h > 0) || pictureSize.isEmpty()) return std::nullopt;
-    // The device pixel that holds the point, y down as painted, and the shown (mirrored and
-    // turned) picture's pixel under its centre. Pointer positions lie on whole device pixels;
-    // one a rounding error short of its pixel's edge (it came through y-up coordinates and
-    // back) still counts as on it.
+    // The device pixel that holds the point, y down as painted. Pointer positions lie on whole
+    // device pixels; one a rounding error short of its pixel's edge (it came through y-up
+    // coordinates and back) still counts as on it.
     const double dx = std::floor(p.x() * ratio + deviceOffset.x() + 1e-6);
     const double dy = std::floor((h - p.y()) * ratio + deviceOffset.y() + 1e-6);
     if (!(std::abs(dx) < INT_MAX && std::abs(dy) < INT_MAX)) return std::nullopt;
-    const QSize shown = (o.quarterTurns & 1) ? pictureSize.transposed() : pictureSize;
-    const int sx = shownPixelUnder(int(dx), shownPerDevice(shown.width(), w, ratio));
-    const int sy = shownPixelUnder(int(dy), shownPerDevice(shown.height(), h, ratio));
-    if (!(sx >= 0 && sx < shown.width() && sy >= 0 && sy < shown.height())) return std::nullopt;
-    // Back to the picture through whole pixels, y up: undo the turn, then the mirroring.
-    const int tx = sx, ty = shown.height() - 1 - sy;
-    const int pw = pictureSize.width(), ph = pictureSize.height();
-    int x, y;
-    switch (o.quarterTurns) {
-        case 1:
-            x = ty, y = ph - 1 - tx;
-            break;
-        case 2:
-            x = pw - 1 - tx, y = ph - 1 - ty;
-            break;
-        case 3:
-            x = pw - 1 - ty, y = tx;
-            break;
-        default:
-            x = tx, y = ty;
-            break;
-    }
-    if (o.flipHorizontally) x = pw - 1 - x;
-    if (o.flipVertically) y = ph - 1 - y;
-    return QPoint(x, y);
+    const PictureTurn turn = pictureTurnOf(o);
+    const QSize shown = turn.shownSize(pictureSize);
+    const std::optional<int> sx =
+        shownPixelNamed(int(dx), shownPerDevice(shown.width(), w, ratio), shown.width());
+    const std::optional<int> sy =
+        shownPixelNamed(int(dy), shownPerDevice(shown.height(), h, ratio), shown.height());
+    if (!sx || !sy) return std::nullopt;
+    // Shown rows are counted down as painted, picture pixels up.
+    return turn.picturePixel(QPoint(*sx, shown.height() - 1 - *sy), pictureSize);
 }
 
 // The rectangle spanned by two opposite corners.

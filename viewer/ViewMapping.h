@@ -6,10 +6,12 @@
 // - picture coordinates: pixels of the unturned, unmirrored picture, origin at its
 //   bottom-left corner.
 // The shown picture is the picture mirrored first (about its own centre) and then turned
-// counter-clockwise by whole quarter turns; every function here follows that order, so a
-// point and the picture pixel under it always agree. Only the widget converts to Qt's
-// downward y (toYDown / toYUp).
+// counter-clockwise by whole quarter turns; every function here maps through that one
+// PictureTurn, as painting does, so a point and the picture pixel under it always agree. Only the
+// widget converts to Qt's downward y (toYDown / toYUp).
 #pragma once
+
+#include "PictureTurn.h"
 
 #include <QPoint>
 #include <QPointF>
@@ -48,6 +50,9 @@ QSizeF turnedSize(QSizeF pictureSize, int quarterTurns);
 // size divided by the effective scale, each side kept within 0..kMaxViewExtent.
 QSizeF viewSizeFor(QSizeF shownSize, double scale);
 
+// The turn and mirroring of the orientation, as painting and the readout use them.
+PictureTurn pictureTurnOf(const ViewOrientation& orientation);
+
 // Size of the unturned picture, in picture pixels, that the orientation's view shows.
 QSizeF pictureSizeOf(const ViewOrientation& orientation);
 
@@ -60,16 +65,17 @@ QRectF viewFromPicture(const QRectF& pictureRect, const ViewOrientation& orienta
 // A view rectangle to the picture rectangle under it (origin bottom-left, non-negative size).
 QRectF pictureFromView(const QRectF& viewRect, const ViewOrientation& orientation);
 
-// The pixel of a `pictureSize` picture drawn under view point `viewPoint`: the picture pixel
-// whose square, as the picture is shown stretched over the frame, covers the centre of the
-// device pixel that holds the point, found as the view paints it (DevicePixels.h). The view is
-// painted in device pixels of 1 / pixelRatio points, counted from the one nearest its top-left
-// corner, which lies `deviceOffset` device pixels (each side within a half) from it. A centre
-// on an edge between squares belongs to the square to the right and below it as painted.
-// Returns the pixel's column and its row counted upward from the bottom (its bottom-left
-// corner in picture coordinates); none when the centre lies outside the picture, the view or
-// picture is empty, or the point is no finite number. A pixelRatio that is not above zero
-// counts as 1.
+// The pixel of a `pictureSize` picture drawn under view point `viewPoint`, found as the view
+// paints it (DevicePixels.h): the picture pixel whose square, as the picture is shown stretched
+// over the frame, covers the centre of the device pixel that holds the point; for a device
+// pixel that shows part of the picture although its centre lies past it (the last column or
+// row of a reduced view), the last picture pixel it shows. The view is painted in device
+// pixels of 1 / pixelRatio points, counted from the one nearest its top-left corner, which
+// lies `deviceOffset` device pixels (each side within a half) from it. A centre on an edge
+// between squares belongs to the square to the right and below it as painted. Returns the
+// pixel's column and its row counted upward from the bottom (its bottom-left corner in picture
+// coordinates); none where the device pixel shows nothing of the picture, the view or picture
+// is empty, or the point is no finite number. A pixelRatio that is not above zero counts as 1.
 std::optional<QPoint> picturePixelAt(QPointF viewPoint, QSize pictureSize,
                                      const ViewOrientation& orientation, double pixelRatio,
                                      QPointF deviceOffset = {});

@@ -7,11 +7,13 @@
 #include "ViewMapping.h"
 
 #include <QApplication>
+#include <QPalette>
 #include <QScreen>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -50,10 +52,13 @@ std::vector<Orientation> allOrientations() {
     return all;
 }
 
-// A top-level view on the screen of `ratio` showing `picture` at `scale`.
+// A top-level view on the screen of `ratio` showing `picture` at `scale`; `keptLimit` bytes at
+// most for the kept reduction when given.
 std::unique_ptr<ClickableView> viewOn(double ratio, const QImage& picture, double scale,
-                                      const Orientation& o = {0, false, false}) {
+                                      const Orientation& o = {0, false, false},
+                                      std::optional<qint64> keptLimit = std::nullopt) {
     auto view = std::make_unique<ClickableView>();
+    if (keptLimit) view->setKeptBytesLimit(*keptLimit);
     QScreen* screen = screenOfRatio(ratio);
     if (screen) {
         view->setScreen(screen);
@@ -74,7 +79,7 @@ QImage wholePaint(ClickableView& view) {
 // Where a window shows the view: the viewport's size and first place, in view points.
 struct Scrolling {
     QSize viewport;
-    QPoint start;  // a multiple of 4, so that it lies on a device pixel at every ratio here
+    QPoint start;  // a multiple of 4 lies on a device pixel at every ratio here, others may not
 };
 
 // A canvas of device pixels over the part of the view a window scrolls across: view point
@@ -178,6 +183,26 @@ TEST(ClickableViewDrawing, PiecesPaintedAsScrolledMatchOneWholePaint) {
     }
     EXPECT_EQ(cases, 4 * 5 * 16);
 
+    // Scrolled to places off the multiples of 4 at ratios 1.25 and 1.5: the view's origin lies
+    // a fraction of a device pixel (a quarter or a half) off the device's, and the painted parts
+    // must still meet.
+    for (double ratio : {1.25, 1.5}) {
+        for (const Scrolling& odd : {Scrolling{{130, 90}, {2, 6}}, Scrolling{{127, 93}, {5, 7}}}) {
+            for (double scale : {0.6073, 1.0, 1.3, 2.7}) {
+                for (const Orientation& o :
+                     {Orientation{0, false, false}, Orientation{90, true, false},
+                      Orientation{180, false, true}, Orientation{-90, true, true}}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "ratio " << ratio << " start " << odd.start.x() << ","
+                                 << odd.start.y() << " scale " << scale << " angle " << o.angle
+                                 << " flips " << o.flipH << o.flipV);
+                    auto view = viewOn(ratio, small, scale, o);
+                    EXPECT_EQ(piecesAgainstWhole(*view, odd), 0);
+                }
+            }
+        }
+    }
+
     // A 1500 x 1000 frame at about 165 % in a window far from the view's origin.
     const QImage large = noisePicture(1500, 1000);
     const Scrolling farOut{{600, 400}, {1204, 796}};
@@ -246,17 +271,21 @@ TEST(ClickableViewDrawing, MagnifiedPixelsAreThePicturePixelsUnderTheirCentres) 
     }
 }
 
-// The pixel the view names under a pointer is the one it paints there: for every device pixel
+// The pixel the view names under a pointer is one it paints there: for every device pixel
 // of a window holding the view at an offset that is no whole device pixel at fractional
 // ratios, at zooms whose device pixel centres fall exactly on picture pixel edges (3/2, 2) and
-// others, in every orientation, wherever the device pixels are at least as many as the
-// picture's.
+// others, in every orientation. Where the device pixels are at least as many as the picture's,
+// it is the pixel painted; reduced, one whose centre lies inside the device pixel (so one of
+// those averaged there). Every device pixel that shows picture names one, the last column and
+// row of a reduced view too.
 TEST(ClickableViewDrawing, TheReadoutNamesThePixelEachDevicePixelShows) {
     const QImage picture = noisePicture(23, 17);
+    // A window colour that no picture pixel, nor any average of them here, has.
+    const QRgb background = qRgb(1, 254, 3);
     int cases = 0;
     for (double ratio : {1.0, 1.25, 1.5, 2.0}) {
-        for (double scale : {2.0 / 3.0, 0.5, 0.6073, 1.0, 1.25, 4.0 / 3.0}) {
-            if (scale / ratio > 1) continue;
+        for (double scale : {2.0 / 3.0, 0.5, 0.6073, 1.0, 1.25, 4.0 / 3.0, 1.7, 2.5, 3.0}) {
+            const bool reduced = scale / ratio > 1;
             for (const Orientation& o : allOrientations()) {
                 SCOPED_TRACE(testing::Message()
                              << "ratio " << ratio << " scale " << scale << " angle " << o.angle
@@ -264,6 +293,10 @@ TEST(ClickableViewDrawing, TheReadoutNamesThePixelEachDevicePixelShows) {
                 QWidget window;
                 window.setScreen(screenOfRatio(ratio));
                 window.resize(90, 80);
+                QPalette palette = window.palette();
+                palette.setColor(QPalette::Window, QColor(background));
+                window.setPalette(palette);
+                window.setAutoFillBackground(true);
                 auto* view = new ClickableView(&window);
                 view->move(3, 5);
                 view->scale = scale;
@@ -275,7 +308,9 @@ TEST(ClickableViewDrawing, TheReadoutNamesThePixelEachDevicePixelShows) {
                 const QImage painted =
                     window.grab().toImage().convertToFormat(QImage::Format_RGB32);
                 const QRect inView = QRect(view->pos(), view->size());
-                int wrong = 0, named = 0;
+                // The view's device pixels are the window's from the one nearest its origin.
+                const QPointF origin(qRound(view->x() * ratio), qRound(view->y() * ratio));
+                int wrong = 0, named = 0, unnamed = 0;
                 for (int j = 0; j < painted.height(); ++j) {
                     for (int i = 0; i < painted.width(); ++i) {
                         // A pointer reports the corner of the device pixel it is on.
@@ -284,43 +319,97 @@ TEST(ClickableViewDrawing, TheReadoutNamesThePixelEachDevicePixelShows) {
                         const QPointF widget = at - QPointF(view->pos());
                         const auto pixel =
                             view->picturePixelAt(toYUp(widget, view->frameSize().height()));
-                        if (!pixel) continue;
+                        if (!pixel) {
+                            if (painted.pixel(i, j) != background) ++unnamed;
+                            continue;
+                        }
                         ++named;
                         const QPoint top(pixel->x(), picture.height() - 1 - pixel->y());
-                        if (painted.pixel(i, j) != picture.pixel(top)) ++wrong;
+                        if (!reduced) {
+                            if (painted.pixel(i, j) != picture.pixel(top)) ++wrong;
+                            continue;
+                        }
+                        // The named pixel's centre, in the window's device pixels.
+                        const QPointF centre =
+                            origin + toYDown(viewFromPicture(QPointF(*pixel) + QPointF(0.5, 0.5),
+                                                             view->orientation()),
+                                             view->frameSize().height()) *
+                                         ratio;
+                        auto inside = [](double v, int k) {
+                            return v > k - 1e-7 && v < k + 1 + 1e-7;
+                        };
+                        if (!inside(centre.x(), i) || !inside(centre.y(), j)) ++wrong;
                     }
                 }
                 EXPECT_GT(named, 0);
                 EXPECT_EQ(wrong, 0) << "of " << named;
+                EXPECT_EQ(unnamed, 0) << "device pixels painted but naming no pixel";
                 ++cases;
             }
         }
     }
-    EXPECT_GT(cases, 16 * 12);
+    EXPECT_EQ(cases, 4 * 9 * 16);
 }
 
-// No copy the view keeps for display has more pixels than the picture, and where the device
-// has a pixel or more for every picture pixel (zoom up to the ratio) the view keeps none: it
-// paints from the picture.
+// No copy the view keeps for display takes more bytes than the picture. Where the device has a
+// pixel or more for every picture pixel (zoom up to the ratio) the view keeps none: it paints
+// from the picture; reduced, it keeps the averaged picture at the view's size in device pixels,
+// 4 bytes each, only where that is no more than the picture's 3 bytes a pixel, that is from
+// about 1.155 picture pixels per device pixel on.
 TEST(ClickableViewDrawing, KeepsNoCopyLargerThanThePicture) {
     const QImage picture = noisePicture(800, 600);
-    const qint64 picturePixels = 800 * 600;
+    const qint64 pictureBytes = 800 * 3 * 600;
+    ASSERT_EQ(picture.sizeInBytes(), pictureBytes);
     for (double ratio : {1.0, 1.25, 1.5, 2.0}) {
-        for (double scale : {0.5, 0.8, 1.0, 1.2, 1.25, 1.4, 1.5, 1.8, 2.0, 2.5, 4.0}) {
+        for (double scale : {0.5, 0.8, 1.0, 1.1, 1.2, 1.25, 1.4, 1.5, 1.8, 2.0, 2.2, 2.5, 4.0}) {
             SCOPED_TRACE(testing::Message() << "ratio " << ratio << " scale " << scale);
             auto view = viewOn(ratio, picture, scale);
-            const qint64 set = view->keptPixels();
+            const qint64 set = view->keptBytes();
             wholePaint(*view);
-            const qint64 painted = view->keptPixels();
-            EXPECT_LE(set, picturePixels);
-            EXPECT_LE(painted, picturePixels);
-            if (scale <= ratio) {
+            const qint64 painted = view->keptBytes();
+            EXPECT_LE(set, pictureBytes);
+            EXPECT_LE(painted, pictureBytes);
+            // The device pixels of the view and their bytes at 4 each.
+            const double w = 800 / scale * ratio, h = 600 / scale * ratio;
+            const double averaged = 4 * w * h;
+            // No case close to the border, where rounding of the view's size would decide.
+            ASSERT_GT(std::abs(averaged / double(pictureBytes) - 1), 0.02);
+            if (scale <= ratio || averaged > pictureBytes) {
                 EXPECT_EQ(set, 0);
                 EXPECT_EQ(painted, 0);
             } else {
-                // Reduced on the device: the averaged picture at the view's size in pixels.
-                const double w = 800 / scale * ratio, h = 600 / scale * ratio;
-                EXPECT_NEAR(double(painted), w * h, w + h + 1);
+                EXPECT_NEAR(double(painted), averaged, 4 * (w + h + 1));
+            }
+        }
+    }
+}
+
+// When the memory for the kept reduction is refused (here: more than a limit set on it), the
+// view paints the same device pixels from the picture in bands, keeps nothing, and does not ask
+// again at every paint.
+TEST(ClickableViewDrawing, ARefusedKeptCopyIsPaintedInBandsTheSame) {
+    const QImage picture = noisePicture(800, 600);
+    for (double ratio : {1.0, 1.5}) {
+        for (double scale : {1.8, 3.1}) {
+            for (const Orientation& o : {Orientation{0, false, false}, Orientation{90, true, false},
+                                         Orientation{-90, false, true}}) {
+                SCOPED_TRACE(testing::Message()
+                             << "ratio " << ratio << " scale " << scale << " angle " << o.angle
+                             << " flips " << o.flipH << o.flipV);
+                auto kept = viewOn(ratio, picture, scale, o);
+                const QImage expected = wholePaint(*kept);
+                ASSERT_GT(kept->keptBytes(), 0);
+                auto refused = viewOn(ratio, picture, scale, o, 1024);
+                EXPECT_EQ(refused->keptBytes(), 0);
+                const QImage shot = wholePaint(*refused);
+                EXPECT_EQ(refused->keptBytes(), 0);
+                EXPECT_TRUE(shot == expected) << "the paint differs from the kept copy's";
+                EXPECT_EQ(piecesAgainstWhole(*refused, {{130, 90}, {5, 7}}), 0);
+                // Once the limit is lifted, the same view keeps its copy at the next change.
+                refused->setKeptBytesLimit(std::numeric_limits<qint64>::max());
+                refused->setImage(picture.copy());
+                EXPECT_TRUE(wholePaint(*refused) == expected);
+                EXPECT_GT(refused->keptBytes(), 0);
             }
         }
     }

@@ -237,6 +237,45 @@ TEST(ClickableViewMouse, HoverReportsPointsInTheVisiblePartOnly) {
     view->delegate = nullptr;
 }
 
+// A pointer from the window system between two whole points (a screen pixel of a screen of two
+// pixels per point) is reported where it is, not rounded to the nearest point, also in the last
+// half point of the view, which Qt finds outside the view by the rounded position; beside the
+// view it is outside.
+TEST(ClickableViewMouse, HoverFromTheWindowSystemToTheFractionOfAPoint) {
+    QWidget window;
+    window.resize(120, 100);
+    auto* view = new ClickableView(&window);
+    view->move(7, 9);
+    view->scale = 1;
+    view->setImage(filled(40, 30));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    Recorder r;
+    view->delegate = &r;
+    auto move = [&](QPointF at) {
+        const QPointF inWindow = at + QPointF(view->pos());
+        qt_handleMouseEvent(window.windowHandle(), inWindow, window.mapToGlobal(inWindow),
+                            Qt::NoButton, Qt::NoButton, QEvent::MouseMove, Qt::NoModifier, 0);
+        QApplication::processEvents();
+    };
+    for (QPointF at : {QPointF(10.5, 7.5), QPointF(12, 13), QPointF(0.25, 29.5), QPointF(39.5, 0.5),
+                       QPointF(39.75, 29.75), QPointF(10.5, 7.5)}) {
+        r.calls.clear();
+        move(at);
+        ASSERT_FALSE(r.calls.empty()) << at.x() << "," << at.y();
+        EXPECT_EQ(r.calls.back(), "moved") << at.x() << "," << at.y();
+        EXPECT_EQ(r.point, QPointF(at.x(), 30 - at.y())) << at.x() << "," << at.y();
+    }
+    for (QPointF beside : {QPointF(40.25, 10), QPointF(10, 30.25), QPointF(-0.25, 10)}) {
+        move({20, 15});
+        r.calls.clear();
+        move(beside);
+        ASSERT_FALSE(r.calls.empty()) << beside.x() << "," << beside.y();
+        EXPECT_EQ(r.calls.back(), "exited") << beside.x() << "," << beside.y();
+    }
+    view->delegate = nullptr;
+}
+
 TEST(ClickableViewMouse, HoverAnywhereInTheLastPixelIsInside) {
     QScrollArea area;
     area.resize(300, 300);

@@ -2,7 +2,9 @@
 // quarter turn and mirroring and at whole, fractional and reducing zooms, the field names the
 // picture pixel drawn there and its value. The expected pixel is found without the view's own
 // mapping: the picture is turned and mirrored by Qt's transforms, and the shown pixel under a
-// screen pixel is the one whose square covers the screen pixel's centre, in exact integers.
+// screen pixel is the one whose square covers the screen pixel's centre, in exact integers; a
+// screen pixel that shows part of the picture although its centre lies past it (the last one of
+// a reduced view) names the last pixel it shows.
 #include "ClickableView.h"
 #include "ImageWindowTesting.h"
 #include "ViewMapping.h"
@@ -13,10 +15,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 using namespace testing_image_window;
 
@@ -41,12 +45,13 @@ std::string describe(const Orientation& o, const Zoom& z) {
     return s.str();
 }
 
-// A picture whose pixel (x, y counted up from the bottom) is labelled (x, y, 77) in colour.
+// A picture whose pixel (x, y counted up from the bottom; each below 4096) is labelled by its
+// own coordinates, x in the upper twelve bits of the 24 and y in the lower.
 QImage labelPicture(int w, int h) {
     QImage picture(w, h, QImage::Format_RGB32);
     for (int row = 0; row < h; ++row)
         for (int x = 0; x < w; ++x)
-            picture.setPixel(x, row, qRgb(x, h - 1 - row, 77));
+            picture.setPixel(x, row, 0xff000000u | uint(x) << 12 | uint(h - 1 - row));
     return picture;
 }
 
@@ -57,23 +62,33 @@ QImage shownLabels(const QImage& labels, const Orientation& o) {
     return o.turns == 0 ? mirrored : mirrored.transformed(QTransform().rotate(-90.0 * o.turns));
 }
 
-// The shown pixel index along one side under the centre of screen pixel `i`, for `zoom` picture
-// pixels per point and `ratio` (a fraction too) screen pixels per point: floor of
-// (i + 1/2) / ratio x zoom, exactly.
-int shownIndex(int i, const Zoom& zoom, const Zoom& ratio = {1, 1}) {
-    const long long num = (2LL * i + 1) * zoom.numerator * ratio.denominator;
-    const long long den = 2LL * zoom.denominator * ratio.numerator;
-    return int(num / den);  // both positive
+// The shown pixel index along one side of `shown` pixels that screen pixel `i` names, for `zoom`
+// picture pixels per point and `ratio` (a fraction too) screen pixels per point, so s = zoom /
+// ratio shown pixels per screen pixel, exactly: the one under its centre, floor((i + 1/2) s),
+// held at the last one; none when the screen pixel shows nothing. Magnified or at 1:1 it shows
+// the pixel under its centre; reduced, the pixels whose centres lie in [i s, (i + 1) s), the
+// first of them ceil(i s - 1/2).
+std::optional<int> shownIndex(int i, int shown, const Zoom& zoom, const Zoom& ratio) {
+    const long long num = zoom.numerator * ratio.denominator;  // s = num / den
+    const long long den = zoom.denominator * ratio.numerator;
+    const long long under = (2LL * i + 1) * num / (2 * den);  // both positive
+    // ceil((2 i num - den) / (2 den)), the numerator positive or not.
+    const long long top = 2LL * i * num - den, bottom = 2 * den;
+    const long long firstInside = top >= 0 ? (top + bottom - 1) / bottom : -((-top) / bottom);
+    const long long first = num > den ? std::max(0LL, firstInside) : under;
+    if (first >= shown) return std::nullopt;
+    return int(std::min<long long>(under, shown - 1));
 }
 
-// The picture pixel (x, y up) shown under screen pixel (i, j) (y down from the view's top), or
-// none beyond the shown picture.
+// The picture pixel (x, y up) named for screen pixel (i, j) (y down from the view's top), or
+// none where the screen pixel shows nothing of the picture.
 std::optional<QPoint> expectedPixel(const QImage& shown, int i, int j, const Zoom& zoom,
                                     const Zoom& ratio = {1, 1}) {
-    const int sx = shownIndex(i, zoom, ratio), sy = shownIndex(j, zoom, ratio);
-    if (sx >= shown.width() || sy >= shown.height()) return std::nullopt;
-    const QRgb label = shown.pixel(sx, sy);
-    return QPoint(qRed(label), qGreen(label));
+    const std::optional<int> sx = shownIndex(i, shown.width(), zoom, ratio);
+    const std::optional<int> sy = shownIndex(j, shown.height(), zoom, ratio);
+    if (!sx || !sy) return std::nullopt;
+    const QRgb label = shown.pixel(*sx, *sy);
+    return QPoint(int(label >> 12 & 0xfff), int(label & 0xfff));
 }
 
 // A 24-bit RGB raw frame whose pixel (x, y up) holds (10 x, 10 y, 77).
@@ -225,4 +240,47 @@ TEST(PixelReadout, NothingOutsideThePictureOrWithoutAView) {
     // A ratio that is no number of pixels per point counts as 1.
     EXPECT_EQ(picturePixelAt(QPointF(3.6, 9.9), QSize(10, 5), view, 0), QPoint(1, 4));
     EXPECT_EQ(picturePixelAt(QPointF(3.6, 9.9), QSize(10, 5), view, NAN), QPoint(1, 4));
+}
+
+// A frame one pixel high (a spectrum's shape) or one pixel wide, reduced to fit a view of 700
+// points, at 1:1 and magnified: every screen pixel along it names the pixel it shows, at every
+// ratio, turn and mirroring, and where the screen pixels are no fewer than the frame's, every
+// one of those is named.
+TEST(PixelReadout, OneRowAndOneColumnFramesAlongTheirWholeLength) {
+    for (const QSize size : {QSize(2000, 1), QSize(1, 2000)}) {
+        const QImage labels = labelPicture(size.width(), size.height());
+        for (const Zoom ratio : {Zoom{1, 1}, Zoom{2, 1}, Zoom{3, 2}})
+            for (const Orientation& o : kOrientations)
+                for (const Zoom& zoom : {Zoom{20, 7}, Zoom{1, 1}, Zoom{1, 3}}) {
+                    const std::string where =
+                        describe(o, zoom) + " ratio " + std::to_string(ratio.value()) + " " +
+                        std::to_string(size.width()) + " x " + std::to_string(size.height());
+                    const QImage shown = shownLabels(labels, o);
+                    const QSizeF frame(shown.width() / zoom.value(), shown.height() / zoom.value());
+                    const ViewOrientation view{zoom.value(), o.turns, o.flipH, o.flipV, frame};
+                    const int across = int(std::ceil(frame.width() * ratio.value()));
+                    const int down = int(std::ceil(frame.height() * ratio.value()));
+                    std::vector<bool> seen(2000, false);
+                    int unnamed = 0, wrong = 0;
+                    for (int j = 0; j < down; ++j)
+                        for (int i = 0; i < across; ++i) {
+                            const std::optional<QPoint> expected =
+                                expectedPixel(shown, i, j, zoom, ratio);
+                            // The first screen pixel across the frame's short side always
+                            // shows it.
+                            if (!expected && (shown.width() == 1 ? i : j) == 0) ++unnamed;
+                            const QPointF widget(i / ratio.value(), j / ratio.value());
+                            const std::optional<QPoint> named = picturePixelAt(
+                                toYUp(widget, frame.height()), size, view, ratio.value());
+                            if (named != expected) ++wrong;
+                            if (named) seen[size_t(std::max(named->x(), named->y()))] = true;
+                        }
+                    EXPECT_EQ(unnamed, 0) << where;
+                    EXPECT_EQ(wrong, 0) << where;
+                    // At 1:1 and magnified every pixel of the frame is named somewhere.
+                    if (zoom.numerator * ratio.denominator <= zoom.denominator * ratio.numerator) {
+                        EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 2000) << where;
+                    }
+                }
+    }
 }
