@@ -33,7 +33,8 @@ bool overflowed(int status) {
     return status == NUM_OVERFLOW || status == OVERFLOW_ERR;
 }
 
-// Pixels of the wider samples that the clipping read below holds at a time (4 MiB as ints).
+// Pixels of the wider samples that the clipping read below holds at a time, unless one tile
+// row has more (4 MiB as ints).
 constexpr int64_t kClipChunkPixels = int64_t(1) << 20;
 
 // Writes `n` samples into `out` clipped into 0..`top` and truncated toward zero, as CFITSIO
@@ -57,25 +58,27 @@ std::pair<double, double> headerScaling(fitsfile* f) {
 }
 
 // Reads `rows` rows like readRows into `out` (of TBYTE or TUSHORT samples, `type`) from a
-// tile-compressed HDU whose samples do not all fit that type: in chunks of whole tile rows
-// read as ints (as doubles where even an int overflows, under odd scaling), clipped here. A
-// tile row larger than a chunk is read a chunk at a time, and CFITSIO keeps its tiles decoded
-// between the chunks (it does not for a read that overflowed), so each tile is decoded once.
+// tile-compressed HDU whose samples do not all fit that type: as ints (as doubles where even
+// an int overflows, under odd scaling), clipped here, in chunks of whole tile rows, each tile
+// decoded once. A chunk holds as many tile rows as fit in kClipChunkPixels, and at least one:
+// CFITSIO holds a tile decoded between reads of parts of it only in a fresh buffer per read,
+// which for large tiles costs about what decoding them does.
 int readClipped(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, int64_t width,
                 void* out) {
     const FITSfile& file = *f->Fptr;
     const int64_t tileHeight =
         std::max<int64_t>(1, file.zndim >= 2 ? int64_t(file.tilesize[1]) : 1);
-    const int64_t tileRowPixels = tileHeight * width;
-    const int64_t chunkRows = std::min(rows, tileRowPixels <= kClipChunkPixels
-                                                 ? kClipChunkPixels / tileRowPixels * tileHeight
-                                                 : std::max<int64_t>(1, kClipChunkPixels / width));
+    const int64_t tileRows = std::max<int64_t>(1, kClipChunkPixels / (tileHeight * width));
+    const int64_t chunkRows = std::min(rows, tileRows * tileHeight);
     std::vector<int32_t> ints(size_t(chunkRows * width));
     std::vector<double> doubles;  // only for a chunk whose ints overflow
-    for (int64_t r = 0; r < rows; r += chunkRows) {
-        const int64_t n = std::min(chunkRows, rows - r) * width;
-        long first[3] = {1, long(firstRow + r + 1), plane};
-        const size_t at = size_t(r * width);
+    const int64_t endRow = firstRow + rows;
+    for (int64_t row = firstRow, next; row < endRow; row = next) {
+        // Chunks end on tile rows, so that no tile is decoded for two of them.
+        next = std::min(endRow, (row / tileHeight + tileRows) * tileHeight);
+        const int64_t n = (next - row) * width;
+        long first[3] = {1, long(row + 1), plane};
+        const size_t at = size_t((row - firstRow) * width);
         int status = 0;
         fits_read_pix(f, TINT, first, LONGLONG(n), nullptr, ints.data(), nullptr, &status);
         bool asDoubles = overflowed(status);

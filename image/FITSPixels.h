@@ -45,8 +45,8 @@ struct FitsPixelLayout {
 // odd scaling puts beyond 0..255 or 0..65535) are clipped into it, as CFITSIO clips them. A
 // tile-compressed HDU is read with each of its tiles decoded once all the same: signed 16-bit
 // samples are read as they are and clipped in place, and a read that overflows anyway is
-// read again a few tile rows at a time into ints (doubles under scaling that overflows
-// those), at most a mebipixel of them per thread.
+// read again into ints (doubles under scaling that overflows those) a mebipixel at a time
+// per thread, or one tile row when that is larger.
 int readFitsPixels(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out);
 
 // How the rows of one HDU are split for readFitsPixelsInBands.
