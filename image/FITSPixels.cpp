@@ -61,8 +61,8 @@ std::pair<double, double> headerScaling(fitsfile* f) {
 // tile-compressed HDU whose samples do not all fit that type: as ints (as doubles where even
 // an int overflows, under odd scaling), clipped here, in chunks of whole tile rows, each tile
 // decoded once. A chunk holds as many tile rows as fit in kClipChunkPixels, and at least one:
-// CFITSIO holds a tile decoded between reads of parts of it only in a fresh buffer per read,
-// which for large tiles costs about what decoding them does.
+// CFITSIO keeps the last tile it decoded, but copies all of it into fresh memory for every
+// read of a part of it, which for a tile of millions of pixels costs about a decode per read.
 int readClipped(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, int64_t width,
                 void* out) {
     const FITSfile& file = *f->Fptr;
@@ -113,14 +113,16 @@ int readRows(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, 
     const bool compressed = fits_is_compressed_image(f, &status) && status == 0;
     status = 0;
     if (compressed && type == TUSHORT && headerScaling(f) == std::make_pair(1.0, 0.0)) {
-        // Signed samples as they are: read as shorts into the same memory and clipped there,
-        // which costs a pass over the samples and never overflows (a compressed read stops
-        // at the tile that overflowed; the fallback below would read the rows again).
+        // Signed samples as stored: read as shorts into the same memory, which never
+        // overflows, and clipped there in one pass. (Read as unsigned, a compressed read
+        // stops at the first tile with a sample below zero, and the rows are read again.)
         fits_read_pix(f, TSHORT, first, LONGLONG(rows * width), nullptr, out, nullptr, &status);
         if (!overflowed(status)) {
             auto* samples = static_cast<uint16_t*>(out);
-            for (int64_t i = 0; i < rows * width; ++i)
-                if (samples[i] & 0x8000) samples[i] = 0;  // the sign bit: below zero
+            for (int64_t i = 0; i < rows * width; ++i) {
+                const uint16_t v = samples[i];
+                samples[i] = v & 0x8000 ? 0 : v;  // the sign bit set: below zero
+            }
             return status;
         }
         // Decoded values beyond 16 bits (a broken tile decoder's): read them wider below.
