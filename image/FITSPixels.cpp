@@ -61,8 +61,9 @@ std::pair<double, double> headerScaling(fitsfile* f) {
 // tile-compressed HDU whose samples do not all fit that type: as ints (as doubles where even
 // an int overflows, under odd scaling), clipped here, in chunks of whole tile rows, each tile
 // decoded once. A chunk holds as many tile rows as fit in kClipChunkPixels, and at least one:
-// CFITSIO keeps the last tile it decoded, but copies all of it into fresh memory for every
-// read of a part of it, which for a tile of millions of pixels costs about a decode per read.
+// CFITSIO keeps the last tile it decoded, but copies all of it into a fresh buffer for every
+// read of a part of it, which for a tile of tens of megabytes (freshly mapped memory each
+// time) costs a good part of a decode per read.
 int readClipped(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, int64_t width,
                 void* out) {
     const FITSfile& file = *f->Fptr;
