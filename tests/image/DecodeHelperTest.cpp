@@ -34,6 +34,20 @@
 
 namespace {
 
+// GCC names the thread sanitizer by a macro, clang by __has_feature.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QUASEL_TEST_TSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(QUASEL_TEST_TSAN)
+// Under the thread sanitizer the helper takes 2 to 4 CPU seconds for a 4096 x 4096 frame that
+// takes it 0.3 s otherwise, with samples below zero or without: about its limit of 3 s.
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
 // Restores the default helper settings after each test.
 class DecodeHelperTest : public ::testing::Test {
   protected:
@@ -177,6 +191,7 @@ TEST_F(DecodeHelperTest, NegativeSamplesOfACompressedFrameAreClippedAsInThePlain
 // rows and in one tile: the helper reads it within its limits (3 CPU seconds for 32 MB of
 // pixels; without such samples it takes a few tenths), and gives the picture the plain file
 // gives. Read a row at a time, the one tile costs CFITSIO a copy of all of it for every row.
+// (Under the thread sanitizer, in process only; the helper's bands meet it in other tests.)
 TEST_F(DecodeHelperTest, NegativeSamplesInTallTilesAreReadWithinTheHelpersLimits) {
     const long side = 4096;
     std::vector<short> samples(size_t(side * side));
@@ -208,7 +223,10 @@ TEST_F(DecodeHelperTest, NegativeSamplesInTallTilesAreReadWithinTheHelpersLimits
         const QByteArray packed = frame({side, tileRows});
         ASSERT_FALSE(packed.isEmpty());
         CapturedLog log(SOLVAN_LOG_ERROR);
-        ASSERT_TRUE(decoded(packed, false, true) == plain);
+        if (!kThreadSanitizer) {
+            ASSERT_TRUE(decoded(packed, false, true) == plain)
+                << testing::PrintToString(log.lines());
+        }
         EXPECT_EQ(log.lines(), std::vector<std::string>());
         EXPECT_TRUE(decoded(packed, false, false) == plain);
     }
