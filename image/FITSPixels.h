@@ -90,6 +90,6 @@ void runWorkers(int threads, const std::function<void(int)>& worker,
 // planFitsBands would keep there for its compression. Returns 0, or the CFITSIO status of
 // the first read that failed, planes in order and bands in row order within a plane; the
 // other bands are still read. Throws std::bad_alloc when scratch memory cannot be had, on
-// any thread.
+// any thread, or a thread cannot be started for want of it (runWorkers).
 int readFitsPixelsInBands(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out,
                           const FitsBands& bands, const FitsHandleOpener& open);
