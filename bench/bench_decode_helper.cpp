@@ -2,7 +2,8 @@
 // sample (a 440 x 300 RICE-compressed HDU, read on one thread), 1024 x 768 and 6000 x 6000
 // 16-bit RICE-compressed frames (read in bands on the cores by the helper, on one thread in
 // process) and synthetic camera RAW files (uncompressed DNGs of 1024 x 768 and 6000 x 4500
-// photosites), each read both ways.
+// photosites), each read both ways; and 4096 x 4096 signed 16-bit frames packed by fpack in
+// row tiles, 100-row tiles and one tile, with and without a few samples below zero.
 #include "DecodeHelper.h"
 #include "FITSImageRep.h"
 #include "FitsFiles.h"
@@ -10,6 +11,8 @@
 #include "SyntheticDng.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -72,6 +75,50 @@ void BM_LargeFpacked(benchmark::State& state) {
     readHdus(state, bytes);
 }
 BENCHMARK(BM_LargeFpacked)->ArgName("helper")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A 4096 x 4096 signed 16-bit sky (BITPIX 16 without BZERO) packed by fpack with `options`
+// (RICE); with `negative`, 16 samples scattered over the frame lie below zero, else the same
+// samples lie as far above it. Empty when fpack fails.
+QByteArray fpackedSignedSky(const QStringList& options, bool negative) {
+    const long side = 4096;
+    std::vector<short> pixels(size_t(side * side));
+    uint32_t state = 2468;
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        pixels[i] = short(1500 + 400 * long(i / size_t(side)) / side + long(state % 400) - 200);
+    }
+    for (size_t k = 0; k < 16; ++k)
+        pixels[(k * 251 + 311) * size_t(side) + k * 977 % 4000 + 17] = short(negative ? -37 : 37);
+    const QByteArray plain = writeFits([&](fitsfile* f, int* status) {
+        addImage(f, status, SHORT_IMG, {side, side}, TSHORT, pixels);
+    });
+    QTemporaryDir dir;
+    QFile in(dir.filePath("sky.fits"));
+    if (plain.isEmpty() || !in.open(QIODevice::WriteOnly) || in.write(plain) != plain.size())
+        return {};
+    in.close();
+    const QString out = dir.filePath("sky.fits.fz");
+    if (QProcess::execute("fpack", options + QStringList{"-O", out, in.fileName()}) != 0) return {};
+    QFile packed(out);
+    return packed.open(QIODevice::ReadOnly) ? packed.readAll() : QByteArray();
+}
+
+// Tiles by argument: 0 rows (fpack's default), 1 tiles of 100 rows, 2 one tile.
+const QByteArray& signedSky(int64_t tiles, bool negative) {
+    static QByteArray made[3][2];
+    static const QStringList options[3] = {{}, {"-t", "4096,100"}, {"-w"}};
+    QByteArray& bytes = made[tiles][negative];
+    if (bytes.isEmpty()) bytes = fpackedSignedSky(options[tiles], negative);
+    return bytes;
+}
+
+void BM_SignedFpacked(benchmark::State& state) {
+    readHdus(state, signedSky(state.range(1), state.range(2) != 0));
+}
+BENCHMARK(BM_SignedFpacked)
+    ->ArgNames({"helper", "tiles", "negative"})
+    ->ArgsProduct({{0, 1}, {0, 1, 2}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_CameraRaw(benchmark::State& state) {
     registerImageReaders();

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -31,37 +33,107 @@ bool overflowed(int status) {
     return status == NUM_OVERFLOW || status == OVERFLOW_ERR;
 }
 
+// Pixels of the wider samples that the clipping read below holds at a time, unless one tile
+// row has more (4 MiB as ints).
+constexpr int64_t kClipChunkPixels = int64_t(1) << 20;
+
+// Writes `n` samples into `out` clipped into 0..`top` and truncated toward zero, as CFITSIO
+// converts a sample into TBYTE or TUSHORT (a NaN, which no integer image gives, becomes 0).
+template <typename Wide, typename Narrow>
+void clipInto(const Wide* in, int64_t n, Narrow top, Narrow* out) {
+    for (int64_t i = 0; i < n; ++i) {
+        const Wide v = in[i];
+        out[i] = v > Wide(0) ? (v < Wide(top) ? Narrow(v) : top) : Narrow(0);
+    }
+}
+
+// The header scaling of the HDU `f` is on (BSCALE and BZERO, 1 and 0 when absent).
+std::pair<double, double> headerScaling(fitsfile* f) {
+    double scale = 1.0, zero = 0.0;
+    int status = 0;
+    if (fits_read_key_dbl(f, "BSCALE", &scale, nullptr, &status) != 0) scale = 1.0;
+    status = 0;
+    if (fits_read_key_dbl(f, "BZERO", &zero, nullptr, &status) != 0) zero = 0.0;
+    return {scale, zero};
+}
+
+// Reads `rows` rows like readRows into `out` (of TBYTE or TUSHORT samples, `type`) from a
+// tile-compressed HDU whose samples do not all fit that type: as ints (as doubles where even
+// an int overflows, under odd scaling), clipped here, in chunks of whole tile rows, each tile
+// decoded once. A chunk holds as many tile rows as fit in kClipChunkPixels, and at least one:
+// CFITSIO keeps the last tile it decoded, but copies all of it into a fresh buffer for every
+// read of a part of it, which for a tile of tens of megabytes (freshly mapped memory each
+// time) costs a good part of a decode per read.
+int readClipped(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, int64_t width,
+                void* out) {
+    const FITSfile& file = *f->Fptr;
+    const int64_t tileHeight =
+        std::max<int64_t>(1, file.zndim >= 2 ? int64_t(file.tilesize[1]) : 1);
+    const int64_t tileRows = std::max<int64_t>(1, kClipChunkPixels / (tileHeight * width));
+    const int64_t chunkRows = std::min(rows, tileRows * tileHeight);
+    std::vector<int32_t> ints(size_t(chunkRows * width));
+    std::vector<double> doubles;  // only for a chunk whose ints overflow
+    const int64_t endRow = firstRow + rows;
+    for (int64_t row = firstRow, next; row < endRow; row = next) {
+        // Chunks end on tile rows, so that no tile is decoded for two of them.
+        next = std::min(endRow, (row / tileHeight + tileRows) * tileHeight);
+        const int64_t n = (next - row) * width;
+        long first[3] = {1, long(row + 1), plane};
+        const size_t at = size_t((row - firstRow) * width);
+        int status = 0;
+        fits_read_pix(f, TINT, first, LONGLONG(n), nullptr, ints.data(), nullptr, &status);
+        bool asDoubles = overflowed(status);
+        if (asDoubles) {
+            doubles.resize(ints.size());
+            status = 0;
+            fits_read_pix(f, TDOUBLE, first, LONGLONG(n), nullptr, doubles.data(), nullptr,
+                          &status);
+        }
+        if (status != 0) return status;
+        if (type == TBYTE) {
+            uint8_t* to = static_cast<uint8_t*>(out) + at;
+            asDoubles ? clipInto(doubles.data(), n, uint8_t(255), to)
+                      : clipInto(ints.data(), n, uint8_t(255), to);
+        } else {
+            uint16_t* to = static_cast<uint16_t*>(out) + at;
+            asDoubles ? clipInto(doubles.data(), n, uint16_t(65535), to)
+                      : clipInto(ints.data(), n, uint16_t(65535), to);
+        }
+    }
+    return 0;
+}
+
 // Reads `rows` rows of `width` samples from row `firstRow` (0-based) of plane `plane`
 // (1-based) as CFITSIO type `type` (TBYTE, TUSHORT or TDOUBLE) into `out`. A sample beyond the
 // type's range (a negative one of a signed 16-bit image) is clipped into it, as the reader
-// wants, and counts as read.
+// wants, and counts as read. Throws std::bad_alloc when the clipping read gets no memory.
 int readRows(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, int64_t width,
              void* out) {
     long first[3] = {1, long(firstRow + 1), plane};
     int status = 0;
+    const bool compressed = fits_is_compressed_image(f, &status) && status == 0;
+    status = 0;
+    if (compressed && type == TUSHORT && headerScaling(f) == std::make_pair(1.0, 0.0)) {
+        // Signed samples as stored: read as shorts into the same memory, which never
+        // overflows, and clipped there in one pass. (Read as unsigned, a compressed read
+        // stops at the first tile with a sample below zero, and the rows are read again.)
+        fits_read_pix(f, TSHORT, first, LONGLONG(rows * width), nullptr, out, nullptr, &status);
+        if (!overflowed(status)) {
+            auto* samples = static_cast<uint16_t*>(out);
+            for (int64_t i = 0; i < rows * width; ++i) {
+                const uint16_t v = samples[i];
+                samples[i] = v & 0x8000 ? 0 : v;  // the sign bit set: below zero
+            }
+            return status;
+        }
+        // Decoded values beyond 16 bits (a broken tile decoder's): read them wider below.
+        return readClipped(f, type, plane, firstRow, rows, width, out);
+    }
     fits_read_pix(f, type, first, LONGLONG(rows * width), nullptr, out, nullptr, &status);
     if (!overflowed(status)) return status;
     // A plain image is read whole all the same; a tile-compressed one stops after the tile
-    // that clipped. Then each piece of a row that lies in one tile is read on its own, so that
-    // every piece is read to its end (CFITSIO keeps the tile decoded between the pieces).
-    status = 0;
-    if (!fits_is_compressed_image(f, &status)) return 0;
-    long tileWidth = 0;  // ZTILE1, the tiles' width; a row when it is not given
-    if (fits_read_key_lng(f, "ZTILE1", &tileWidth, nullptr, &status) != 0) tileWidth = 0;
-    status = 0;
-    const int64_t across = tileWidth > 0 ? std::min<int64_t>(tileWidth, width) : width;
-    const size_t bytes = type == TBYTE ? 1 : type == TUSHORT ? 2 : sizeof(double);
-    for (int64_t r = 0; r < rows; ++r)
-        for (int64_t x = 0; x < width; x += across) {
-            long at[3] = {long(x + 1), long(firstRow + r + 1), plane};
-            const int64_t n = std::min(across, width - x);
-            status = 0;
-            fits_read_pix(f, type, at, LONGLONG(n), nullptr,
-                          static_cast<uint8_t*>(out) + size_t(r * width + x) * bytes, nullptr,
-                          &status);
-            if (status != 0 && !overflowed(status)) return status;
-        }
-    return 0;
+    // that clipped, and is read again wider.
+    return compressed ? readClipped(f, type, plane, firstRow, rows, width, out) : 0;
 }
 
 // The range of the finite samples of pixels [begin, end) of `planes` merged into lo and hi.
@@ -106,33 +178,6 @@ void interleave(const T* in, int64_t npix, int channels, int c, T* out) {
         out[i * channels + c] = in[i];
 }
 
-// Runs worker(0) on the calling thread and worker(1) .. worker(threads - 1) on threads of
-// their own (as many as the system gives), and returns when all have returned; what they
-// wrote is then visible to the caller. A std::bad_alloc on any of them is thrown here once
-// all have returned.
-void runWorkers(int threads, const std::function<void(int)>& worker) {
-    std::atomic<bool> outOfMemory{false};
-    auto guarded = [&](int w) {
-        try {
-            worker(w);
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
-        }
-    };
-    std::vector<std::thread> others;
-    for (int w = 1; w < threads; ++w) {
-        try {
-            others.emplace_back(guarded, w);
-        } catch (const std::system_error&) {
-            break;  // the caller and the threads already started take the bands
-        }
-    }
-    guarded(0);
-    for (std::thread& t : others)
-        t.join();
-    if (outOfMemory) throw std::bad_alloc();
-}
-
 // Memory for `count` doubles, zeroed: fresh pages come zeroed from the kernel, and each band
 // faults in its own.
 std::unique_ptr<double, void (*)(void*)> zeroedDoubles(int64_t count) {
@@ -162,6 +207,40 @@ bool decodesOnThreads(fitsfile* f) {
 }
 
 }  // namespace
+
+void runWorkers(int threads, const std::function<void(int)>& worker, const ThreadStarter& start) {
+    std::mutex failedLock;
+    std::exception_ptr failed;  // the first exception any worker threw
+    auto guarded = [&](int w) noexcept {
+        try {
+            worker(w);
+        } catch (...) {
+            const std::lock_guard<std::mutex> hold(failedLock);
+            if (!failed) failed = std::current_exception();
+        }
+    };
+    // Room for every thread before the first starts: a vector that grows could throw with
+    // threads running, and a joinable std::thread destroyed ends the program.
+    std::vector<std::thread> others;
+    others.reserve(size_t(std::max(threads - 1, 0)));
+    std::exception_ptr notStarted;  // why a thread could not start, unless for want of one
+    for (int w = 1; w < threads; ++w) {
+        try {
+            std::function<void()> run = [&guarded, w] { guarded(w); };
+            others.push_back(start ? start(std::move(run)) : std::thread(std::move(run)));
+        } catch (const std::system_error&) {
+            break;  // no thread to be had: the caller and the threads started take the bands
+        } catch (...) {
+            notStarted = std::current_exception();  // out of memory, most likely: fail
+            break;
+        }
+    }
+    if (!notStarted) guarded(0);
+    for (std::thread& t : others)
+        if (t.joinable()) t.join();
+    if (notStarted) std::rethrow_exception(notStarted);
+    if (failed) std::rethrow_exception(failed);
+}
 
 int64_t FitsPixelLayout::scratchBytes() const {
     const int64_t npix = width * height;

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 // What one image HDU becomes: the numbers the reader took from its header.
 struct FitsPixelLayout {
@@ -39,6 +40,13 @@ struct FitsPixelLayout {
 // Returns 0, or the first CFITSIO status a plane read gave; the planes after a failed one are
 // still read, and what a failed read left stays as it is. Throws std::bad_alloc when scratch
 // memory cannot be had.
+//
+// Samples beyond the bitmap's type (those below zero of a signed 16-bit image, or any that
+// odd scaling puts beyond 0..255 or 0..65535) are clipped into it, as CFITSIO clips them. A
+// tile-compressed HDU is read with each of its tiles decoded once all the same: signed 16-bit
+// samples are read as they are and clipped in place, and a read that overflows anyway is
+// read again into ints (doubles under scaling that overflows those) a mebipixel at a time
+// per thread, or one tile row when that is larger.
 int readFitsPixels(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out);
 
 // How the rows of one HDU are split for readFitsPixelsInBands.
@@ -61,6 +69,20 @@ FitsBands planFitsBands(fitsfile* f, const FitsPixelLayout& layout, int cores);
 // Called on the thread that will use the handle; readFitsPixelsInBands closes it.
 using FitsHandleOpener = std::function<fitsfile*()>;
 
+// Starts a thread that runs `run`; std::thread's constructor unless a caller (a test) wants
+// otherwise. Throws what starting a thread throws.
+using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+
+// Runs worker(0) on the calling thread and worker(1) .. worker(threads - 1) on threads from
+// `start` (as many as the system gives: a std::system_error ends the starting, and the
+// workers started do the work), and returns when all have returned; what they wrote is then
+// visible to the caller. Any other exception from starting a thread (std::bad_alloc) is
+// thrown here once the threads already started have returned, without worker(0) run. An
+// exception a worker throws, on any thread, is caught there and the first of them thrown
+// here once all have returned.
+void runWorkers(int threads, const std::function<void(int)>& worker,
+                const ThreadStarter& start = {});
+
 // Reads what readFitsPixels reads, into `out` (zeroed), the same bytes, in bands of
 // `bands.rows` rows handed out in order to up to `bands.threads` threads: the caller's
 // through `f`, each other through a handle from `open` (a thread that gets none reads
@@ -68,6 +90,6 @@ using FitsHandleOpener = std::function<fitsfile*()>;
 // planFitsBands would keep there for its compression. Returns 0, or the CFITSIO status of
 // the first read that failed, planes in order and bands in row order within a plane; the
 // other bands are still read. Throws std::bad_alloc when scratch memory cannot be had, on
-// any thread.
+// any thread, or a thread cannot be started for want of it (runWorkers).
 int readFitsPixelsInBands(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out,
                           const FitsBands& bands, const FitsHandleOpener& open);

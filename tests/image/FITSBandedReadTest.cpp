@@ -1,7 +1,8 @@
 // A tile-compressed HDU read in bands of rows on several threads, each with a CFITSIO handle of
 // its own: the same bytes as the read on one thread, and for integer samples the same as
 // CFITSIO's own read of the whole image; failures reported as the one-thread read reports
-// them; the split the decode helper asks for.
+// them; samples beyond the bitmap's type clipped as CFITSIO clips them in the plain file; the
+// split the decode helper asks for.
 #include "FITSPixels.h"
 #include "FitsFiles.h"
 #include "TestData.h"
@@ -328,3 +329,119 @@ TEST(FITSBandedReadTest, PlanSplitsLargeFramesInWholeTileRows) {
     ASSERT_TRUE(h.f);
     EXPECT_EQ(planFitsBands(h.f, layoutOf(h.f), 8).threads, 1);
 }
+
+namespace {
+
+// A frame whose samples, after the header's scaling, lie beyond the bitmap's type here and
+// there (below zero, or above its top), written plain and tile-compressed.
+struct ClipCase {
+    const char* name;
+    int bitpix;              // BYTE_IMG or SHORT_IMG
+    int compression;         // CFITSIO compression type of the packed file
+    std::vector<long> tile;  // ZTILEn; empty: rows
+    double bscale, bzero;    // header scaling; 1, 0: samples as stored
+    bool clipsTop;           // some scaled samples lie above 65535 too
+    FitsBands bands;         // the split asked for
+};
+
+// Stored samples of -300..896 (0..255 for bytes), some in every row and in every tile, after
+// an empty primary HDU; plain (compression 0) or packed as `c` says.
+QByteArray clipFrame(const ClipCase& c, int compression) {
+    const long w = 301, h = 203;
+    std::vector<short> samples(size_t(w * h));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = c.bitpix == BYTE_IMG ? short(i * 37 % 256) : short(int(i * 37 % 1197) - 300);
+    return writeFits([&](fitsfile* f, int* st) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, st);
+        if (compression != 0) fits_set_compression_type(f, compression, st);
+        if (compression != 0 && !c.tile.empty())
+            fits_set_tile_dim(f, int(c.tile.size()), const_cast<long*>(c.tile.data()), st);
+        long axes[2] = {w, h};
+        fits_create_img(f, c.bitpix, 2, axes, st);
+        if (c.bscale != 1 || c.bzero != 0) {
+            double scale = c.bscale, zero = c.bzero;
+            fits_write_key(f, TDOUBLE, "BSCALE", &scale, nullptr, st);
+            fits_write_key(f, TDOUBLE, "BZERO", &zero, nullptr, st);
+            fits_set_bscale(f, 1.0, 0.0, st);  // the samples below are the stored ones
+        }
+        // A compressed image takes samples of its own type only.
+        std::vector<uint8_t> bytes(samples.begin(), samples.end());
+        if (c.bitpix == BYTE_IMG)
+            fits_write_img(f, TBYTE, 1, LONGLONG(bytes.size()), bytes.data(), st);
+        else
+            fits_write_img(f, TSHORT, 1, LONGLONG(samples.size()), samples.data(), st);
+    });
+}
+
+// The plain frame read whole by CFITSIO, which clips samples beyond the type and says so.
+std::vector<uint8_t> plainBitmap(MemoryFits& file, int bitpix) {
+    Handle h(file.open(2));
+    const FitsPixelLayout layout = layoutOf(h.f);
+    std::vector<uint8_t> out(size_t(layout.outputBytes()));
+    long first[2] = {1, 1};
+    int status = 0;
+    fits_read_pix(h.f, bitpix == BYTE_IMG ? TBYTE : TUSHORT, first,
+                  LONGLONG(layout.width * layout.height), nullptr, out.data(), nullptr, &status);
+    EXPECT_EQ(status, NUM_OVERFLOW);
+    return out;
+}
+
+class FITSClippedRead : public ::testing::TestWithParam<ClipCase> {};
+
+void PrintTo(const ClipCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const std::vector<ClipCase>& clipCases() {
+    static const std::vector<ClipCase> cases = {
+        // Signed 16-bit samples: row tiles, tiles of 100 rows, one tile, tiles that split rows.
+        {"SignedRows", SHORT_IMG, RICE_1, {}, 1, 0, false, {16, 4}},
+        {"SignedTallTiles", SHORT_IMG, RICE_1, {301, 100}, 1, 0, false, {100, 3}},
+        {"SignedOneTile", SHORT_IMG, GZIP_2, {301, 203}, 1, 0, false, {}},
+        {"SignedSplitRows", SHORT_IMG, GZIP_1, {64, 50}, 1, 0, false, {50, 4}},
+        // Scaling that puts samples below zero, with fractions, and above 65535.
+        {"ScaledBelowZero", SHORT_IMG, RICE_1, {301, 100}, 0.75, -120.5, false, {100, 3}},
+        {"ScaledBothWays", SHORT_IMG, GZIP_1, {64, 50}, 80, 10000, true, {50, 4}},
+        // Scaled beyond an int: read as doubles.
+        {"ScaledBeyondAnInt", SHORT_IMG, RICE_1, {301, 203}, 5e6, 0, true, {}},
+        {"BytesBelowZero", BYTE_IMG, RICE_1, {301, 100}, 1, -20, false, {100, 2}},
+    };
+    return cases;
+}
+
+}  // namespace
+
+// The packed frame read in one piece and in bands gives the bytes CFITSIO gives for the plain
+// file, which it reads whole, clipping.
+TEST_P(FITSClippedRead, GivesThePlainFilesClippedSamples) {
+    const ClipCase& c = GetParam();
+    MemoryFits plain(clipFrame(c, 0)), packed(clipFrame(c, c.compression));
+    ASSERT_FALSE(plain.bytes().isEmpty());
+    ASSERT_FALSE(packed.bytes().isEmpty());
+    Handle h(packed.open(2));
+    ASSERT_TRUE(h.f);
+    int compressed = 0, status = 0;
+    compressed = fits_is_compressed_image(h.f, &status);
+    ASSERT_TRUE(compressed);
+    const std::vector<uint8_t> expected = plainBitmap(plain, c.bitpix);
+    // Some samples clipped at each end (bytes: below zero only).
+    const auto count = [&](uint16_t v) {
+        int64_t n = 0;
+        for (size_t i = 0; i < expected.size(); i += c.bitpix == BYTE_IMG ? 1 : 2)
+            n += (c.bitpix == BYTE_IMG ? expected[i]
+                                       : *reinterpret_cast<const uint16_t*>(&expected[i])) == v;
+        return n;
+    };
+    EXPECT_GT(count(0), 100);
+    if (c.clipsTop) {
+        EXPECT_GT(count(65535), 100);
+    }
+    int wholeStatus = -1, bandStatus = -1;
+    EXPECT_TRUE(readWhole(packed, &wholeStatus) == expected);
+    EXPECT_TRUE(readBanded(packed, c.bands, &bandStatus) == expected);
+    EXPECT_EQ(wholeStatus, 0);
+    EXPECT_EQ(bandStatus, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FITSClippedRead, ::testing::ValuesIn(clipCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
