@@ -198,8 +198,8 @@ std::shared_ptr<FITSImageRep> readHdu(const QByteArray& bytes, int hdu,
                 return nullptr;
             try {
                 rep->buffer = readPixels(f, helperInput, hdu, layout);
-            } catch (const std::bad_alloc&) {
-                return nullptr;
+            } catch (const std::exception&) {
+                return nullptr;  // no memory (or a read that threw): no representation
             }
             if (!rep->buffer) {
                 // The helper failed (and logged why): the HDU keeps its header, like an HDU

@@ -197,6 +197,9 @@ int usableCores() {
         status = readFitsPixelsInBands(f, layout, static_cast<uint8_t*>(out), bands, openHandle);
     } catch (const std::bad_alloc&) {
         finish("memory out of memory while reading the tiles");
+    } catch (const std::exception& e) {
+        // Nothing else is thrown by the read today; whatever may come is still no crash.
+        finish(std::string("broken reading the tiles failed: ") + e.what());
     }
     if (status == MEMORY_ALLOCATION) finish("memory CFITSIO could not allocate");
     if (status != 0)
