@@ -204,6 +204,27 @@ class DeviceDecisionTest : public ::testing::Test {
         metalDevice();
         return metalDeviceLookupsForTesting() != before;
     }
+    // A change of what the probe's key is made from, and whether it makes a start ask again.
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        bool asksAgain;
+    };
+    // Makes each change in turn after one probe has run: a start after it finds the platforms
+    // not worth asking (no GPU), and has run the probe again exactly when the change asks
+    // again. Returns the number of probe runs expected so far.
+    template <size_t N>
+    int expectProbeRunsAfter(const Change (&changes)[N]) {
+        EXPECT_FALSE(platformsAsked());
+        int expected = 1;
+        for (const Change& change : changes) {
+            change.make();
+            expected += change.asksAgain;
+            EXPECT_FALSE(platformsAsked());
+            EXPECT_EQ(runs(), expected) << change.what;
+        }
+        return expected;
+    }
     QString cacheFile() const { return dir.filePath("cache/Quasel/opencl-gpu"); }
     // Whether the cache comes to end with `end` while the probe runs in the background (within
     // a bound far above the probe's deadline).
@@ -272,11 +293,6 @@ TEST_F(DeviceDecisionTest, AsksAgainWhenThePlatformsChange) {
     const QString icd = vendors + "/other.icd";
     const QString other = dir.filePath("other-vendors");
     QDir().mkpath(other);
-    struct Change {
-        const char* what;
-        std::function<void()> make;
-        bool asksAgain;
-    };
     const Change changes[] = {
         {"a file that is no vendor file",
          [&] { QFile(vendors + "/notes.txt").open(QIODevice::WriteOnly); }, false},
@@ -306,14 +322,7 @@ TEST_F(DeviceDecisionTest, AsksAgainWhenThePlatformsChange) {
         {"ZE_AFFINITY_MASK", [] { qputenv("ZE_AFFINITY_MASK", "0.0"); }, true},
         {"a variable that chooses nothing", [] { qputenv("OCL_NOTHING", "1"); }, false},
     };
-    EXPECT_FALSE(platformsAsked());
-    int expected = 1;
-    for (const Change& change : changes) {
-        change.make();
-        expected += change.asksAgain;
-        EXPECT_FALSE(platformsAsked());
-        EXPECT_EQ(runs(), expected) << change.what;
-    }
+    int expected = expectProbeRunsAfter(changes);
     qunsetenv("OCL_NOTHING");
     // The user's groups (which device files can be opened): changed for a moment where this
     // process may change them.
@@ -532,11 +541,6 @@ TEST_F(DeviceDecisionTest, AsksAgainWhenTheOpenableGpuNodesChange) {
     const auto node = [&](const char* name) {
         return [=] { writeFileBytes(dev + '/' + name, ""); };
     };
-    struct Change {
-        const char* what;
-        std::function<void()> make;
-        bool asksAgain;
-    };
     const Change changes[] = {
         {"a card node", node("dri/card0"), false},
         {"a render node", node("dri/renderD128"), true},
@@ -560,14 +564,7 @@ TEST_F(DeviceDecisionTest, AsksAgainWhenTheOpenableGpuNodesChange) {
          },
          false},
     };
-    EXPECT_FALSE(platformsAsked());
-    int expected = 1;
-    for (const Change& change : changes) {
-        change.make();
-        expected += change.asksAgain;
-        EXPECT_FALSE(platformsAsked());
-        EXPECT_EQ(runs(), expected) << change.what;
-    }
+    int expected = expectProbeRunsAfter(changes);
     // Permissions bind only a user other than root.
     if (geteuid() != 0) {
         QFile::setPermissions(dev + "/kfd", QFileDevice::ReadOwner);

@@ -256,6 +256,19 @@ TEST_F(RenderToolTest, JsonNamesThePath) {
 
 namespace {
 
+// Renders `blob` with the copy of the tool in `folder` under `env`; the CPU path is taken.
+void renderWithToolIn(const QTemporaryDir& folder, const QString& blob,
+                      const QProcessEnvironment& env) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(folder.filePath("quasel-tool"),
+                  {"render", blob, folder.filePath("out.png"), "--json"});
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const QJsonObject o = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    EXPECT_FALSE(o["gpu"].toBool(true));
+}
+
 // The tool renders once, so it waits for the OpenCL probe when the cache has no answer (at
 // most the probe's deadline), and the answer, a failure too, is kept: the next run does not
 // ask again. The probe is a stand-in beside a copy of the tool, counting its runs.
@@ -283,16 +296,8 @@ TEST_F(RenderToolTest, WaitsForTheProbeOnce) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CACHE_HOME", folder.filePath("cache"));
         env.remove("QUASEL_OPENCL_DEVICE_TYPE");
-        for (int run = 0; run < 2; ++run) {
-            QProcess process;
-            process.setProcessEnvironment(env);
-            process.start(folder.filePath("quasel-tool"),
-                          {"render", blob, folder.filePath("out.png"), "--json"});
-            ASSERT_TRUE(process.waitForFinished(20000));
-            EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-            const QJsonObject o = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-            EXPECT_FALSE(o["gpu"].toBool(true));
-        }
+        for (int run = 0; run < 2; ++run)
+            renderWithToolIn(folder, blob, env);
         EXPECT_EQ(readFileBytes(runs), "run\n");
         EXPECT_TRUE(readFileBytes(folder.filePath("cache/Quasel/opencl-gpu")).endsWith(c.kept));
     }
@@ -330,16 +335,7 @@ TEST_F(RenderToolTest, DoesNotWaitAgainAfterATimeout) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CACHE_HOME", folder.filePath("cache"));
         env.remove("QUASEL_OPENCL_DEVICE_TYPE");
-        const auto render = [&] {
-            QProcess process;
-            process.setProcessEnvironment(env);
-            process.start(folder.filePath("quasel-tool"),
-                          {"render", blob, folder.filePath("out.png"), "--json"});
-            ASSERT_TRUE(process.waitForFinished(20000));
-            EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-            const QJsonObject o = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-            EXPECT_FALSE(o["gpu"].toBool(true));
-        };
+        const auto render = [&] { renderWithToolIn(folder, blob, env); };
         // A first run keeps an answer under this machine's key; the test then makes it old.
         probeRuns("echo ok 0 >&3");
         render();
