@@ -33,6 +33,12 @@ bool overflowed(int status) {
     return status == NUM_OVERFLOW || status == OVERFLOW_ERR;
 }
 
+// Rows of the tiles of the tile-compressed HDU `f` is on; 0 when it is not tiled in rows.
+int64_t tileHeightOf(fitsfile* f) {
+    const FITSfile& file = *f->Fptr;
+    return file.zndim >= 2 ? int64_t(file.tilesize[1]) : 0;
+}
+
 // Pixels of the wider samples that the clipping read below holds at a time, unless one tile
 // row has more (4 MiB as ints).
 constexpr int64_t kClipChunkPixels = int64_t(1) << 20;
@@ -66,9 +72,7 @@ std::pair<double, double> headerScaling(fitsfile* f) {
 // time) costs a good part of a decode per read.
 int readClipped(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, int64_t width,
                 void* out) {
-    const FITSfile& file = *f->Fptr;
-    const int64_t tileHeight =
-        std::max<int64_t>(1, file.zndim >= 2 ? int64_t(file.tilesize[1]) : 1);
+    const int64_t tileHeight = std::max<int64_t>(1, tileHeightOf(f));
     const int64_t tileRows = std::max<int64_t>(1, kClipChunkPixels / (tileHeight * width));
     const int64_t chunkRows = std::min(rows, tileRows * tileHeight);
     std::vector<int32_t> ints(size_t(chunkRows * width));
@@ -252,7 +256,7 @@ FitsBands planFitsBands(fitsfile* f, const FitsPixelLayout& layout, int cores) {
     const FitsBands one;
     if (cores < 2 || !decodesOnThreads(f)) return one;
     const FITSfile& file = *f->Fptr;
-    const int64_t tileHeight = file.zndim >= 2 ? int64_t(file.tilesize[1]) : 0;
+    const int64_t tileHeight = tileHeightOf(f);
     if (tileHeight < 1 || layout.width < 1 || layout.height < 1) return one;
     const int64_t tileRows = (layout.height + tileHeight - 1) / tileHeight;
     const int64_t bandCount =
