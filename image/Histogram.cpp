@@ -238,7 +238,10 @@ QImage Image::histogram() {
 
     const bool sixteen = originalImageRep->bitsPerSample == 16;
     const int shift = sixteen ? 8 : 0;
-    const uint64_t thresholds[3] = {n >> 2, n >> 1, (n >> 1) + (n >> 2)};
+    // At least one sample each: under four samples (a frame of a pixel or three) a threshold
+    // of 0 would be met by bin 0 whether it holds anything or not.
+    const uint64_t thresholds[3] = {std::max<uint64_t>(n >> 2, 1), std::max<uint64_t>(n >> 1, 1),
+                                    std::max<uint64_t>((n >> 1) + (n >> 2), 1)};
     int64_t* quartiles[3] = {&q1, &median, &q3};
     uint64_t cumulative = 0;
     size_t found = 0;

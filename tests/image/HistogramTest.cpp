@@ -155,7 +155,9 @@ struct PlainStatistics {
 PlainStatistics plainStatistics(const PlainCounts& c, bool sixteen) {
     PlainStatistics s{};
     s.average = int64_t(c.sum / c.n);
-    const uint64_t T1 = c.n / 4, T2 = c.n / 2, T3 = c.n / 2 + c.n / 4;
+    // A quartile is never below the first sample, however few there are.
+    const uint64_t T1 = std::max<uint64_t>(c.n / 4, 1), T2 = std::max<uint64_t>(c.n / 2, 1),
+                   T3 = std::max<uint64_t>(c.n / 2 + c.n / 4, 1);
     auto firstAtLeast = [&](uint64_t t) {
         uint64_t cum = 0;
         for (int b = 0; b < 256; ++b) {
@@ -375,6 +377,12 @@ TEST(HistogramTest, FramesWithASideOfOnePixelTakeEverySample) {
             }
             EXPECT_LE(image->min, image->average);
             EXPECT_LE(image->average, image->max);
+            // The quartiles are bins (of 256 at 16 bits) that hold samples of the frame.
+            const int64_t unit = sixteen ? 256 : 1;
+            for (int64_t q : {image->q1, image->median, image->q3}) {
+                EXPECT_GE(q, image->min / unit * unit);
+                EXPECT_LE(q, image->max);
+            }
             const PlainStatistics s =
                 plainStatistics(plainCounts(px, c.bpp, c.w, c.h, debayer, 4), sixteen);
             EXPECT_EQ(image->median, s.median);
