@@ -35,6 +35,12 @@ QSize widgetSizeFor(QSizeF size) {
 // Device pixels painted at a time when the picture is painted directly: a few megabytes.
 constexpr int kBandPixels = 1 << 20;
 
+// Sets `painter` to draw through `toDevice`, a mapping straight onto its device's pixels.
+void drawThrough(QPainter& painter, const QTransform& toDevice) {
+    painter.setWorldTransform(toDevice * painter.deviceTransform().inverted() *
+                              painter.worldTransform());
+}
+
 }  // namespace
 
 QImage ClickableView::cornerMosaic(QSize shown, QSizeF viewSize) const {
@@ -130,12 +136,31 @@ ViewOrientation ClickableView::orientation() const {
 
 std::optional<QPoint> ClickableView::picturePixelAt(QPointF viewPoint) const {
     if (originalImage_.isNull() || mosaicShown_) return std::nullopt;
-    // Painted into the window's surface, the view's device pixels are counted from the one
-    // nearest its origin there (drawPicture).
+    const QPointF at = deviceTopLeft();
+    return ::picturePixelAt(viewPoint, originalImage_.size(), orientation(), devicePixelRatioF(),
+                            at - QPointF(deviceOrigin(at)), deviceClip());
+}
+
+QPointF ClickableView::deviceTopLeft() const {
+    // Painted into the window's surface, at the window's pixel ratio.
+    return QPointF(mapTo(window(), QPoint(0, 0))) * devicePixelRatioF();
+}
+
+QRegion ClickableView::deviceClip() const {
+    const QRegion visible = isVisible() ? visibleRegion() : QRegion(rect());
     const double ratio = devicePixelRatioF();
-    const QPointF at = QPointF(mapTo(window(), QPoint(0, 0))) * ratio;
-    const QPointF offset(at.x() - qRound(at.x()), at.y() - qRound(at.y()));
-    return ::picturePixelAt(viewPoint, originalImage_.size(), orientation(), ratio, offset);
+    // Mapped onto the device pixels as Qt maps a widget's clip when it paints it.
+    const QRegion device =
+        QTransform::fromScale(ratio, ratio).map(visible.translated(mapTo(window(), QPoint(0, 0))));
+    return device.translated(-deviceOrigin(deviceTopLeft()));
+}
+
+bool ClickableView::reaches(QPointF at) const {
+    const QPointF topLeft = deviceTopLeft();
+    const std::optional<QPoint> device =
+        devicePixelAt(viewPoint(at), frame_.height(), devicePixelRatioF(),
+                      topLeft - QPointF(deviceOrigin(topLeft)));
+    return device && deviceClip().contains(*device);
 }
 
 QImage ClickableView::turnedPiece(const QRect& turnedRect) const {
@@ -154,25 +179,6 @@ QImage ClickableView::displayedPicture() const {
 
 qint64 ClickableView::keptBytes() const {
     return reduced_.sizeInBytes() + mosaic_.sizeInBytes();
-}
-
-bool ClickableView::DeviceGrid::keptReduced(qint64 pictureBytes) const {
-    return (shownPerDeviceX > 1 || shownPerDeviceY > 1) && bytes() <= pictureBytes;
-}
-
-ClickableView::DeviceGrid ClickableView::deviceGrid(QSize shown, QPointF ratio) const {
-    DeviceGrid grid;
-    if (shown.isEmpty() || frame_.isEmpty() || !(ratio.x() > 0) || !(ratio.y() > 0)) return grid;
-    auto limit = [](double side) {
-        return static_cast<int>(std::min(std::ceil(side), double(std::numeric_limits<int>::max())));
-    };
-    grid.shownPerDeviceX = shownPerDevice(shown.width(), frame_.width(), ratio.x());
-    grid.shownPerDeviceY = shownPerDevice(shown.height(), frame_.height(), ratio.y());
-    grid.width =
-        deviceExtent(grid.shownPerDeviceX, shown.width(), limit(frame_.width() * ratio.x()));
-    grid.height =
-        deviceExtent(grid.shownPerDeviceY, shown.height(), limit(frame_.height() * ratio.y()));
-    return grid;
 }
 
 bool ClickableView::makeReduced(const DeviceGrid& grid, QPointF ratio) {
@@ -196,7 +202,7 @@ bool ClickableView::makeReduced(const DeviceGrid& grid, QPointF ratio) {
 
 void ClickableView::prepareDisplay() {
     const QPointF ratio(devicePixelRatioF(), devicePixelRatioF());
-    const DeviceGrid grid = deviceGrid(shownSize_, ratio);
+    const DeviceGrid grid = deviceGrid(shownSize_, frame_, ratio);
     if (!mosaicShown_ && grid.keptReduced(originalImage_.sizeInBytes()))
         makeReduced(grid, ratio);
     else
@@ -263,31 +269,29 @@ void ClickableView::drawPicture(QPainter& painter, const QRect& exposed) {
     const QTransform device = painter.deviceTransform();
     if (device.type() > QTransform::TxScale) return;
     const QPointF ratio(device.m11(), device.m22());
-    const QPointF at = device.map(QPointF(0, 0));
-    const QPoint origin(qRound(at.x()), qRound(at.y()));
+    const QPoint origin = deviceOrigin(device.map(QPointF(0, 0)));
     const QSize size = mosaicShown_ ? mosaic_.size() : shownSize_;
-    const DeviceGrid grid = deviceGrid(size, ratio);
-    // Only what reaches the device: a paint into a small target may expose the whole frame.
-    QRectF area = QRectF(exposed) & QRectF(QPointF(0, 0), frame_);
-    if (painter.hasClipping()) area &= painter.clipBoundingRect();
-    if (const QPaintEngine* engine = painter.paintEngine()) {
-        const QRegion reaches = engine->systemClip();  // device pixels
-        if (!reaches.isEmpty()) area &= device.inverted().mapRect(QRectF(reaches.boundingRect()));
-    }
-    if (area.isEmpty()) return;
-    auto pixel = [](double v, int limit) {
-        return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
-    };
-    const double dx = at.x() - origin.x(), dy = at.y() - origin.y();
-    const int x0 = pixel(std::floor(area.left() * ratio.x() + dx), grid.width);
-    const int x1 = pixel(std::ceil(area.right() * ratio.x() + dx), grid.width);
-    const int y0 = pixel(std::floor(area.top() * ratio.y() + dy), grid.height);
-    const int y1 = pixel(std::ceil(area.bottom() * ratio.y() + dy), grid.height);
-    if (x1 <= x0 || y1 <= y0) return;
+    const DeviceGrid grid = deviceGrid(size, frame_, ratio);
+    // The device pixels the paint reaches: Qt's clip of the widget, which holds the exposed
+    // part, or else the exposed part mapped as Qt maps a clip. Counted in device pixels from the
+    // origin, not in points, so that a frame a fraction of a point across keeps the device
+    // pixels its clip holds.
+    QRegion clip;
+    if (const QPaintEngine* engine = painter.paintEngine()) clip = engine->systemClip();
+    if (clip.isEmpty()) clip = device.map(QRegion(exposed));
+    if (painter.hasClipping()) clip &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
+    const QRect painted = paintedDevicePixels(grid, clip.translated(-origin)).boundingRect();
+    if (painted.isEmpty()) return;
+    const int x0 = painted.left(), x1 = painted.right() + 1;
+    const int y0 = painted.top(), y1 = painted.bottom() + 1;
     painter.save();
-    // Device pixels from here on, counted from the view's origin.
-    painter.setWorldTransform(QTransform::fromTranslate(origin.x(), origin.y()) *
-                              device.inverted());
+    // Device pixels from here on, counted from the view's origin, a hair short of it: the
+    // transform comes back through an inverse and may land a rounding error past a whole
+    // device pixel, and Qt's raster engine drops an image whose corner lies past the last row
+    // or column of its clip before it rounds that corner (a view one device pixel high went
+    // blank). Every way it draws an image rounds the corner to the whole pixel still.
+    constexpr double kShort = 1.0 / 64;
+    drawThrough(painter, QTransform::fromTranslate(origin.x() - kShort, origin.y() - kShort));
     const bool keep = !mosaicShown_ && grid.keptReduced(originalImage_.sizeInBytes());
     if (keep && makeReduced(grid, ratio)) {
         painter.drawImage(QPoint(x0, y0), reduced_, QRect(x0, y0, x1 - x0, y1 - y0));
@@ -329,6 +333,15 @@ void ClickableView::drawMarkers(QPainter& painter) const {
         return toYDown(viewFromPicture(picturePoint, o), h);
     };
     painter.setRenderHint(QPainter::Antialiasing, false);
+    // View points onto the device from the view's device origin, as the picture is drawn (the
+    // device transform would place them from the unrounded corner, up to half a device pixel
+    // off the picture's pixels).
+    const QTransform device = painter.deviceTransform();
+    if (device.type() <= QTransform::TxScale) {
+        const QPoint origin = deviceOrigin(device.map(QPointF(0, 0)));
+        drawThrough(painter, QTransform::fromScale(device.m11(), device.m22()) *
+                                 QTransform::fromTranslate(origin.x(), origin.y()));
+    }
 
     if (pointMarker) {
         const double m = defaults.defaultsDouble("markerSize", 15);
@@ -433,10 +446,7 @@ void ClickableView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void ClickableView::hoverAt(QPointF at) {
-    // The pixel holding the position, not the nearest corner: a pointer in the right half of
-    // the last visible pixel is still over it.
-    if (visibleRegion().contains(
-            QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())))))
+    if (reaches(at))
         delegate->movedWithPoint(viewPoint(at));
     else
         delegate->exited();
@@ -464,9 +474,7 @@ bool ClickableView::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::MouseMove) {
         const auto* move = static_cast<const QMouseEvent*>(event);
         const QPointF at = move->position() - QPointF(mapTo(window(), QPoint(0, 0)));
-        const bool over = isVisible() && QRectF(rect()).contains(at) &&
-                          visibleRegion().contains(QPoint(static_cast<int>(std::floor(at.x())),
-                                                          static_cast<int>(std::floor(at.y()))));
+        const bool over = isVisible() && reaches(at);
         if (move->buttons() != Qt::NoButton || !listening()) {
             exactPointer_.reset();
         } else if (over) {

@@ -18,7 +18,9 @@
 // and whenever there is at least a device pixel per picture pixel, the view paints from the
 // given picture itself, the exposed part a band at a time, keeping nothing.
 // Hovering is read from the window's own pointer position, which keeps the fraction of a point
-// a screen pixel of a scaled screen lies at (Qt rounds it for widgets).
+// a screen pixel of a scaled screen lies at (Qt rounds it for widgets), and the pointer is over
+// the view on the device pixels its paint reaches; there the pixel readout names a pixel exactly
+// where picture is painted (paintedDevicePixels in DevicePixels.h).
 // Put it in a QScrollArea with widgetResizable off: the view sizes itself.
 #pragma once
 
@@ -28,6 +30,7 @@
 #include <QPointF>
 #include <QPointer>
 #include <QRectF>
+#include <QRegion>
 #include <QSizeF>
 #include <QWidget>
 #include <QWindow>
@@ -40,6 +43,7 @@
 
 class ClickableViewDelegate;
 class QPainter;
+struct DeviceGrid;
 
 class ClickableView : public QWidget {
     Q_OBJECT
@@ -114,19 +118,8 @@ class ClickableView : public QWidget {
     // The corner mosaic of the shown picture (`shown` its size) for a view of `viewSize`: a
     // transparent picture of the view's size with the nine tiles copied in unscaled.
     QImage cornerMosaic(QSize shown, QSizeF viewSize) const;
-    // The view's device pixels at `ratio` device pixels per point over a displayed picture of
-    // `shown` pixels filling the frame.
-    struct DeviceGrid {
-        double shownPerDeviceX = 1, shownPerDeviceY = 1;  // shown pixels per device pixel
-        int width = 0, height = 0;  // device pixels from the origin that show something
-        // Bytes of the averaged picture on the grid (4 a pixel).
-        qint64 bytes() const { return 4 * qint64(width) * height; }
-        // True when the picture is reduced along an axis and its average on the grid takes no
-        // more than `pictureBytes`: then the averaged picture is kept.
-        bool keptReduced(qint64 pictureBytes) const;
-    };
-    DeviceGrid deviceGrid(QSize shown, QPointF ratio) const;
-    // Draws the exposed part of the shown picture, or of the mosaic, scaled to the frame.
+    // Draws the exposed part of the shown picture, or of the mosaic, scaled to the frame: the
+    // device pixels of its grid that the paint reaches (paintedDevicePixels).
     void drawPicture(QPainter& painter, const QRect& exposed);
     // Makes `reduced_` for the current frame and device pixel ratio unless it stands or its
     // memory was refused for them already; false when there is none.
@@ -134,10 +127,19 @@ class ClickableView : public QWidget {
     // Makes the kept reduction for the widget's own pixel ratio when the picture is reduced,
     // and drops any other.
     void prepareDisplay();
+    // Draws the marks on the device pixels the picture is drawn on: a view point p lands on
+    // the device position origin + p * ratio, origin the view's device origin.
     void drawMarkers(QPainter& painter) const;
     // Tells the delegate of the pointer at widget position `at` with no button down: moved
-    // over the visible part, exited elsewhere.
+    // over a device pixel the view's paint reaches, exited elsewhere.
     void hoverAt(QPointF at);
+    // Where the view lies on the window's device pixels: its top-left corner (exact) and the
+    // device pixels its paint reaches, counted from its device origin (deviceOrigin). A view
+    // not on screen counts as reached whole, as a grab paints it.
+    QPointF deviceTopLeft() const;
+    QRegion deviceClip() const;
+    // True when widget position `at` lies on a device pixel the view's paint reaches.
+    bool reaches(QPointF at) const;
     // A widget position to view coordinates.
     QPointF viewPoint(QPointF widgetPosition) const;
     // A view point held inside the frame.

@@ -211,6 +211,34 @@ int deviceExtent(double shownPerDevice, int shown, int limit) {
     return i;
 }
 
+bool DeviceGrid::keptReduced(qint64 pictureBytes) const {
+    return (shownPerDeviceX > 1 || shownPerDeviceY > 1) && bytes() <= pictureBytes;
+}
+
+DeviceGrid deviceGrid(QSize shown, QSizeF frame, QPointF ratio) {
+    DeviceGrid grid;
+    if (shown.isEmpty() || frame.isEmpty() || !(ratio.x() > 0) || !(ratio.y() > 0)) return grid;
+    auto limit = [](double side) {
+        return static_cast<int>(std::min(std::ceil(side), double(std::numeric_limits<int>::max())));
+    };
+    grid.shownPerDeviceX = shownPerDevice(shown.width(), frame.width(), ratio.x());
+    grid.shownPerDeviceY = shownPerDevice(shown.height(), frame.height(), ratio.y());
+    grid.width =
+        deviceExtent(grid.shownPerDeviceX, shown.width(), limit(frame.width() * ratio.x()));
+    grid.height =
+        deviceExtent(grid.shownPerDeviceY, shown.height(), limit(frame.height() * ratio.y()));
+    return grid;
+}
+
+QPoint deviceOrigin(QPointF topLeft) {
+    // As QPointF::toPoint, which Qt's mapping of a clip region onto device pixels uses.
+    return topLeft.toPoint();
+}
+
+QRegion paintedDevicePixels(const DeviceGrid& grid, const QRegion& clip) {
+    return clip & QRect(0, 0, grid.width, grid.height);
+}
+
 std::vector<PixelSpan> pixelSpans(int from, int to, double shownPerDevice, int shown) {
     std::vector<PixelSpan> spans;
     if (to <= from) return spans;

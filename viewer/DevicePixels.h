@@ -16,8 +16,11 @@
 #include "PictureTurn.h"
 
 #include <QImage>
+#include <QPointF>
 #include <QRect>
+#include <QRegion>
 #include <QSize>
+#include <QSizeF>
 
 #include <optional>
 #include <vector>
@@ -44,6 +47,33 @@ std::optional<int> shownPixelNamed(int i, double shownPerDevice, int shown);
 // `shown` shown pixels at `shownPerDevice`: the others lie past the picture and show nothing.
 // Never more than `limit`; 0 when shownPerDevice is not finite and above zero.
 int deviceExtent(double shownPerDevice, int shown, int limit);
+
+// The device pixels of a view of `frame` points at `ratio` device pixels per point (along x and
+// y) over a shown picture laid across the whole frame, counted from the view's device origin.
+struct DeviceGrid {
+    double shownPerDeviceX = 1, shownPerDeviceY = 1;  // shown pixels per device pixel
+    int width = 0, height = 0;  // device pixels from the origin that show something (deviceExtent)
+    // Bytes of the averaged picture on the grid (4 a pixel).
+    qint64 bytes() const { return 4 * qint64(width) * height; }
+    // True when the picture is reduced along an axis and its average on the grid takes no more
+    // than `pictureBytes`: then the averaged picture is worth keeping.
+    bool keptReduced(qint64 pictureBytes) const;
+};
+
+// The grid of a shown picture of `shown` pixels over a frame of `frame` points at `ratio`; an
+// empty one (no pixels) when there is no picture, no frame or no ratio.
+DeviceGrid deviceGrid(QSize shown, QSizeF frame, QPointF ratio);
+
+// Where a view's device pixels are counted from, for a view whose top-left corner lies at
+// device position `topLeft`: the device pixel corner nearest it. Qt rounds a widget's clip to
+// the nearest device pixel corners too, so the first device pixel of the grid is the first the
+// view's paint reaches.
+QPoint deviceOrigin(QPointF topLeft);
+
+// The device pixels a view paints picture on: those of `grid` inside `clip`, the device pixels
+// the paint reaches (Qt's clip of the widget), both counted from the view's device origin. The
+// one rule for what is painted, which the pixel readout follows too.
+QRegion paintedDevicePixels(const DeviceGrid& grid, const QRegion& clip);
 
 // The spans of device pixels from..to-1 along an axis of `shown` shown pixels, as above; all of
 // them must lie inside deviceExtent.

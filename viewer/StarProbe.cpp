@@ -118,11 +118,14 @@ void ImageController::showPixelValue(QPointF viewPoint) {
     if (!current || !clickableView) return;
     // The pixel drawn under the pointer, mirroring included, found as the view paints it; it
     // is read at its own corner, so the coordinates shown read the same pixel again.
+    // Where no picture is painted under the pointer the field says so, rather than keep the
+    // pixel hovered before.
     const std::optional<QPoint> pixel = clickableView->picturePixelAt(viewPoint);
-    if (!pixel) return;
-    const QPointF corner(*pixel);
-    const std::optional<PixelValue> value = current->valueAt(corner.x(), corner.y());
-    if (value) setText(selectedPixelField, ProbeTexts::pixelValueText(corner, *value));
+    const QPointF corner = pixel ? QPointF(*pixel) : QPointF();
+    const std::optional<PixelValue> value =
+        pixel ? current->valueAt(corner.x(), corner.y()) : std::nullopt;
+    setText(selectedPixelField,
+            value ? ProbeTexts::pixelValueText(corner, *value) : ProbeTexts::noValueText);
 }
 
 void ImageController::selectedWithPoint(QPointF point) {

@@ -53,23 +53,34 @@ QPointF pictureFromView(QPointF p, const ViewOrientation& o) {
     return turn.mirrored(turn.unturned(p, o.viewSize) * effectiveScale(o.scale), pictureSizeOf(o));
 }
 
-std::optional<QPoint> picturePixelAt(QPointF p, QSize pictureSize, const ViewOrientation& o,
-                                     double pixelRatio, QPointF deviceOffset) {
-    const double ratio = std::isfinite(pixelRatio) && pixelRatio > 0 ? pixelRatio : 1.0;
-    const double w = o.viewSize.width(), h = o.viewSize.height();
-    if (!(w > 0 && h > 0) || pictureSize.isEmpty()) return std::nullopt;
-    // The device pixel that holds the point, y down as painted. Pointer positions lie on whole
-    // device pixels; one a rounding error short of its pixel's edge (it came through y-up
-    // coordinates and back) still counts as on it.
+static double usableRatio(double pixelRatio) {
+    return std::isfinite(pixelRatio) && pixelRatio > 0 ? pixelRatio : 1.0;
+}
+
+std::optional<QPoint> devicePixelAt(QPointF p, double h, double pixelRatio, QPointF deviceOffset) {
+    const double ratio = usableRatio(pixelRatio);
     const double dx = std::floor(p.x() * ratio + deviceOffset.x() + 1e-6);
     const double dy = std::floor((h - p.y()) * ratio + deviceOffset.y() + 1e-6);
     if (!(std::abs(dx) < INT_MAX && std::abs(dy) < INT_MAX)) return std::nullopt;
+    return QPoint(int(dx), int(dy));
+}
+
+std::optional<QPoint> picturePixelAt(QPointF p, QSize pictureSize, const ViewOrientation& o,
+                                     double pixelRatio, QPointF deviceOffset,
+                                     const std::optional<QRegion>& clip) {
+    const double ratio = usableRatio(pixelRatio);
+    const double w = o.viewSize.width(), h = o.viewSize.height();
+    if (!(w > 0 && h > 0) || pictureSize.isEmpty()) return std::nullopt;
+    const std::optional<QPoint> device = devicePixelAt(p, h, ratio, deviceOffset);
+    if (!device) return std::nullopt;
     const PictureTurn turn = pictureTurnOf(o);
     const QSize shown = turn.shownSize(pictureSize);
-    const std::optional<int> sx =
-        shownPixelNamed(int(dx), shownPerDevice(shown.width(), w, ratio), shown.width());
+    const DeviceGrid grid = deviceGrid(shown, o.viewSize, QPointF(ratio, ratio));
+    const QRegion reach = clip ? *clip : QRegion(0, 0, grid.width, grid.height);
+    if (!paintedDevicePixels(grid, reach).contains(*device)) return std::nullopt;
+    const std::optional<int> sx = shownPixelNamed(device->x(), grid.shownPerDeviceX, shown.width());
     const std::optional<int> sy =
-        shownPixelNamed(int(dy), shownPerDevice(shown.height(), h, ratio), shown.height());
+        shownPixelNamed(device->y(), grid.shownPerDeviceY, shown.height());
     if (!sx || !sy) return std::nullopt;
     // Shown rows are counted down as painted, picture pixels up.
     return turn.picturePixel(QPoint(*sx, shown.height() - 1 - *sy), pictureSize);

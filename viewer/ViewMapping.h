@@ -16,6 +16,7 @@
 #include <QPoint>
 #include <QPointF>
 #include <QRectF>
+#include <QRegion>
 #include <QSize>
 #include <QSizeF>
 
@@ -65,20 +66,31 @@ QRectF viewFromPicture(const QRectF& pictureRect, const ViewOrientation& orienta
 // A view rectangle to the picture rectangle under it (origin bottom-left, non-negative size).
 QRectF pictureFromView(const QRectF& viewRect, const ViewOrientation& orientation);
 
+// The device pixel that holds view point `viewPoint` in a view `viewHeight` points high, painted
+// at `pixelRatio` device pixels per point: counted y down from the device pixel nearest the
+// view's top-left corner (deviceOrigin in DevicePixels.h), which lies `deviceOffset` device
+// pixels (each side within a half) from that corner. Pointer positions lie on whole device
+// pixels; one a rounding error short of its pixel's edge (it came through y-up coordinates and
+// back) still counts as on it. None for a point that is no finite number or lies beyond the
+// range of int. A pixelRatio that is not above zero counts as 1.
+std::optional<QPoint> devicePixelAt(QPointF viewPoint, double viewHeight, double pixelRatio,
+                                    QPointF deviceOffset = {});
+
 // The pixel of a `pictureSize` picture drawn under view point `viewPoint`, found as the view
-// paints it (DevicePixels.h): the picture pixel whose square, as the picture is shown stretched
-// over the frame, covers the centre of the device pixel that holds the point; for a device
-// pixel that shows part of the picture although its centre lies past it (the last column or
-// row of a reduced view), the last picture pixel it shows. The view is painted in device
-// pixels of 1 / pixelRatio points, counted from the one nearest its top-left corner, which
-// lies `deviceOffset` device pixels (each side within a half) from it. A centre on an edge
-// between squares belongs to the square to the right and below it as painted. Returns the
-// pixel's column and its row counted upward from the bottom (its bottom-left corner in picture
-// coordinates); none where the device pixel shows nothing of the picture, the view or picture
-// is empty, or the point is no finite number. A pixelRatio that is not above zero counts as 1.
+// paints it (DevicePixels.h) on the device pixel that holds the point (devicePixelAt): the
+// picture pixel whose square, as the picture is shown stretched over the frame, covers the
+// centre of that device pixel; for a device pixel that shows part of the picture although its
+// centre lies past it (the last column or row of a reduced view), the last picture pixel it
+// shows. `clip`, when given, holds the device pixels the view's paint reaches, counted from its
+// device origin; outside it nothing is painted and nothing is named (paintedDevicePixels). A
+// centre on an edge between squares belongs to the square to the right and below it as
+// painted. Returns the pixel's column and its row counted upward from the bottom (its
+// bottom-left corner in picture coordinates); none where the device pixel shows nothing of the
+// picture, the view or picture is empty, or the point is no finite number.
 std::optional<QPoint> picturePixelAt(QPointF viewPoint, QSize pictureSize,
                                      const ViewOrientation& orientation, double pixelRatio,
-                                     QPointF deviceOffset = {});
+                                     QPointF deviceOffset = {},
+                                     const std::optional<QRegion>& clip = std::nullopt);
 
 // Between upward and downward y inside a space `height` high (the same formula both ways).
 inline QPointF toYDown(QPointF p, double height) {

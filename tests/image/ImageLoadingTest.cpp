@@ -90,7 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(ImageLoading, XisfFilesLoadWithoutCrashing) {
-    for (const QString& name : QDir(testDataPath("xisf")).entryList({"*.xisf"})) {
+    const QStringList names = QDir(testDataPath("xisf")).entryList({"*.xisf"});
+    if (names.isEmpty()) GTEST_SKIP() << "samples missing: " << testDataPath("xisf").toStdString();
+    for (const QString& name : names) {
         ImagePtr image = Image::create(readFileBytes(testDataPath("xisf/" + name)), ".xisf");
         EXPECT_TRUE(image->extensions.empty()) << name.toStdString();
     }

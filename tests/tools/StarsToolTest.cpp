@@ -83,6 +83,7 @@ TEST(StarsTool, SaturatedStarInAnEightBitBlob) {
 TEST(StarsTool, ColourPictureAndTextForm) {
     const QString file = testDataPath("images/eso_eso1723a_320.png");
     REQUIRE_TEST_FILE(file);
+    REQUIRE_TEST_FILE(kFrame);
     const QJsonObject o = runToolJson({"stars", file, "--max", "5"});
     EXPECT_TRUE(QStringList({"RAW3", "RGB6", "BGR6"}).contains(o["type"].toString()))
         << o["type"].toString().toStdString();
@@ -99,6 +100,8 @@ TEST(StarsTool, ColourPictureAndTextForm) {
 }
 
 TEST(StarsTool, UsageAndUnreadableFiles) {
+    REQUIRE_TEST_FILE(kFrame);
+    REQUIRE_TEST_FILE(testDataPath("fits/rate.fit"));
     const std::vector<std::pair<QStringList, int>> cases = {
         {{}, 2},
         {{kFrame, "--max"}, 2},

@@ -3,7 +3,7 @@
 // one-pixel lines and stars.
 #include "ClickableView.h"
 #include "NoisePicture.h"
-#include "TestData.h"
+#include "ScreensOfRatios.h"
 #include "ViewMapping.h"
 
 #include <QApplication>
@@ -19,24 +19,6 @@
 #include <vector>
 
 namespace {
-
-// This program's offscreen platform has screens of device pixel ratio 1 (the primary one),
-// 1.25, 1.5 and 2; set before the application starts. A platform named otherwise is left as it
-// is.
-const bool kScreensOfFourRatios = [] {
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform.isEmpty() || platform == "offscreen")
-        qputenv("QT_QPA_PLATFORM",
-                "offscreen:configfile=" +
-                    testInputPath("screens-of-four-pixel-ratios.json").toLocal8Bit());
-    return true;
-}();
-
-QScreen* screenOfRatio(double ratio) {
-    for (QScreen* screen : QGuiApplication::screens())
-        if (screen->devicePixelRatio() == ratio) return screen;
-    return nullptr;
-}
 
 struct Orientation {
     double angle;
@@ -156,8 +138,8 @@ std::optional<QPoint> pictureUnder(const ClickableView& view, int i, int j, doub
 }  // namespace
 
 TEST(ClickableViewDrawing, TheScreensOfFourRatiosAreThere) {
-    ASSERT_TRUE(kScreensOfFourRatios);
-    for (double ratio : {1.0, 1.25, 1.5, 2.0})
+    ASSERT_TRUE(kScreensOfSeveralRatios);
+    for (double ratio : {1.0, 1.25, 1.5, 1.75, 2.0})
         EXPECT_NE(screenOfRatio(ratio), nullptr) << ratio;
 }
 

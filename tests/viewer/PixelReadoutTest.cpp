@@ -7,6 +7,7 @@
 // a reduced view) names the last pixel it shows.
 #include "ClickableView.h"
 #include "ImageWindowTesting.h"
+#include "ProbeTexts.h"
 #include "ViewMapping.h"
 
 #include <QLineEdit>
@@ -168,7 +169,7 @@ TEST(PixelReadout, NamesThePixelDrawnUnderEveryScreenPixel) {
             for (int j = 0; j < view->height(); ++j)
                 for (int i = 0; i < view->width(); ++i) {
                     const std::optional<QPoint> expected = expectedPixel(shown, i, j, zoom);
-                    const QString text = expected ? readoutOf(*expected) : QString();
+                    const QString text = expected ? readoutOf(*expected) : ProbeTexts::noValueText;
                     // The pointer's own position, and one inside the same screen pixel.
                     for (QPointF at : {QPointF(i, j), QPointF(i + 0.7, j + 0.3)}) {
                         c->selectedPixelField->setText(QString());
