@@ -470,6 +470,9 @@ bool ClickableView::eventFilter(QObject* watched, QEvent* event) {
     // there; the rounded moves and leaves that follow are then passed over.
     if (watched != hoverWindow_) return QWidget::eventFilter(watched, event);
     if (event->type() == QEvent::Leave) {
+        // Leaving the window from over the view: Qt, which had the pointer rounded onto a
+        // neighbour, may never tell the view it left.
+        if (exactPointer_ && listening()) delegate->exited();
         exactPointer_.reset();
     } else if (event->type() == QEvent::MouseMove) {
         const auto* move = static_cast<const QMouseEvent*>(event);

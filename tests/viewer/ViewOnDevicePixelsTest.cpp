@@ -264,6 +264,16 @@ TEST_P(ViewOnDevicePixels, PaintedExactlyWhereNamedInThePixelsColourWithTheMarks
                                 ++compared;
                             }
                         }
+                        // From the last device pixel named, out of the window: "--".
+                        size_t last = named.size();
+                        while (last > 0 && !named[last - 1])
+                            --last;
+                        ASSERT_GT(last, 0u);
+                        const int w = painted.width();
+                        window.namedAt(int(last - 1) % w, int(last - 1) / w, ratio, readout);
+                        QEvent leave(QEvent::Leave);
+                        QApplication::sendEvent(window.widget.windowHandle(), &leave);
+                        EXPECT_FALSE(readout.named) << "the readout kept a pixel after leaving";
                         view->delegate = nullptr;
                         SCOPED_TRACE(f.first);
                         EXPECT_GT(f.shows, 0);
