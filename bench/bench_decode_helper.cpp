@@ -3,7 +3,8 @@
 // 16-bit RICE-compressed frames (read in bands on the cores by the helper, on one thread in
 // process) and synthetic camera RAW files (uncompressed DNGs of 1024 x 768 and 6000 x 4500
 // photosites), each read both ways; and 4096 x 4096 signed 16-bit frames packed by fpack in
-// row tiles, 100-row tiles and one tile, with and without a few samples below zero.
+// row tiles, 100-row tiles and one tile, with and without a few samples below zero, and
+// under scaling that puts their samples beyond an int.
 #include "DecodeHelper.h"
 #include "FITSImageRep.h"
 #include "FitsFiles.h"
@@ -78,8 +79,9 @@ BENCHMARK(BM_LargeFpacked)->ArgName("helper")->Arg(0)->Arg(1)->Unit(benchmark::k
 
 // A 4096 x 4096 signed 16-bit sky (BITPIX 16 without BZERO) packed by fpack with `options`
 // (RICE); with `negative`, 16 samples scattered over the frame lie below zero, else the same
-// samples lie as far above it. Empty when fpack fails.
-QByteArray fpackedSignedSky(const QStringList& options, bool negative) {
+// samples lie as far above it. With `scale` other than 1 the header has that BSCALE (and
+// BZERO 0), the samples as they are stored. Empty when fpack fails.
+QByteArray fpackedSignedSky(const QStringList& options, bool negative, double scale = 1) {
     const long side = 4096;
     std::vector<short> pixels(size_t(side * side));
     uint32_t state = 2468;
@@ -90,7 +92,14 @@ QByteArray fpackedSignedSky(const QStringList& options, bool negative) {
     for (size_t k = 0; k < 16; ++k)
         pixels[(k * 251 + 311) * size_t(side) + k * 977 % 4000 + 17] = short(negative ? -37 : 37);
     const QByteArray plain = writeFits([&](fitsfile* f, int* status) {
-        addImage(f, status, SHORT_IMG, {side, side}, TSHORT, pixels);
+        addImage(f, status, SHORT_IMG, {side, side}, TSHORT, std::vector<short>());
+        if (scale != 1) {
+            double zero = 0;
+            fits_write_key(f, TDOUBLE, "BSCALE", &scale, nullptr, status);
+            fits_write_key(f, TDOUBLE, "BZERO", &zero, nullptr, status);
+            fits_set_bscale(f, 1.0, 0.0, status);
+        }
+        fits_write_img(f, TSHORT, 1, LONGLONG(pixels.size()), pixels.data(), status);
     });
     QTemporaryDir dir;
     QFile in(dir.filePath("sky.fits"));
@@ -118,6 +127,20 @@ void BM_SignedFpacked(benchmark::State& state) {
 BENCHMARK(BM_SignedFpacked)
     ->ArgNames({"helper", "tiles", "negative"})
     ->ArgsProduct({{0, 1}, {0, 1, 2}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
+// The sky with samples below zero under BSCALE 5e6, which puts the scaled samples beyond an
+// int; tiles by argument as above.
+void BM_ScaledFpacked(benchmark::State& state) {
+    static QByteArray made[3];
+    static const QStringList options[3] = {{}, {"-t", "4096,100"}, {"-w"}};
+    QByteArray& bytes = made[state.range(1)];
+    if (bytes.isEmpty()) bytes = fpackedSignedSky(options[state.range(1)], true, 5e6);
+    readHdus(state, bytes);
+}
+BENCHMARK(BM_ScaledFpacked)
+    ->ArgNames({"helper", "tiles"})
+    ->ArgsProduct({{0, 1}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond);
 
 void BM_CameraRaw(benchmark::State& state) {

@@ -64,12 +64,15 @@ std::pair<double, double> headerScaling(fitsfile* f) {
 }
 
 // Reads `rows` rows like readRows into `out` (of TBYTE or TUSHORT samples, `type`) from a
-// tile-compressed HDU whose samples do not all fit that type: as ints (as doubles where even
-// an int overflows, under odd scaling), clipped here, in chunks of whole tile rows, each tile
-// decoded once. A chunk holds as many tile rows as fit in kClipChunkPixels, and at least one:
-// CFITSIO keeps the last tile it decoded, but copies all of it into a fresh buffer for every
-// read of a part of it, which for a tile of tens of megabytes (freshly mapped memory each
-// time) costs a good part of a decode per read.
+// tile-compressed HDU whose tiles decode to values beyond its own BITPIX, which only a broken
+// or hostile tile does: as ints (as doubles where even an int overflows, under odd scaling),
+// clipped here, in chunks of whole tile rows, each tile decoded once. A chunk holds as many
+// tile rows as fit in kClipChunkPixels, and at least one: CFITSIO keeps the last tile it
+// decoded, but copies all of it into a fresh buffer for every read of a part of it, which for
+// a tile of tens of megabytes (freshly mapped memory each time) costs a good part of a decode
+// per read. A large tile read so needs its size in ints or doubles several times over, here
+// and in CFITSIO's buffers, and may pass the helper's address-space limit: the limit is meant
+// for such files.
 int readClipped(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, int64_t width,
                 void* out) {
     const int64_t tileHeight = std::max<int64_t>(1, tileHeightOf(f));
@@ -107,6 +110,76 @@ int readClipped(fitsfile* f, int type, long plane, int64_t firstRow, int64_t row
     return 0;
 }
 
+// Whether header scaling `scale`, `zero` can put a stored sample of an HDU read as `type`
+// (TBYTE: BITPIX 8, TUSHORT: BITPIX 16) outside that type's range. Scaling that is not a
+// finite, non-zero factor (a broken header) is left to CFITSIO.
+bool scalingMayClip(int type, double scale, double zero) {
+    if (!std::isfinite(scale) || !std::isfinite(zero) || scale == 0.0) return false;
+    const double lowest = type == TBYTE ? 0.0 : -32768.0, highest = type == TBYTE ? 255.0 : 32767.0;
+    const double a = lowest * scale + zero, b = highest * scale + zero;
+    return std::min(a, b) < 0.0 || std::max(a, b) > (type == TBYTE ? 255.0 : 65535.0);
+}
+
+// Every stored sample of an HDU read as `type` (TBYTE: 256 bytes, TUSHORT: 65,536 signed words,
+// indexed by their bits) scaled by `scale`, `zero` and clipped into the type as CFITSIO scales
+// and clips the plain file's: the product rounded before the sum is taken (volatile, so that it
+// is never fused into one multiply-add, whose single rounding can land on the other side of an
+// integer), clipped into 0..top and truncated toward zero (clipInto).
+template <typename Narrow>
+std::vector<Narrow> scaledTable(double scale, double zero) {
+    const bool bytes = sizeof(Narrow) == 1;
+    std::vector<Narrow> table(bytes ? 256 : 65536);
+    for (size_t bits = 0; bits < table.size(); ++bits) {
+        const double stored = bytes ? double(bits) : double(int16_t(uint16_t(bits)));
+        volatile double product = stored * scale;
+        const double value = product + zero;
+        clipInto(&value, 1, Narrow(bytes ? 255 : 65535), &table[bits]);
+    }
+    return table;
+}
+
+// Reads `rows` rows like readRows into `out` (of TBYTE or TUSHORT samples, `type`) from a
+// tile-compressed HDU whose header scaling can put samples outside that type: the stored
+// samples are read as they are (CFITSIO's scaling switched off: bytes as TBYTE, signed words
+// as TSHORT, which no stored sample overflows) straight into `out`, which has room for them,
+// and scaled and clipped there through a table of every stored value. Each tile is decoded
+// once, and nothing is needed besides the table: CFITSIO decodes a tile into a buffer of the
+// type asked for and keeps a copy of it, so read so its buffers hold two bytes a pixel at
+// most. Read as the doubles that such scaling would need, one 4096 x 4096 tile takes 128 MiB
+// for the buffer and as much for the copy, besides the scratch to clip from: more than the
+// decode helper's address-space limit (four times the bitmap's bytes over a margin) allows.
+//
+// CFITSIO keeps the last tile it decoded under its row and type alone, not the scaling: the
+// unscaled tiles it keeps from here are never taken for scaled ones, since every read of such
+// an HDU as TBYTE or TSHORT comes here (a TUSHORT or wider read is a type of its own). Tiles
+// that decode beyond the stored type (broken ones) are read again by readClipped.
+int readScaled(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, int64_t width,
+               double scale, double zero, void* out) {
+    const int64_t n = rows * width;
+    long first[3] = {1, long(firstRow + 1), plane};
+    int status = 0;
+    fits_set_bscale(f, 1.0, 0.0, &status);
+    fits_read_pix(f, type == TBYTE ? TBYTE : TSHORT, first, LONGLONG(n), nullptr, out, nullptr,
+                  &status);
+    int restored = 0;
+    fits_set_bscale(f, scale, zero, &restored);
+    if (overflowed(status)) return readClipped(f, type, plane, firstRow, rows, width, out);
+    if (status != 0) return status;
+    if (restored != 0) return restored;
+    if (type == TBYTE) {
+        const std::vector<uint8_t> table = scaledTable<uint8_t>(scale, zero);
+        auto* samples = static_cast<uint8_t*>(out);
+        for (int64_t i = 0; i < n; ++i)
+            samples[i] = table[samples[i]];
+    } else {
+        const std::vector<uint16_t> table = scaledTable<uint16_t>(scale, zero);
+        auto* samples = static_cast<uint16_t*>(out);
+        for (int64_t i = 0; i < n; ++i)
+            samples[i] = table[samples[i]];
+    }
+    return 0;
+}
+
 // Reads `rows` rows of `width` samples from row `firstRow` (0-based) of plane `plane`
 // (1-based) as CFITSIO type `type` (TBYTE, TUSHORT or TDOUBLE) into `out`. A sample beyond the
 // type's range (a negative one of a signed 16-bit image) is clipped into it, as the reader
@@ -117,7 +190,9 @@ int readRows(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, 
     int status = 0;
     const bool compressed = fits_is_compressed_image(f, &status) && status == 0;
     status = 0;
-    if (compressed && type == TUSHORT && headerScaling(f) == std::make_pair(1.0, 0.0)) {
+    const auto [scale, zero] =
+        compressed && type != TDOUBLE ? headerScaling(f) : std::make_pair(1.0, 0.0);
+    if (compressed && type == TUSHORT && scale == 1.0 && zero == 0.0) {
         // Signed samples as stored: read as shorts into the same memory, which never
         // overflows, and clipped there in one pass. (Read as unsigned, a compressed read
         // stops at the first tile with a sample below zero, and the rows are read again.)
@@ -133,10 +208,12 @@ int readRows(fitsfile* f, int type, long plane, int64_t firstRow, int64_t rows, 
         // Decoded values beyond 16 bits (a broken tile decoder's): read them wider below.
         return readClipped(f, type, plane, firstRow, rows, width, out);
     }
+    if (compressed && type != TDOUBLE && scalingMayClip(type, scale, zero))
+        return readScaled(f, type, plane, firstRow, rows, width, scale, zero, out);
     fits_read_pix(f, type, first, LONGLONG(rows * width), nullptr, out, nullptr, &status);
     if (!overflowed(status)) return status;
     // A plain image is read whole all the same; a tile-compressed one stops after the tile
-    // that clipped, and is read again wider.
+    // that clipped (one that decodes beyond its BITPIX), and is read again wider.
     return compressed ? readClipped(f, type, plane, firstRow, rows, width, out) : 0;
 }
 
@@ -248,6 +325,8 @@ void runWorkers(int threads, const std::function<void(int)>& worker, const Threa
 
 int64_t FitsPixelLayout::scratchBytes() const {
     const int64_t npix = width * height;
+    // 8- and 16-bit samples are read at their own width and clipped or scaled in place
+    // (readScaled), into the bitmap itself or, for a cube, a plane's buffer to interleave.
     if (bitpix != 8 && bitpix != 16) return npix * planesPresent * 8;
     return channels == 1 ? 0 : npix * bytesPerSample();
 }

@@ -43,10 +43,12 @@ struct FitsPixelLayout {
 //
 // Samples beyond the bitmap's type (those below zero of a signed 16-bit image, or any that
 // odd scaling puts beyond 0..255 or 0..65535) are clipped into it, as CFITSIO clips them. A
-// tile-compressed HDU is read with each of its tiles decoded once all the same: signed 16-bit
-// samples are read as they are and clipped in place, and a read that overflows anyway is
-// read again into ints (doubles under scaling that overflows those) a mebipixel at a time
-// per thread, or one tile row when that is larger.
+// tile-compressed HDU is read with each of its tiles decoded once all the same, and with no
+// memory besides: samples that may fall outside the type (signed 16-bit ones, and any under
+// scaling that can put them there) are read as stored, CFITSIO's scaling switched off, into
+// the bitmap's memory and scaled and clipped in place. Only tiles that decode beyond their
+// BITPIX (broken ones) are read again into ints (doubles under scaling that overflows those)
+// a mebipixel at a time per thread, or one tile row when that is larger.
 int readFitsPixels(fitsfile* f, const FitsPixelLayout& layout, uint8_t* out);
 
 // How the rows of one HDU are split for readFitsPixelsInBands.

@@ -232,6 +232,48 @@ TEST_F(DecodeHelperTest, NegativeSamplesInTallTilesAreReadWithinTheHelpersLimits
     }
 }
 
+// A 4096 x 4096 signed 16-bit frame under BSCALE 5e6, which puts its scaled samples beyond an
+// int, with some samples below zero, packed by fpack as one tile: the helper reads it within
+// its address-space limit and gives the picture the plain file gives in process. (Under the
+// thread sanitizer, in process only, as above.)
+TEST_F(DecodeHelperTest, FrameScaledBeyondAnIntInOneTileIsReadWithinTheHelpersLimits) {
+    const long side = 4096;
+    std::vector<short> samples(size_t(side * side));
+    uint32_t noise = 7;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        noise ^= noise << 13, noise ^= noise >> 17, noise ^= noise << 5;
+        samples[i] = short(int(noise % 1000) - 50);  // one in twenty below zero, some zero
+    }
+    const QByteArray original = writeFits([&](fitsfile* f, int* st) {
+        fits_create_img(f, BYTE_IMG, 0, nullptr, st);
+        long axes[2] = {side, side};
+        fits_create_img(f, SHORT_IMG, 2, axes, st);
+        double scale = 5e6, zero = 0;
+        fits_write_key(f, TDOUBLE, "BSCALE", &scale, nullptr, st);
+        fits_write_key(f, TDOUBLE, "BZERO", &zero, nullptr, st);
+        fits_set_bscale(f, 1.0, 0.0, st);  // the samples above are the stored ones
+        fits_write_img(f, TSHORT, 1, LONGLONG(samples.size()), samples.data(), st);
+    });
+    ASSERT_FALSE(original.isEmpty());
+    const std::vector<uint8_t> plain = decoded(original, false, false);
+    ASSERT_EQ(plain.size(), samples.size() * 2);
+    const auto* words = reinterpret_cast<const uint16_t*>(plain.data());
+    for (size_t i : {size_t(0), size_t(1), samples.size() / 2, samples.size() - 1})
+        EXPECT_EQ(words[i], samples[i] > 0 ? 65535 : 0) << "sample " << i;
+
+    const QString in = writeFileBytes(dir.filePath("scaled.fits"), original);
+    const QString out = dir.filePath("scaled.fits.fz");
+    ASSERT_EQ(QProcess::execute("fpack", {"-w", "-O", out, in}), 0);
+    const QByteArray packed = readFileBytes(out);
+    ASSERT_FALSE(packed.isEmpty());
+    CapturedLog log(SOLVAN_LOG_ERROR);
+    if (!kThreadSanitizer) {
+        ASSERT_TRUE(decoded(packed, false, true) == plain) << testing::PrintToString(log.lines());
+    }
+    EXPECT_EQ(log.lines(), std::vector<std::string>());
+    EXPECT_TRUE(decoded(packed, false, false) == plain);
+}
+
 // A sky of `planes` planes (gradient, noise, stars; NaN here and there for floats) in an image
 // extension after an empty primary HDU, uncompressed, or tile-compressed by CFITSIO as
 // `compression` (0: none) in tiles `tile` (empty: rows).
