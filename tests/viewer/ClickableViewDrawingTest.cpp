@@ -137,7 +137,7 @@ std::optional<QPoint> pictureUnder(const ClickableView& view, int i, int j, doub
 
 }  // namespace
 
-TEST(ClickableViewDrawing, TheScreensOfFourRatiosAreThere) {
+TEST(ClickableViewDrawing, TheScreensOfEveryRatioAreThere) {
     ASSERT_TRUE(kScreensOfSeveralRatios);
     for (double ratio : {1.0, 1.25, 1.5, 1.75, 2.0})
         EXPECT_NE(screenOfRatio(ratio), nullptr) << ratio;
