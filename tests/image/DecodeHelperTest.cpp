@@ -72,6 +72,17 @@ std::vector<uint8_t> pixelsOf(const FITSImageRep& rep) {
     return std::vector<uint8_t>(rep.buffer.get(), rep.buffer.get() + rep.bufferSize);
 }
 
+// `count` samples of xorshift noise from `seed`, each `sample` of its noise word.
+template <typename Sample>
+std::vector<short> noiseSamples(size_t count, uint32_t seed, Sample sample) {
+    std::vector<short> samples(count);
+    for (short& s : samples) {
+        seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
+        s = sample(seed);
+    }
+    return samples;
+}
+
 // HDU 2's pixel memory (FITS) or the picture's bitmap (camera RAW) of `bytes`, decoded in the
 // helper or in process.
 std::vector<uint8_t> decoded(const QByteArray& bytes, bool raw, bool isolated) {
@@ -194,12 +205,8 @@ TEST_F(DecodeHelperTest, NegativeSamplesOfACompressedFrameAreClippedAsInThePlain
 // (Under the thread sanitizer, in process only; the helper's bands meet it in other tests.)
 TEST_F(DecodeHelperTest, NegativeSamplesInTallTilesAreReadWithinTheHelpersLimits) {
     const long side = 4096;
-    std::vector<short> samples(size_t(side * side));
-    uint32_t noise = 99;
-    for (size_t i = 0; i < samples.size(); ++i) {
-        noise ^= noise << 13, noise ^= noise >> 17, noise ^= noise << 5;
-        samples[i] = short(1000 + int(noise % 2000));
-    }
+    std::vector<short> samples = noiseSamples(
+        size_t(side * side), 99, [](uint32_t noise) { return short(1000 + int(noise % 2000)); });
     for (long k = 0; k < 40; ++k)
         samples[size_t((k * 101 + 7) * side + k * 97)] = short(-1 - k * 50);
     auto frame = [&](std::vector<long> tile) {
@@ -238,12 +245,9 @@ TEST_F(DecodeHelperTest, NegativeSamplesInTallTilesAreReadWithinTheHelpersLimits
 // thread sanitizer, in process only, as above.)
 TEST_F(DecodeHelperTest, FrameScaledBeyondAnIntInOneTileIsReadWithinTheHelpersLimits) {
     const long side = 4096;
-    std::vector<short> samples(size_t(side * side));
-    uint32_t noise = 7;
-    for (size_t i = 0; i < samples.size(); ++i) {
-        noise ^= noise << 13, noise ^= noise >> 17, noise ^= noise << 5;
-        samples[i] = short(int(noise % 1000) - 50);  // one in twenty below zero, some zero
-    }
+    // One in twenty below zero, some zero.
+    std::vector<short> samples = noiseSamples(
+        size_t(side * side), 7, [](uint32_t noise) { return short(int(noise % 1000) - 50); });
     const QByteArray original = writeFits([&](fitsfile* f, int* st) {
         fits_create_img(f, BYTE_IMG, 0, nullptr, st);
         long axes[2] = {side, side};
