@@ -117,9 +117,9 @@ void ImageController::selectRectangle(QRectF viewRect) {
 void ImageController::showPixelValue(QPointF viewPoint) {
     if (!current || !clickableView) return;
     // The pixel drawn under the pointer, mirroring included, found as the view paints it; it
-    // is read at its own corner, so the coordinates shown read the same pixel again.
-    // Where no picture is painted under the pointer the field says so, rather than keep the
-    // pixel hovered before.
+    // is read at its own corner, so the coordinates shown read the same pixel again. Where no
+    // picture is painted under the pointer the field says so, rather than keep the pixel
+    // hovered before.
     const std::optional<QPoint> pixel = clickableView->picturePixelAt(viewPoint);
     const QPointF corner = pixel ? QPointF(*pixel) : QPointF();
     const std::optional<PixelValue> value =
