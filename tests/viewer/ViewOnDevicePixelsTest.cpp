@@ -2,7 +2,8 @@
 // pixel ratios, wherever its corner falls between device pixels, out to its last row and
 // column: a device pixel shows picture exactly where the pointer's readout names a pixel, in that
 // pixel's colour (reduced: the mean of the pixels averaged there, one of which is named), and the
-// marks stand on the pixels painted. What each device pixel should show is found through the
+// marks stand on the pixels painted; the pointer leaving the window leaves no pixel named. What
+// each device pixel should show is found through the
 // marks' mapping (pictureFromView), not through the view's device grid.
 #include "ClickableView.h"
 #include "ClickableViewDelegate.h"
@@ -120,7 +121,8 @@ bool closeColours(QRgb a, QRgb b) {
 
 // The view's place in the window along one side: a view that fits whole 2 + k points in, a
 // larger one so that its far rim lies 4 to 7 points inside the window; either way at a whole
-// point that is k modulo 4, so that its corner falls k quarter points off the grid of 4.
+// point that is k modulo 4, so that at ratios 1.25 and 1.75 each k puts its corner another
+// quarter of a device pixel off the device's pixels (at 1.5, k = 0 and 1 a whole and a half).
 int placeAlong(int side, int windowSide, int k) {
     if (side <= windowSide - 8) return 2 + k;
     const int base = windowSide - 4 - side;
