@@ -3,8 +3,8 @@
 // column: a device pixel shows picture exactly where the pointer's readout names a pixel, in that
 // pixel's colour (reduced: the mean of the pixels averaged there, one of which is named), and the
 // marks stand on the pixels painted; the pointer leaving the window leaves no pixel named. What
-// each device pixel should show is found through the
-// marks' mapping (pictureFromView), not through the view's device grid.
+// each device pixel should show is found through the marks' mapping (pictureFromView), not
+// through the view's device grid.
 #include "ClickableView.h"
 #include "ClickableViewDelegate.h"
 #include "ScreensOfRatios.h"
