@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -163,17 +164,12 @@ struct Window {
     }
 };
 
-// Device pixels found wrong in one paint, and the first of them.
-struct Findings {
-    int shows = 0;           // device pixels that should show picture
-    int blank = 0;           // ... but show the window
-    int paintedUnnamed = 0;  // picture painted, the readout says "--"
-    int namedUnpainted = 0;  // the window shows, the readout names a pixel
-    int wrongPixel = 0;      // the pixel named is not one shown there
-    int wrongColour = 0;     // the colour is not that of the pixels shown there
+// Device pixels found wrong in one paint, by fault, and the first of them.
+struct Faults {
+    std::map<std::string, int> counts;
     std::string first;
-    void note(const char* what, int i, int j) {
-        if (first.empty())
+    void add(const char* what, int i, int j) {
+        if (counts[what]++ == 0 && first.empty())
             first = std::string(what) + " at device pixel " + std::to_string(i) + "," +
                     std::to_string(j);
     }
@@ -207,108 +203,105 @@ TEST_P(ViewOnDevicePixels, PaintedExactlyWhereNamedInThePixelsColourWithTheMarks
     const double ratio = GetParam();
     QScreen* screen = screenOfRatio(ratio);
     ASSERT_NE(screen, nullptr);
-    const QSize windowSize(48, 38);
     const int placements = ratio == 1.25 || ratio == 1.75 ? 4 : ratio == 1.5 ? 2 : 1;
-    int cases = 0, compared = 0;
+    struct Case {
+        QSize size;
+        double scale;
+        Orientation o;
+        int k;  // placement
+    };
+    std::vector<Case> cases;
     for (const QSize size :
-         {QSize(2000, 1), QSize(1, 2000), QSize(2, 700), QSize(23, 17), QSize(1001, 800)}) {
-        const QImage picture = distinctPicture(size);
-        const QRgb background = colourOf(size.width() * size.height());
+         {QSize(2000, 1), QSize(1, 2000), QSize(2, 700), QSize(23, 17), QSize(1001, 800)})
         for (double angle : {0.0, 90.0, 180.0, -90.0}) {
             const QSizeF shown = turnedSize(QSizeF(size), quarterTurnsForAngle(angle));
             const double fit = std::max(shown.width() / 40, shown.height() / 30);
-            for (double scale : {fit, 1.0, 1 / 1.7}) {
-                for (int flips = 0; flips < 4; ++flips) {
-                    for (int k = 0; k < placements; ++k) {
-                        const Orientation o{angle, (flips & 1) != 0, (flips & 2) != 0};
-                        SCOPED_TRACE(testing::Message()
-                                     << size.width() << " x " << size.height() << " scale " << scale
-                                     << " angle " << o.angle << " flips " << o.flipH << o.flipV
-                                     << " placement " << k);
-                        Window window(screen, windowSize, background, picture, scale, o, k);
-                        ClickableView* view = window.view;
-                        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window.widget));
-                        ASSERT_EQ(view->devicePixelRatioF(), ratio);
-                        const QImage painted = window.painted();
-                        const QPointF corner = QPointF(view->pos()) * ratio;
-                        const QRect inView(view->pos(), view->size());
-                        Readout readout;
-                        readout.view = view;
-                        view->delegate = &readout;
-                        Findings f;
-                        std::vector<std::optional<QPoint>> named;
-                        for (int j = 0; j < painted.height(); ++j) {
-                            for (int i = 0; i < painted.width(); ++i) {
-                                named.push_back(window.namedAt(i, j, ratio, readout));
-                                const std::optional<QPoint> pixel = named.back();
-                                const QRgb colour = painted.pixel(i, j);
-                                const bool isPainted = colour != background;
-                                if (isPainted && !pixel) ++f.paintedUnnamed, f.note("--", i, j);
-                                if (!isPainted && pixel) ++f.namedUnpainted, f.note("named", i, j);
-                                // Qt paints a widget on the device pixels between its corners,
-                                // each rounded to the nearest device pixel corner.
-                                const bool inClip = i >= qRound(inView.left() * ratio) &&
-                                                    i < qRound((inView.right() + 1) * ratio) &&
-                                                    j >= qRound(inView.top() * ratio) &&
-                                                    j < qRound((inView.bottom() + 1) * ratio);
-                                const std::vector<QPoint> expected =
-                                    inClip ? shownOn(*view, QPoint(i, j), corner, ratio, size)
-                                           : std::vector<QPoint>();
-                                if (expected.empty()) continue;
-                                ++f.shows;
-                                if (!isPainted) ++f.blank, f.note("blank", i, j);
-                                if (!pixel) continue;
-                                if (std::find(expected.begin(), expected.end(), *pixel) ==
-                                    expected.end())
-                                    ++f.wrongPixel, f.note("wrong pixel", i, j);
-                                if (!closeColours(colour, meanColour(picture, expected)))
-                                    ++f.wrongColour, f.note("wrong colour", i, j);
-                                ++compared;
-                            }
-                        }
-                        // From the last device pixel named, out of the window: "--".
-                        size_t last = named.size();
-                        while (last > 0 && !named[last - 1])
-                            --last;
-                        ASSERT_GT(last, 0u);
-                        const int w = painted.width();
-                        window.namedAt(int(last - 1) % w, int(last - 1) / w, ratio, readout);
-                        QEvent leave(QEvent::Leave);
-                        QApplication::sendEvent(window.widget.windowHandle(), &leave);
-                        EXPECT_FALSE(readout.named) << "the readout kept a pixel after leaving";
-                        view->delegate = nullptr;
-                        SCOPED_TRACE(f.first);
-                        EXPECT_GT(f.shows, 0);
-                        EXPECT_EQ(f.blank, 0) << "device pixels of the picture left blank";
-                        EXPECT_EQ(f.paintedUnnamed, 0) << "painted, but the readout says --";
-                        EXPECT_EQ(f.namedUnpainted, 0) << "background, but a pixel is named";
-                        EXPECT_EQ(f.wrongPixel, 0) << "a pixel named that is not shown there";
-                        EXPECT_EQ(f.wrongColour, 0);
-
-                        // The mark on the pixel named halfway through the named ones.
-                        std::vector<QPoint> names;
-                        for (const std::optional<QPoint>& n : named)
-                            if (n) names.push_back(*n);
-                        ASSERT_FALSE(names.empty());
-                        const QPoint marked = names[names.size() / 2];
-                        view->pointMarker = QPointF(marked) + QPointF(0.5, 0.5);
-                        const QPointF centre =
-                            QPointF(qRound(corner.x()), qRound(corner.y())) +
-                            toYDown(viewFromPicture(*view->pointMarker, view->orientation()),
-                                    view->frameSize().height()) *
-                                ratio;
-                        int changed = 0;
-                        EXPECT_TRUE(
-                            onTheCrossAt(painted, window.painted(), centre, ratio, &changed))
-                            << "a mark off the device pixels of its picture pixel";
-                        EXPECT_GT(changed, 0);
-                        ++cases;
-                    }
-                }
+            for (double scale : {fit, 1.0, 1 / 1.7})
+                for (int flips = 0; flips < 4; ++flips)
+                    for (int k = 0; k < placements; ++k)
+                        cases.push_back(
+                            {size, scale, {angle, (flips & 1) != 0, (flips & 2) != 0}, k});
+        }
+    int compared = 0;
+    QImage picture;  // of the size the cases come in
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size.width() << " x " << c.size.height() << " scale "
+                                        << c.scale << " angle " << c.o.angle << " flips "
+                                        << c.o.flipH << c.o.flipV << " placement " << c.k);
+        if (picture.size() != c.size) picture = distinctPicture(c.size);
+        const QRgb background = colourOf(c.size.width() * c.size.height());
+        Window window(screen, QSize(48, 38), background, picture, c.scale, c.o, c.k);
+        ClickableView* view = window.view;
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window.widget));
+        ASSERT_EQ(view->devicePixelRatioF(), ratio);
+        const QImage painted = window.painted();
+        const QPointF corner = QPointF(view->pos()) * ratio;
+        const QRect inView(view->pos(), view->size());
+        Readout readout;
+        readout.view = view;
+        view->delegate = &readout;
+        Faults faults;
+        int shows = 0;  // device pixels that should show picture
+        std::vector<std::optional<QPoint>> named;
+        for (int j = 0; j < painted.height(); ++j) {
+            for (int i = 0; i < painted.width(); ++i) {
+                named.push_back(window.namedAt(i, j, ratio, readout));
+                const std::optional<QPoint> pixel = named.back();
+                const QRgb colour = painted.pixel(i, j);
+                const bool isPainted = colour != background;
+                if (isPainted && !pixel) faults.add("painted, the readout says --", i, j);
+                if (!isPainted && pixel) faults.add("window shown, a pixel named", i, j);
+                // Qt paints a widget on the device pixels between its corners, each rounded to
+                // the nearest device pixel corner.
+                const bool inClip = i >= qRound(inView.left() * ratio) &&
+                                    i < qRound((inView.right() + 1) * ratio) &&
+                                    j >= qRound(inView.top() * ratio) &&
+                                    j < qRound((inView.bottom() + 1) * ratio);
+                const std::vector<QPoint> expected =
+                    inClip ? shownOn(*view, QPoint(i, j), corner, ratio, c.size)
+                           : std::vector<QPoint>();
+                if (expected.empty()) continue;
+                ++shows;
+                if (!isPainted) faults.add("picture left blank", i, j);
+                if (!pixel) continue;
+                if (std::find(expected.begin(), expected.end(), *pixel) == expected.end())
+                    faults.add("a pixel named that is not shown there", i, j);
+                if (!closeColours(colour, meanColour(picture, expected)))
+                    faults.add("not the colour of the pixels shown there", i, j);
+                ++compared;
             }
         }
+        EXPECT_GT(shows, 0);
+        EXPECT_TRUE(faults.counts.empty())
+            << testing::PrintToString(faults.counts) << "; first: " << faults.first;
+
+        // From the last device pixel named, out of the window: "--".
+        size_t last = named.size();
+        while (last > 0 && !named[last - 1])
+            --last;
+        ASSERT_GT(last, 0u);
+        const int w = painted.width();
+        window.namedAt(int(last - 1) % w, int(last - 1) / w, ratio, readout);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(window.widget.windowHandle(), &leave);
+        EXPECT_FALSE(readout.named) << "the readout kept a pixel after leaving";
+        view->delegate = nullptr;
+
+        // The mark on the pixel named halfway through the named ones.
+        std::vector<QPoint> names;
+        for (const std::optional<QPoint>& n : named)
+            if (n) names.push_back(*n);
+        view->pointMarker = QPointF(names[names.size() / 2]) + QPointF(0.5, 0.5);
+        const QPointF centre = QPointF(qRound(corner.x()), qRound(corner.y())) +
+                               toYDown(viewFromPicture(*view->pointMarker, view->orientation()),
+                                       view->frameSize().height()) *
+                                   ratio;
+        int changed = 0;
+        EXPECT_TRUE(onTheCrossAt(painted, window.painted(), centre, ratio, &changed))
+            << "a mark off the device pixels of its picture pixel";
+        EXPECT_GT(changed, 0);
     }
-    EXPECT_EQ(cases, 5 * 4 * 3 * 4 * placements);
+    EXPECT_EQ(cases.size(), size_t(5 * 4 * 3 * 4 * placements));
     EXPECT_GT(compared, 0);
 }
 
