@@ -136,14 +136,18 @@ ViewOrientation ClickableView::orientation() const {
 
 std::optional<QPoint> ClickableView::picturePixelAt(QPointF viewPoint) const {
     if (originalImage_.isNull() || mosaicShown_) return std::nullopt;
-    const QPointF at = deviceTopLeft();
     return ::picturePixelAt(viewPoint, originalImage_.size(), orientation(), devicePixelRatioF(),
-                            at - QPointF(deviceOrigin(at)), deviceClip());
+                            deviceOffset(), deviceClip());
 }
 
 QPointF ClickableView::deviceTopLeft() const {
     // Painted into the window's surface, at the window's pixel ratio.
     return QPointF(mapTo(window(), QPoint(0, 0))) * devicePixelRatioF();
+}
+
+QPointF ClickableView::deviceOffset() const {
+    const QPointF at = deviceTopLeft();
+    return at - QPointF(deviceOrigin(at));
 }
 
 QRegion ClickableView::deviceClip() const {
@@ -156,10 +160,8 @@ QRegion ClickableView::deviceClip() const {
 }
 
 bool ClickableView::reaches(QPointF at) const {
-    const QPointF topLeft = deviceTopLeft();
     const std::optional<QPoint> device =
-        devicePixelAt(viewPoint(at), frame_.height(), devicePixelRatioF(),
-                      topLeft - QPointF(deviceOrigin(topLeft)));
+        devicePixelAt(viewPoint(at), frame_.height(), devicePixelRatioF(), deviceOffset());
     return device && deviceClip().contains(*device);
 }
 

@@ -133,10 +133,12 @@ class ClickableView : public QWidget {
     // Tells the delegate of the pointer at widget position `at` with no button down: moved
     // over a device pixel the view's paint reaches, exited elsewhere.
     void hoverAt(QPointF at);
-    // Where the view lies on the window's device pixels: its top-left corner (exact) and the
-    // device pixels its paint reaches, counted from its device origin (deviceOrigin). A view
-    // not on screen counts as reached whole, as a grab paints it.
+    // Where the view lies on the window's device pixels: its top-left corner (exact), that
+    // corner's offset from the view's device origin (deviceOrigin; each side within a half), and
+    // the device pixels its paint reaches, counted from that origin. A view not on screen counts
+    // as reached whole, as a grab paints it.
     QPointF deviceTopLeft() const;
+    QPointF deviceOffset() const;
     QRegion deviceClip() const;
     // True when widget position `at` lies on a device pixel the view's paint reaches.
     bool reaches(QPointF at) const;
