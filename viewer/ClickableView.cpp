@@ -6,6 +6,7 @@
 
 #include <QFontMetricsF>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
@@ -476,21 +477,34 @@ bool ClickableView::eventFilter(QObject* watched, QEvent* event) {
         // neighbour, may never tell the view it left.
         if (exactPointer_ && listening()) delegate->exited();
         exactPointer_.reset();
-    } else if (event->type() == QEvent::MouseMove) {
-        const auto* move = static_cast<const QMouseEvent*>(event);
-        const QPointF at = move->position() - QPointF(mapTo(window(), QPoint(0, 0)));
-        const bool over = isVisible() && reaches(at);
-        if (move->buttons() != Qt::NoButton || !listening()) {
+    } else if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
+        // Entering counts as a move: back on the window where it left, the pointer makes no
+        // move Qt reports.
+        const auto* move = static_cast<const QSinglePointEvent*>(event);
+        if (move->buttons() != Qt::NoButton || !listening())
             exactPointer_.reset();
-        } else if (over) {
-            exactPointer_ = at;
-            hoverAt(at);
-        } else if (exactPointer_) {
-            exactPointer_.reset();
-            delegate->exited();
-        }
+        else
+            pointerAt(move->position() - QPointF(mapTo(window(), QPoint(0, 0))));
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void ClickableView::pointerAt(QPointF at) {
+    if (isVisible() && reaches(at)) {
+        exactPointer_ = at;
+        hoverAt(at);
+    } else if (exactPointer_) {
+        exactPointer_.reset();
+        delegate->exited();
+    }
+}
+
+void ClickableView::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // Scrolled under a pointer that stands still: another pixel lies under it, though no move
+    // is reported.
+    if (exactPointer_ && listening())
+        pointerAt(*exactPointer_ - QPointF(event->pos() - event->oldPos()));
 }
 
 void ClickableView::mouseReleaseEvent(QMouseEvent* event) {

@@ -20,7 +20,8 @@
 // Hovering is read from the window's own pointer position, which keeps the fraction of a point
 // a screen pixel of a scaled screen lies at (Qt rounds it for widgets), and the pointer is over
 // the view on the device pixels its paint reaches; there the pixel readout names a pixel exactly
-// where picture is painted (paintedDevicePixels in DevicePixels.h).
+// where picture is painted (paintedDevicePixels in DevicePixels.h). A pointer the view is scrolled
+// under is reported where it now stands on the view, and so is one that enters the window.
 // Put it in a QScrollArea with widgetResizable off: the view sizes itself.
 #pragma once
 
@@ -108,6 +109,7 @@ class ClickableView : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -133,6 +135,10 @@ class ClickableView : public QWidget {
     // Tells the delegate of the pointer at widget position `at` with no button down: moved
     // over a device pixel the view's paint reaches, exited elsewhere.
     void hoverAt(QPointF at);
+    // The pointer, no button held, at widget position `at` by the window's exact position: over
+    // a device pixel the view's paint reaches it is kept and reported; elsewhere a pointer that
+    // was over the view is reported gone.
+    void pointerAt(QPointF at);
     // Where the view lies on the window's device pixels: its top-left corner (exact), that
     // corner's offset from the view's device origin (deviceOrigin; each side within a half), and
     // the device pixels its paint reaches, counted from that origin. A view not on screen counts

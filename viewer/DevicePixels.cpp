@@ -231,8 +231,15 @@ DeviceGrid deviceGrid(QSize shown, QSizeF frame, QPointF ratio) {
 }
 
 QPoint deviceOrigin(QPointF topLeft) {
-    // As QPointF::toPoint, which Qt's mapping of a clip region onto device pixels uses.
-    return topLeft.toPoint();
+    // Halves round up on both sides of zero, not away from it as QPointF::toPoint does: Qt
+    // scrolls what a window shows by whole device pixels, and a corner scrolled from +10.5 to
+    // -79.5 must get an origin 90 pixels on, not 91. Where a corner lies inside the window
+    // (at or past zero) this is Qt's own rounding of the clip.
+    auto nearest = [](double v) {
+        constexpr double lo = std::numeric_limits<int>::min(), hi = std::numeric_limits<int>::max();
+        return static_cast<int>(std::clamp(std::floor(v + 0.5), lo, hi));
+    };
+    return {nearest(topLeft.x()), nearest(topLeft.y())};
 }
 
 QRegion paintedDevicePixels(const DeviceGrid& grid, const QRegion& clip) {

@@ -65,8 +65,10 @@ struct DeviceGrid {
 DeviceGrid deviceGrid(QSize shown, QSizeF frame, QPointF ratio);
 
 // Where a view's device pixels are counted from, for a view whose top-left corner lies at
-// device position `topLeft`: the device pixel corner nearest it. Qt rounds a widget's clip to
-// the nearest device pixel corners too, so the first device pixel of the grid is the first the
+// device position `topLeft`: the device pixel corner nearest it, a corner halfway between two
+// taking the later one on either side of zero, so that a view moved by whole device pixels (as Qt
+// scrolls a window's contents) has its origin moved by as many. Qt rounds a widget's clip to the
+// nearest device pixel corners too, so the first device pixel of the grid is the first the
 // view's paint reaches.
 QPoint deviceOrigin(QPointF topLeft);
 

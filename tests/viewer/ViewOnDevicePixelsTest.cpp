@@ -6,7 +6,7 @@
 // each device pixel should show is found through the marks' mapping (pictureFromView), not
 // through the view's device grid.
 #include "ClickableView.h"
-#include "ClickableViewDelegate.h"
+#include "ReadoutDelegate.h"
 #include "ScreensOfRatios.h"
 #include "ViewMapping.h"
 
@@ -40,32 +40,25 @@ QImage distinctPicture(QSize size) {
     return picture;
 }
 
-// What the image window does with the view's reports: names the pixel the view finds under a
-// point, and nothing ("--") when the pointer left.
-struct Readout : ClickableViewDelegate {
-    ClickableView* view = nullptr;
-    std::optional<QPoint> named;  // column and row up; none: the field says "--"
-    void movedWithPoint(QPointF p) override { named = view->picturePixelAt(p); }
-    void exited() override { named.reset(); }
-    void selectedWithPoint(QPointF) override {}
-    void draggedWithRect(QRectF, bool) override {}
-    void deselected() override {}
-};
-
 struct Orientation {
     double angle;
     bool flipH, flipV;
 };
 
+// The device pixel corner nearest `corner`; halfway between two, the later one.
+QPointF originOf(QPointF corner) {
+    return {std::floor(corner.x() + 0.5), std::floor(corner.y() + 0.5)};
+}
+
 // The picture pixels (column, row up) shown on device pixel `device` of a view whose top-left
 // corner lies at device position `corner`, where its device pixels count from the one nearest
-// it: along an axis the view reduces (more than a picture pixel per device pixel), those whose
-// centres lie inside the device pixel; along one it magnifies, the one under its centre; none
-// past the picture. A centre on an edge between two belongs to the later one as painted (to the
-// right, below).
+// it (originOf, also left of or above the window): along an axis the view reduces (more than a
+// picture pixel per device pixel), those whose centres lie inside the device pixel; along one it
+// magnifies, the one under its centre; none past the picture. A centre on an edge between two
+// belongs to the later one as painted (to the right, below).
 std::vector<QPoint> shownOn(const ClickableView& view, QPoint device, QPointF corner, double ratio,
                             QSize picture) {
-    const QPointF origin(qRound(corner.x()), qRound(corner.y()));
+    const QPointF origin = originOf(corner);
     auto toPicture = [&](QPointF d) {
         const QPointF widget = (d - origin) / ratio;
         return pictureFromView(toYUp(widget, view.frameSize().height()), view.orientation());
@@ -292,8 +285,8 @@ TEST_P(ViewOnDevicePixels, PaintedExactlyWhereNamedInThePixelsColourWithTheMarks
         for (const std::optional<QPoint>& n : named)
             if (n) names.push_back(*n);
         view->pointMarker = QPointF(names[names.size() / 2]) + QPointF(0.5, 0.5);
-        const QPointF centre = QPointF(qRound(corner.x()), qRound(corner.y())) +
-                               toYDown(viewFromPicture(*view->pointMarker, view->orientation()),
+        const QPointF centre =
+            originOf(corner) + toYDown(viewFromPicture(*view->pointMarker, view->orientation()),
                                        view->frameSize().height()) *
                                    ratio;
         int changed = 0;

@@ -1,0 +1,215 @@
+// The marker view in its scroll area, scrolled by single wheel steps on screens that Qt scales by
+// 1.25, 1.5 and 1.75, as a desktop set to 125 % to 175 % is: where a step is a whole number of
+// device pixels, Qt keeps what the window shows, moves it by the step and paints only the strip
+// the step uncovers. After every step the window must show what a fresh paint of it shows, and
+// the readout must name the pixel whose colour is drawn under the pointer, where it stood while
+// the wheel turned and on each device pixel of a row and a column through the viewport.
+#include "CenteringView.h"
+#include "ClickableView.h"
+#include "NoisePicture.h"
+#include "ReadoutDelegate.h"
+#include "TestData.h"
+
+#include <QApplication>
+#include <QBackingStore>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// This program's offscreen platform has a plain screen and three that Qt scales by their logical
+// DPI (the road QT_SCALE_FACTOR and a desktop's scaling take too); set before the application
+// starts. A platform named otherwise is left as it is.
+const bool kScaledScreens = [] {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty() || platform == "offscreen")
+        qputenv("QT_QPA_PLATFORM",
+                "offscreen:configfile=" + testInputPath("screens-scaled-by-qt.json").toLocal8Bit());
+    return true;
+}();
+
+QScreen* scaledScreen(double factor) {
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->devicePixelRatio() == factor) return screen;
+    return nullptr;
+}
+
+struct Case {
+    double scale;  // picture pixels per point
+    double angle;
+    bool flipH;
+};
+
+// A window holding the scroll area with the view, its viewport on odd points from the window's
+// corner, so that at 1.5 the view's corner falls between device pixels at every even scroll
+// position.
+struct ScrolledWindow {
+    QWidget widget;
+    CenteringView* area = new CenteringView(&widget);
+    ClickableView* view = new ClickableView;
+    ScrolledWindow(QScreen* screen, const QImage& picture, const Case& c) {
+        widget.setScreen(screen);
+        widget.move(screen->geometry().topLeft());
+        widget.resize(262, 192);
+        view->scale = c.scale;
+        view->angle = c.angle;
+        view->flipHorizontally = c.flipH;
+        view->setImage(picture);
+        area->setDocumentView(view);
+        area->resize(251, 181);
+        area->move(QPoint(5, 7) - area->viewport()->pos());
+        widget.show();
+    }
+    double ratio() const { return widget.devicePixelRatioF(); }
+    // The viewport's device pixels in the window, as Qt rounds a widget's corners.
+    QRect viewportPixels() const {
+        const QRect points(area->viewport()->mapTo(&widget, QPoint(0, 0)),
+                           area->viewport()->size());
+        const double r = ratio();
+        return QRect(
+            QPoint(qRound(points.left() * r), qRound(points.top() * r)),
+            QPoint(qRound((points.right() + 1) * r) - 1, qRound((points.bottom() + 1) * r) - 1));
+    }
+    // What the window shows now, device pixel for device pixel: the offscreen platform's
+    // screen is the window's backing store (its grab of a scaled window stops at the window's
+    // size in points).
+    QImage onScreen() {
+        QPaintDevice* device = widget.backingStore()->paintDevice();
+        if (!device || device->devType() != QInternal::Image) return {};
+        QImage shown = static_cast<const QImage*>(device)->convertToFormat(QImage::Format_RGB32);
+        shown.setDevicePixelRatio(1);
+        return shown;
+    }
+    // The whole window painted afresh on the same device pixels.
+    QImage freshPaint(QSize size) {
+        QImage fresh(size, QImage::Format_RGB32);
+        fresh.setDevicePixelRatio(ratio());
+        fresh.fill(Qt::black);
+        widget.render(&fresh);
+        fresh.setDevicePixelRatio(1);
+        return fresh;
+    }
+    // One wheel notch's worth of `delta` eighths of a degree over the view (negative: down or
+    // right), then whatever Qt paints after it; returns the distance scrolled, in points.
+    int wheel(int delta, bool vertical) {
+        QScrollBar* bar = vertical ? area->verticalScrollBar() : area->horizontalScrollBar();
+        const int before = bar->value();
+        // Handed to the viewport, where the view passes it on when the window system
+        // delivers it (Qt passes on no wheel event sent by a program).
+        QWidget* viewport = area->viewport();
+        const QPointF at = QPointF(viewport->rect().center());
+        const QPoint angle = vertical ? QPoint(0, delta) : QPoint(delta, 0);
+        QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(), angle, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &event);
+        for (int i = 0; i < 3; ++i)
+            QApplication::processEvents();
+        return bar->value() - before;
+    }
+    // The pixel the readout names with the pointer moved onto device pixel (i, j) of the window
+    // as the window system moves it.
+    std::optional<QPoint> namedAt(int i, int j, Readout& readout) {
+        const QPointF at(i / ratio(), j / ratio());
+        qt_handleMouseEvent(widget.windowHandle(), at, widget.mapToGlobal(at), Qt::NoButton,
+                            Qt::NoButton, QEvent::MouseMove, Qt::NoModifier, 0);
+        return readout.named;
+    }
+};
+
+// Device pixels found wrong after one step, by fault, and the first of them.
+struct Faults {
+    std::map<std::string, int> counts;
+    std::string first;
+    void add(const char* what, int i, int j) {
+        if (counts[what]++ == 0 && first.empty())
+            first = std::string(what) + " at device pixel " + std::to_string(i) + "," +
+                    std::to_string(j);
+    }
+};
+
+}  // namespace
+
+// A 300 x 200 frame of noise magnified 4 times (the case seen on screen) and 2.7 times turned
+// and mirrored, scrolled down and then right from the top-left corner, a step at a time, by
+// steps of odd and even numbers of points, with the pointer standing in the viewport's middle;
+// after each step the readout is read there and then along a row and a column.
+TEST(WheelScrolling, EveryStepShowsAFreshPaintAndTheReadoutNamesThePixelDrawn) {
+    ASSERT_TRUE(kScaledScreens);
+    const QImage picture = noisePicture(300, 200);
+    // Eighths of a degree: Qt scrolls 3 lines of 20 points a notch (120), so half of each.
+    const int deltas[] = {-120, -14, -120, -2, -44, -120, -26};
+    for (double ratio : {1.25, 1.5, 1.75}) {
+        QScreen* screen = scaledScreen(ratio);
+        if (!screen) GTEST_SKIP() << "no screen scaled by " << ratio << " on this platform";
+        for (const Case& c : {Case{0.25, 0, false}, Case{1 / 2.7, 90, true}}) {
+            ScrolledWindow window(screen, picture, c);
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&window.widget));
+            ASSERT_EQ(window.ratio(), ratio);
+            Readout readout;
+            readout.view = window.view;
+            window.view->delegate = &readout;
+            std::set<int> parities;
+            // The pointer stands in the viewport's middle while the wheel turns.
+            // (Moved there from elsewhere: Qt passes over a move to where the pointer was.)
+            const QPoint pointer = window.viewportPixels().center();
+            window.namedAt(0, 0, readout);
+            window.namedAt(pointer.x(), pointer.y(), readout);
+            for (bool vertical : {true, false}) {
+                for (int delta : deltas) {
+                    const int moved = window.wheel(delta, vertical);
+                    SCOPED_TRACE(testing::Message()
+                                 << "ratio " << ratio << " scale " << c.scale << " angle "
+                                 << c.angle << (vertical ? " down " : " right ") << moved
+                                 << " points to " << window.area->horizontalScrollBar()->value()
+                                 << "," << window.area->verticalScrollBar()->value());
+                    ASSERT_GT(moved, 0);
+                    parities.insert(moved % 2);
+                    const QImage shown = window.onScreen();
+                    ASSERT_FALSE(shown.isNull());
+                    const QImage fresh = window.freshPaint(shown.size());
+                    const QRect viewport = window.viewportPixels();
+                    Faults faults;
+                    for (int j = viewport.top(); j <= viewport.bottom(); ++j)
+                        for (int i = viewport.left(); i <= viewport.right(); ++i)
+                            if (shown.pixel(i, j) != fresh.pixel(i, j))
+                                faults.add("not what a fresh paint shows", i, j);
+                    auto check = [&](QPoint at, const char* none, const char* other) {
+                        const std::optional<QPoint> named = readout.named;
+                        if (!named)
+                            faults.add(none, at.x(), at.y());
+                        else if (picture.pixel(named->x(), picture.height() - 1 - named->y()) !=
+                                 shown.pixel(at))
+                            faults.add(other, at.x(), at.y());
+                    };
+                    check(pointer, "the pointer stood still, the readout says --",
+                          "the pointer stood still, a pixel named that is not the one drawn");
+                    auto hover = [&](int i, int j) {
+                        window.namedAt(i, j, readout);
+                        check(QPoint(i, j), "the readout says --",
+                              "a pixel named that is not the one drawn");
+                    };
+                    for (int j = viewport.top(); j <= viewport.bottom(); ++j)
+                        hover(pointer.x(), j);
+                    for (int i = viewport.left(); i <= viewport.right(); ++i)
+                        hover(i, pointer.y());
+                    window.namedAt(pointer.x(), pointer.y(), readout);
+                    EXPECT_TRUE(faults.counts.empty())
+                        << testing::PrintToString(faults.counts) << "; first: " << faults.first;
+                }
+            }
+            EXPECT_EQ(parities.size(), 2u) << "steps of odd and of even points";
+            window.view->delegate = nullptr;
+        }
+    }
+}
