@@ -6,6 +6,7 @@
 // each device pixel should show is found through the marks' mapping (pictureFromView), not
 // through the view's device grid.
 #include "ClickableView.h"
+#include "PixelFaults.h"
 #include "ReadoutDelegate.h"
 #include "ScreensOfRatios.h"
 #include "ViewMapping.h"
@@ -19,7 +20,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -154,17 +154,6 @@ struct Window {
         qt_handleMouseEvent(widget.windowHandle(), at, widget.mapToGlobal(at), Qt::NoButton,
                             Qt::NoButton, QEvent::MouseMove, Qt::NoModifier, 0);
         return readout.named;
-    }
-};
-
-// Device pixels found wrong in one paint, by fault, and the first of them.
-struct Faults {
-    std::map<std::string, int> counts;
-    std::string first;
-    void add(const char* what, int i, int j) {
-        if (counts[what]++ == 0 && first.empty())
-            first = std::string(what) + " at device pixel " + std::to_string(i) + "," +
-                    std::to_string(j);
     }
 };
 

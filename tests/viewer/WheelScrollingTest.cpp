@@ -7,6 +7,7 @@
 #include "CenteringView.h"
 #include "ClickableView.h"
 #include "NoisePicture.h"
+#include "PixelFaults.h"
 #include "ReadoutDelegate.h"
 #include "TestData.h"
 
@@ -20,11 +21,8 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <optional>
 #include <set>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -124,17 +122,6 @@ struct ScrolledWindow {
         qt_handleMouseEvent(widget.windowHandle(), at, widget.mapToGlobal(at), Qt::NoButton,
                             Qt::NoButton, QEvent::MouseMove, Qt::NoModifier, 0);
         return readout.named;
-    }
-};
-
-// Device pixels found wrong after one step, by fault, and the first of them.
-struct Faults {
-    std::map<std::string, int> counts;
-    std::string first;
-    void add(const char* what, int i, int j) {
-        if (counts[what]++ == 0 && first.empty())
-            first = std::string(what) + " at device pixel " + std::to_string(i) + "," +
-                    std::to_string(j);
     }
 };
 
