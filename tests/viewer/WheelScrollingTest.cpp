@@ -45,8 +45,8 @@ QScreen* scaledScreen(double factor) {
 
 struct Case {
     double scale;  // picture pixels per point
-    double angle;
-    bool flipH;
+    double angle;  // degrees counter-clockwise
+    bool flipH;    // mirrored left to right
 };
 
 // A window holding the scroll area with the view, its viewport on odd points from the window's
@@ -98,8 +98,8 @@ struct ScrolledWindow {
         fresh.setDevicePixelRatio(1);
         return fresh;
     }
-    // One wheel notch's worth of `delta` eighths of a degree over the view (negative: down or
-    // right), then whatever Qt paints after it; returns the distance scrolled, in points.
+    // The wheel turned by `delta` eighths of a degree over the view (negative: down or right),
+    // then whatever Qt paints after it; returns the distance scrolled, in points.
     int wheel(int delta, bool vertical) {
         QScrollBar* bar = vertical ? area->verticalScrollBar() : area->horizontalScrollBar();
         const int before = bar->value();
@@ -115,13 +115,11 @@ struct ScrolledWindow {
             QApplication::processEvents();
         return bar->value() - before;
     }
-    // The pixel the readout names with the pointer moved onto device pixel (i, j) of the window
-    // as the window system moves it.
-    std::optional<QPoint> namedAt(int i, int j, Readout& readout) {
-        const QPointF at(i / ratio(), j / ratio());
-        qt_handleMouseEvent(widget.windowHandle(), at, widget.mapToGlobal(at), Qt::NoButton,
+    // The pointer moved onto device pixel `at` of the window as the window system moves it.
+    void pointAt(QPoint at) {
+        const QPointF p = QPointF(at) / ratio();
+        qt_handleMouseEvent(widget.windowHandle(), p, widget.mapToGlobal(p), Qt::NoButton,
                             Qt::NoButton, QEvent::MouseMove, Qt::NoModifier, 0);
-        return readout.named;
     }
 };
 
@@ -150,8 +148,8 @@ TEST(WheelScrolling, EveryStepShowsAFreshPaintAndTheReadoutNamesThePixelDrawn) {
             // The pointer stands in the viewport's middle while the wheel turns.
             // (Moved there from elsewhere: Qt passes over a move to where the pointer was.)
             const QPoint pointer = window.viewportPixels().center();
-            window.namedAt(0, 0, readout);
-            window.namedAt(pointer.x(), pointer.y(), readout);
+            window.pointAt(QPoint(0, 0));
+            window.pointAt(pointer);
             for (bool vertical : {true, false}) {
                 for (int delta : deltas) {
                     const int moved = window.wheel(delta, vertical);
@@ -171,6 +169,7 @@ TEST(WheelScrolling, EveryStepShowsAFreshPaintAndTheReadoutNamesThePixelDrawn) {
                         for (int i = viewport.left(); i <= viewport.right(); ++i)
                             if (shown.pixel(i, j) != fresh.pixel(i, j))
                                 faults.add("not what a fresh paint shows", i, j);
+                    // The readout against the colour drawn under the pointer at `at`.
                     auto check = [&](QPoint at, const char* none, const char* other) {
                         const std::optional<QPoint> named = readout.named;
                         if (!named)
@@ -181,16 +180,15 @@ TEST(WheelScrolling, EveryStepShowsAFreshPaintAndTheReadoutNamesThePixelDrawn) {
                     };
                     check(pointer, "the pointer stood still, the readout says --",
                           "the pointer stood still, a pixel named that is not the one drawn");
-                    auto hover = [&](int i, int j) {
-                        window.namedAt(i, j, readout);
-                        check(QPoint(i, j), "the readout says --",
-                              "a pixel named that is not the one drawn");
+                    auto hover = [&](QPoint at) {
+                        window.pointAt(at);
+                        check(at, "the readout says --", "a pixel named that is not the one drawn");
                     };
                     for (int j = viewport.top(); j <= viewport.bottom(); ++j)
-                        hover(pointer.x(), j);
+                        hover(QPoint(pointer.x(), j));
                     for (int i = viewport.left(); i <= viewport.right(); ++i)
-                        hover(i, pointer.y());
-                    window.namedAt(pointer.x(), pointer.y(), readout);
+                        hover(QPoint(i, pointer.y()));
+                    window.pointAt(pointer);
                     EXPECT_TRUE(faults.counts.empty())
                         << testing::PrintToString(faults.counts) << "; first: " << faults.first;
                 }
