@@ -20,6 +20,8 @@
 
 namespace {
 
+const bool kScreensOfSeveralRatios = useOffscreenScreens("screens-of-five-pixel-ratios.json");
+
 struct Orientation {
     double angle;
     bool flipH, flipV;

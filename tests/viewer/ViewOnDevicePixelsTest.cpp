@@ -26,6 +26,8 @@
 
 namespace {
 
+const bool kScreensOfSeveralRatios = useOffscreenScreens("screens-of-five-pixel-ratios.json");
+
 // Picture pixel number `index` gets a colour of its own: the index times an odd number, which
 // is one to one on 24 bits, so that neighbours and their means differ widely.
 QRgb colourOf(int index) {
@@ -183,6 +185,7 @@ class ViewOnDevicePixels : public testing::TestWithParam<double> {};
 // goes on a pixel named halfway through the visible part.
 TEST_P(ViewOnDevicePixels, PaintedExactlyWhereNamedInThePixelsColourWithTheMarksOnThem) {
     const double ratio = GetParam();
+    ASSERT_TRUE(kScreensOfSeveralRatios);
     QScreen* screen = screenOfRatio(ratio);
     ASSERT_NE(screen, nullptr);
     const int placements = ratio == 1.25 || ratio == 1.75 ? 4 : ratio == 1.5 ? 2 : 1;

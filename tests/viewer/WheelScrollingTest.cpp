@@ -9,11 +9,10 @@
 #include "NoisePicture.h"
 #include "PixelFaults.h"
 #include "ReadoutDelegate.h"
-#include "TestData.h"
+#include "ScreensOfRatios.h"
 
 #include <QApplication>
 #include <QBackingStore>
-#include <QGuiApplication>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
@@ -26,22 +25,8 @@
 
 namespace {
 
-// This program's offscreen platform has a plain screen and three that Qt scales by their logical
-// DPI (the road QT_SCALE_FACTOR and a desktop's scaling take too); set before the application
-// starts. A platform named otherwise is left as it is.
-const bool kScaledScreens = [] {
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform.isEmpty() || platform == "offscreen")
-        qputenv("QT_QPA_PLATFORM",
-                "offscreen:configfile=" + testInputPath("screens-scaled-by-qt.json").toLocal8Bit());
-    return true;
-}();
-
-QScreen* scaledScreen(double factor) {
-    for (QScreen* screen : QGuiApplication::screens())
-        if (screen->devicePixelRatio() == factor) return screen;
-    return nullptr;
-}
+// A plain screen and three that Qt scales (ScreensOfRatios.h).
+const bool kScaledScreens = useOffscreenScreens("screens-scaled-by-qt.json");
 
 struct Case {
     double scale;  // picture pixels per point
@@ -135,7 +120,7 @@ TEST(WheelScrolling, EveryStepShowsAFreshPaintAndTheReadoutNamesThePixelDrawn) {
     // Eighths of a degree: Qt scrolls 3 lines of 20 points a notch (120), so half of each.
     const int deltas[] = {-120, -14, -120, -2, -44, -120, -26};
     for (double ratio : {1.25, 1.5, 1.75}) {
-        QScreen* screen = scaledScreen(ratio);
+        QScreen* screen = screenOfRatio(ratio);
         if (!screen) GTEST_SKIP() << "no screen scaled by " << ratio << " on this platform";
         for (const Case& c : {Case{0.25, 0, false}, Case{1 / 2.7, 90, true}}) {
             ScrolledWindow window(screen, picture, c);
