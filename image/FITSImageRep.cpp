@@ -1,7 +1,10 @@
 #include "FITSImageRep.h"
 
 #include "DecodeHelper.h"
+#include "FITSCards.h"
+#include "FITSHeaderWalk.h"
 #include "FITSPixels.h"
+#include "solvan_bus.h"
 
 #include <fitsio.h>
 
@@ -23,18 +26,28 @@ bool pixelBytesAllowed(unsigned __int128 bytes, qsizetype fileSize) {
     return bytes <= hardLimit && bytes <= relative;
 }
 
-// One open memory file; closed on scope exit.
+// The file's bytes as CFITSIO reads them. It reads whole 2880-byte records and would read past
+// the end of a file cut short; such a file is read from a zero-padded copy. Whole files are
+// read in place.
+QByteArray wholeRecords(const QByteArray& bytes) {
+    const qsizetype rem = bytes.size() % qsizetype(kFitsRecordBytes);
+    return rem != 0 ? bytes + QByteArray(qsizetype(kFitsRecordBytes) - rem, '\0') : bytes;
+}
+
+// One open memory file over whole records, on one of its HDUs; closed on scope exit.
 class MemFile {
   public:
-    explicit MemFile(const QByteArray& bytes) {
-        // CFITSIO reads whole 2880-byte records and would read past the end of a file cut
-        // short; such a file is read from a zero-padded copy. Whole files are read in place.
-        const qsizetype rem = bytes.size() % 2880;
-        source_ = rem != 0 ? bytes + QByteArray(2880 - rem, '\0') : bytes;
-        address_ = const_cast<char*>(source_.constData());
-        size_ = size_t(source_.size());
+    // Opens `source` (whole records, walked into `places`) and moves onto sound HDU `hdu`.
+    MemFile(const QByteArray& source, const std::vector<FitsHduPlace>& places, int hdu)
+        : source_(source),
+          address_(const_cast<char*>(source_.constData())),
+          size_(size_t(source_.size())) {
         fits_open_memfile(&fptr_, "", READONLY, &address_, &size_, 0, nullptr, &status);
-        if (status != 0) fptr_ = nullptr;
+        if (status != 0) {
+            fptr_ = nullptr;
+            return;
+        }
+        moveToFitsHdu(fptr_, places, hdu, &type, &status);
     }
     ~MemFile() { close(); }
     void close() {
@@ -44,14 +57,13 @@ class MemFile {
             fptr_ = nullptr;
         }
     }
-    fitsfile* get() const { return fptr_; }
-    size_t size() const { return size_; }
-    // The bytes CFITSIO reads: the file itself, or its padded copy (shared, not copied again).
-    const QByteArray& source() const { return source_; }
+    // The handle, or nullptr when the file could not be opened or the HDU reached.
+    fitsfile* get() const { return status == 0 ? fptr_ : nullptr; }
     int status = 0;  // CFITSIO status of the last call
+    int type = 0;    // type of the HDU moved onto: IMAGE_HDU, ASCII_TBL or BINARY_TBL
 
   private:
-    QByteArray source_;  // the file, or a zero-padded copy of one that is not whole records
+    QByteArray source_;  // the bytes CFITSIO reads (shared with the caller, not copied)
     void* address_;      // CFITSIO keeps the address of this pointer while open
     size_t size_;        // and of this size
     fitsfile* fptr_ = nullptr;
@@ -87,11 +99,6 @@ unsigned __int128 tableDataBytes(fitsfile* f) {
     return (unsigned __int128)naxis1 * (unsigned __int128)naxis2 + (unsigned __int128)pcount;
 }
 
-// `bytes` rounded up to whole 2880-byte records.
-unsigned __int128 wholeRecords(unsigned __int128 bytes) {
-    return (bytes + 2879) / 2880 * 2880;
-}
-
 // Bits of one element of a column of CFITSIO type `type`.
 int elementBits(int type) {
     switch (type) {
@@ -121,38 +128,84 @@ unsigned __int128 heapCellEnd(LONGLONG heapStart, LONGLONG offset, LONGLONG leng
     return (unsigned __int128)heapStart + (unsigned __int128)offset + bytes;
 }
 
-// Reads HDU `hdu` of `bytes` as FITSImageRep::initWithData does; the decode helper reads the
-// file from `helperInput`, shared by all the HDUs of one file (`shared`, or one of its own).
-std::shared_ptr<FITSImageRep> readHdu(const QByteArray& bytes, int hdu,
-                                      DecodeHelper::Input* shared) {
+// The variable-length string of `length` characters at `offset` in the heap of the table HDU
+// `f` is on, from `source`, which it reads; the cell must lie within the table's data. Read as
+// CFITSIO reads one (up to a NUL, trailing blanks dropped), but from the bytes themselves:
+// CFITSIO copies a string through a buffer of one record and garbles or overruns with one
+// that spans more than two records.
+QString heapString(const QByteArray& source, fitsfile* f, LONGLONG offset, LONGLONG length) {
+    const FITSfile& file = *f->Fptr;
+    std::string_view text(source.constData() + file.datastart + file.heapstart + offset,
+                          size_t(length));
+    text = text.substr(0, text.find('\0'));
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+// One FITS file being read: its bytes as CFITSIO reads them, where its HDUs lie, and the copy
+// of it that the decode helpers read (made by the first HDU that needs one, shared by all).
+struct FitsFile {
+    explicit FitsFile(const QByteArray& bytes)
+        : source(wholeRecords(bytes)),
+          places(walkFitsHeaders(source.constData(), size_t(source.size()))),
+          helperInput(source) {}
+    QByteArray source;                 // the file's bytes, whole records
+    std::vector<FitsHduPlace> places;  // its HDUs, each with the verdict on its header
+    DecodeHelper::Input helperInput;   // the bytes as the helpers get them
+};
+
+// The representation of HDU `hdu` of `file`, whose header was refused: its keywords as the
+// cards give them, no picture, and the reason, which is logged.
+std::shared_ptr<FITSImageRep> refusedHdu(const FitsFile& file, int hdu) {
+    const FitsHduPlace& place = file.places[size_t(hdu) - 1];
+    solvan_error("FITS HDU %d refused: %s", hdu, place.refusal.c_str());
+    auto rep = std::make_shared<FITSImageRep>();
+    rep->hdu = hdu;
+    rep->refusal = QString::fromStdString(place.refusal);
+    if (!rep->describe(nullptr, 1, 1, 8, 1, false, false, ColorSpace::CalibratedWhite, 0, 1, 8, 0,
+                       true))
+        return nullptr;
+    // As CFITSIO counts a header's keywords: the blank cards just before END are not among them.
+    const char* cards = file.source.constData() + place.header;
+    uint64_t count = place.cards;
+    auto blank = [](const char* card) {
+        return std::all_of(card, card + kFitsCardBytes, [](char c) { return c == ' '; });
+    };
+    while (count > 0 && blank(cards + (count - 1) * kFitsCardBytes))
+        --count;
+    rep->metadata.append({"key", "value", "comment"});
+    for (uint64_t n = 0; n < count; ++n) {
+        const FitsCard card = readFitsCard(cards + n * kFitsCardBytes);
+        QStringList row{QString::fromLatin1(card.name.c_str()),
+                        QString::fromLatin1(card.value.c_str()),
+                        QString::fromLatin1(card.comment.c_str())};
+        if (row[0] == "EXTNAME") rep->name = row[1];
+        rep->metadata.append(row);
+    }
+    return rep;
+}
+
+// Reads sound HDU `hdu` of `file` as FITSImageRep::initWithData does.
+std::shared_ptr<FITSImageRep> readHdu(FitsFile& file, int hdu) {
     auto rep = std::make_shared<FITSImageRep>();
     rep->hdu = hdu;
     // The bytes are read only here: the bitmap gets memory of its own, so the representation
     // does not keep the file once its HDU is read.
-    MemFile file(bytes);
-    fitsfile* f = file.get();
+    MemFile memFile(file.source, file.places, hdu);
+    fitsfile* f = memFile.get();
     if (!f) return nullptr;
-    // A copy of the file made for the helpers goes when the last HDU has been read.
-    std::optional<DecodeHelper::Input> ownInput;
-    DecodeHelper::Input& helperInput = shared ? *shared : ownInput.emplace(file.source());
+    DecodeHelper::Input& helperInput = file.helperInput;
+    const size_t fileSize = size_t(file.source.size());
     int status = 0;
-    int hduType = 0;
-    fits_movabs_hdu(f, hdu, &hduType, &status);
+    const int hduType = memFile.type;
     int keyCount = 0;
     fits_get_hdrspace(f, &keyCount, nullptr, &status);
     if (status != 0) return nullptr;
-    // CFITSIO's memory driver does not check reads against the buffer's end: an HDU whose
-    // data the header places beyond the end of the file is refused before anything reads it.
-    LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
-    fits_get_hduaddrll(f, &headStart, &dataStart, &dataEnd, &status);
-    if (status != 0) return nullptr;
-    // A table's data end as CFITSIO gives it counts THEAP + PCOUNT, so a valid table whose heap
-    // starts after a gap (PCOUNT counting the gap) would be refused; tables take the data's
-    // size from NAXIS1 x NAXIS2 + PCOUNT instead, and each heap cell is checked against it.
+    // The walk has found the data within the bytes. A table's heap cells are checked against
+    // its size as the standard counts it, NAXIS1 x NAXIS2 + PCOUNT: CFITSIO's own end of the
+    // data adds PCOUNT to THEAP, beyond the data when the heap starts after a gap.
     const unsigned __int128 tableBytes = hduType == IMAGE_HDU ? 0 : tableDataBytes(f);
-    if (hduType != IMAGE_HDU)
-        dataEnd = tableBytes > file.size() ? -1 : LONGLONG(dataStart + wholeRecords(tableBytes));
-    if (dataEnd < 0 || size_t(dataEnd) > file.size()) return nullptr;
 
     rep->metadata.append({"key", "value", "comment"});
     for (int n = 1; n <= keyCount; ++n) {
@@ -193,8 +246,8 @@ std::shared_ptr<FITSImageRep> readHdu(const QByteArray& bytes, int hdu,
                 bitpix == 8 || bitpix == 16
                     ? 0
                     : (unsigned __int128)width * height * layout.planesPresent * 8;
-            if (!pixelBytesAllowed(total, bytes.size()) ||
-                !pixelBytesAllowed(scratch, bytes.size()))
+            if (!pixelBytesAllowed(total, file.source.size()) ||
+                !pixelBytesAllowed(scratch, file.source.size()))
                 return nullptr;
             try {
                 rep->buffer = readPixels(f, helperInput, hdu, layout);
@@ -280,7 +333,7 @@ std::shared_ptr<FITSImageRep> readHdu(const QByteArray& bytes, int hdu,
         // minutes. Fixed columns are therefore read in runs of rows (held in `runs`, about 8 MB
         // for all columns together; a column whose single row exceeds that, cell by cell). Rows of
         // no bytes at all (NAXIS1 0) are listed no further than the file has bytes.
-        nrows = std::min<LONGLONG>(nrows, LONGLONG(file.size()));
+        nrows = std::min<LONGLONG>(nrows, LONGLONG(fileSize));
         struct Run {
             LONGLONG first = 0, count = 0;  // rows [first, first + count) held
             LONGLONG stride = 0;            // bytes per held cell
@@ -336,6 +389,11 @@ std::shared_ptr<FITSImageRep> readHdu(const QByteArray& bytes, int hdu,
                         heapCellEnd(f->Fptr->heapstart, offset, length, columns[c - 1].heapType) >
                             tableBytes)
                         length = kMaxCell + 1;
+                    if (columns[c - 1].variableString && length > LONGLONG(kFitsRecordBytes) &&
+                        length <= kMaxCell) {
+                        row.append(heapString(file.source, f, offset, length));
+                        continue;
+                    }
                     if (columns[c - 1].variableString || length > kMaxCell)
                         need = std::max(need, length);
                 }
@@ -355,16 +413,24 @@ std::shared_ptr<FITSImageRep> readHdu(const QByteArray& bytes, int hdu,
         rep->tabledata = table;
     }
 
-    int hduCount = 0;
-    int s = 0;
-    fits_get_num_hdus(f, &hduCount, &s);
-    const QByteArray source = file.source();  // padded at most once for all the HDUs
-    file.close();
-    if (hdu == 1 && hduCount >= 2) {
-        for (int k = 2; k <= hduCount; ++k) {
-            auto ext = readHdu(source, k, &helperInput);
-            if (ext) rep->extensions.push_back(ext);
-        }
+    return rep;
+}
+
+// Reads HDU `hdu` of `bytes`, and when it is HDU 1 every later one into `extensions`.
+std::shared_ptr<FITSImageRep> readFile(const QByteArray& bytes, int hdu) {
+    FitsFile file(bytes);
+    if (file.places.empty()) return nullptr;  // no primary header: not FITS at all
+    if (!file.places[0].sound()) {
+        solvan_error("FITS file refused, HDU 1: %s", file.places[0].refusal.c_str());
+        return nullptr;
+    }
+    if (hdu < 1 || size_t(hdu) > file.places.size()) return nullptr;
+    if (!file.places[size_t(hdu) - 1].sound()) return refusedHdu(file, hdu);
+    auto rep = readHdu(file, hdu);
+    if (!rep || hdu != 1) return rep;
+    for (int k = 2; size_t(k) <= file.places.size(); ++k) {
+        auto ext = file.places[size_t(k) - 1].sound() ? readHdu(file, k) : refusedHdu(file, k);
+        if (ext) rep->extensions.push_back(ext);
     }
     return rep;
 }
@@ -372,7 +438,7 @@ std::shared_ptr<FITSImageRep> readHdu(const QByteArray& bytes, int hdu,
 }  // namespace
 
 std::shared_ptr<FITSImageRep> FITSImageRep::initWithData(const QByteArray& bytes, int hdu) {
-    return readHdu(bytes, hdu, nullptr);
+    return readFile(bytes, hdu);
 }
 
 bool FITSImageRep::canInitWithData(const QByteArray& data) {

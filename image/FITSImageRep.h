@@ -25,9 +25,12 @@ class FITSImageRep : public BitmapImageRep {
     std::vector<std::shared_ptr<FITSImageRep>> extensions;  // HDUs 2 onward (HDU 1 only)
     std::optional<QString> name;                            // value text of the "EXTNAME" keyword
     int hdu = 1;                                            // number of the HDU read (1-based)
+    QString refusal;  // why the HDU's header was refused (no picture, keywords from the cards)
 
     // Reads HDU `hdu` (1-based) of `bytes`. Returns nullptr when the bytes cannot be opened,
-    // the HDU cannot be reached, or an image HDU has NAXIS 1 or more than 3.
+    // the primary header is refused (logged), the HDU cannot be reached, or an image HDU has
+    // NAXIS 1 or more than 3. An HDU whose header is refused (FITSHeaderCheck.h) gives a
+    // representation without picture whose `refusal` says why; it is logged.
     static std::shared_ptr<FITSImageRep> initWithData(const QByteArray& bytes, int hdu);
 
     static bool canInitWithData(const QByteArray& data);

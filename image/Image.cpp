@@ -87,6 +87,7 @@ ImagePtr Image::createForExtension(const Image& parent, const ImageRepPtr& rep) 
             image->name = fits->name;
             image->metadata = fits->metadata;
             image->tabledata = fits->tabledata;
+            image->refusal = fits->refusal;
             if (fits->bufferSize == 0) {
                 image->originalImageRep = nullptr;
                 image->autoWhitePoint = 0;

@@ -78,6 +78,7 @@ class Image {
     std::optional<QString> name;             // value text of the HDU's "EXTNAME" (children only)
     int hdu = 0;                             // FITS number of its HDU: 0 primary, 1 first extension
     std::optional<StringTable> tabledata;    // cells of a FITS table HDU (children only)
+    QString refusal;                         // why its FITS header was refused; empty if read
     bool isColour = false;                   // bitmap carries colour samples
     QString format;                          // file extension with its leading dot, lower-cased
     std::optional<QVariantMap> properties;   // image properties of the file; nothing reads them

@@ -24,6 +24,7 @@
 //   memory REASON        an allocation failed (the address-space limit)
 // A helper that dies sends no report; the parent tells from its exit status.
 #include "CameraRawDecode.h"
+#include "FITSHeaderWalk.h"
 #include "FITSPixels.h"
 #include "OpenCLProbe.h"
 
@@ -169,10 +170,17 @@ int usableCores() {
     size_t size = 0;
     void* address = const_cast<uint8_t*>(mapInput(&size));
 
+    // CFITSIO reads the header of this HDU alone, and the primary one, which the parent has
+    // checked like every header before it asked; the walk here only finds them again.
+    const std::vector<FitsHduPlace> places =
+        walkFitsHeaders(static_cast<const char*>(address), size);
+    if (places.empty() || !places[0].sound() || hdu < 1 || size_t(hdu) > places.size() ||
+        !places[size_t(hdu) - 1].sound())
+        finish("broken the HDU's header is refused");
     fitsfile* f = nullptr;
     int status = 0, hduType = 0;
     fits_open_memfile(&f, "", READONLY, &address, &size, 0, nullptr, &status);
-    fits_movabs_hdu(f, hdu, &hduType, &status);
+    moveToFitsHdu(f, places, hdu, &hduType, &status);
     int bitpix = 0, naxis = 0;
     long naxes[3] = {1, 1, 1};
     fits_get_img_param(f, 3, &bitpix, &naxis, naxes, &status);
@@ -186,7 +194,7 @@ int usableCores() {
         fitsfile* g = nullptr;
         int s = 0, type = 0;
         fits_open_memfile(&g, "", READONLY, &address, &size, 0, nullptr, &s);
-        fits_movabs_hdu(g, hdu, &type, &s);
+        moveToFitsHdu(g, places, hdu, &type, &s);
         if (s == 0 && type == IMAGE_HDU) return g;
         s = 0;
         if (g) fits_close_file(g, &s);

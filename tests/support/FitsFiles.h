@@ -59,3 +59,64 @@ std::vector<T> readFitsPixels(const QString& path, int type, long* naxes, int hd
     if (status != 0) return {};
     return pixels;
 }
+
+// Where one HDU of a file lies, as CFITSIO finds it.
+struct CfitsioHdu {
+    qint64 header = 0;  // byte offset of the header
+    qint64 data = 0;    // byte offset of the data
+    qint64 end = 0;     // byte offset past the data, whole records
+};
+
+// The HDUs of `bytes` (whole records) as CFITSIO moves through them from the start.
+inline std::vector<CfitsioHdu> cfitsioHdus(const QByteArray& bytes) {
+    std::vector<CfitsioHdu> hdus;
+    void* address = const_cast<char*>(bytes.constData());
+    size_t size = size_t(bytes.size());
+    fitsfile* f = nullptr;
+    int status = 0;
+    fits_open_memfile(&f, "", READONLY, &address, &size, 0, nullptr, &status);
+    for (int k = 1; status == 0; ++k) {
+        int type = 0;
+        LONGLONG header = 0, data = 0, end = 0;
+        if (fits_movabs_hdu(f, k, &type, &status) != 0 ||
+            fits_get_hduaddrll(f, &header, &data, &end, &status) != 0)
+            break;
+        hdus.push_back({qint64(header), qint64(data), qint64(end)});
+    }
+    status = 0;
+    if (f) fits_close_file(f, &status);
+    return hdus;
+}
+
+// The card "NAME = VALUE" as a writer lays it out: the name in columns 1 to 8 and "= " after
+// it, a quoted text from column 11, anything else right-aligned to column 30. A name that
+// starts with "HIERARCH " is written as it is, followed by " = " and the value.
+inline QByteArray fitsCard(const QByteArray& name, const QByteArray& value) {
+    QByteArray card;
+    if (name.startsWith("HIERARCH "))
+        card = name + " = " + value;
+    else
+        card = name.leftJustified(8, ' ') + "= " +
+               (value.startsWith('\'') ? value : value.rightJustified(20, ' '));
+    return card.leftJustified(80, ' ', true);
+}
+
+// `bytes` with `card` (80 characters) in the header of HDU `hdu` (1-based, found by CFITSIO):
+// in place of the card whose first 8 columns it shares, or, when `add` is set or there is no
+// such card, as a further card before END. Empty when the header has no room for another card
+// in its last record.
+inline QByteArray withCard(QByteArray bytes, int hdu, const QByteArray& card, bool add = false) {
+    const std::vector<CfitsioHdu> hdus = cfitsioHdus(bytes);
+    if (hdu < 1 || size_t(hdu) > hdus.size() || card.size() != 80) return {};
+    const qint64 header = hdus[size_t(hdu) - 1].header, data = hdus[size_t(hdu) - 1].data;
+    for (qint64 at = header; at + 80 <= data; at += 80) {
+        const QByteArray name = bytes.mid(at, 8);
+        if (!add && name == card.left(8)) return bytes.replace(at, 80, card);
+        if (name == "END     ") {
+            if (at + 160 > data) return {};
+            bytes.replace(at + 80, 80, bytes.mid(at, 80));
+            return bytes.replace(at, 80, card);
+        }
+    }
+    return {};
+}

@@ -131,6 +131,7 @@ QJsonObject describeImage(Image& image) {
     o["bitmapFormat"] = rep ? qint64(rep->bitmapFormat) : 0;
     o["pixelsSha256"] = pixelsSha256(image);
     o["name"] = image.name ? QJsonValue(*image.name) : QJsonValue::Null;
+    o["refusal"] = image.refusal.isEmpty() ? QJsonValue::Null : QJsonValue(image.refusal);
     o["metadata"] = image.metadata ? stringTableJson(*image.metadata) : QJsonValue::Null;
     if (image.tabledata) {
         QJsonObject t;
