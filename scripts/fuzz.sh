@@ -13,8 +13,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
-targets=(${FUZZ_TARGETS:-FITSReaderFuzz XISFReaderFuzz RawBlobFuzz CameraRawFuzz DecoderRegistryFuzz
-  DecompressFuzz TokenFileFuzz SerialModeFuzz NetworkAddressFuzz HttpBlobFuzz})
+targets=(${FUZZ_TARGETS:-FITSReaderFuzz FITSHeaderFuzz XISFReaderFuzz RawBlobFuzz CameraRawFuzz
+  DecoderRegistryFuzz DecompressFuzz TokenFileFuzz SerialModeFuzz NetworkAddressFuzz HttpBlobFuzz})
 testdata="${QUASEL_TESTDATA_DIR:-$PWD/../shared/testdata}"
 dir=build-fuzz
 
@@ -44,6 +44,33 @@ blob() {
 blob RAW1 8 4 32
 blob RAW2 8 4 64
 blob RAW3 8 4 96
+# Small FITS files written by CFITSIO, their images fpacked with every codec (integer and
+# quantized floating-point, tiles of rows, squares and the whole frame), and sample tables.
+if [ -x "$dir/fuzz/make_fits_seeds" ]; then
+  h="$seeds/headers"
+  mkdir -p "$h"
+  "$dir/fuzz/make_fits_seeds" "$h"
+  while read -r name source flags; do
+    # shellcheck disable=SC2086
+    fpack $flags -O "$h/$name.fits.fz" "$h/$source.fits"
+  done <<'EOF'
+rice image16 -r
+hcompress image16 -h
+hcompress-lossy image16 -h -s 2.5
+gzip1 image16 -g
+gzip2 image16 -g2
+plio image16 -p
+whole-tile image16 -r -w
+square-tiles image16 -r -t 16,16
+rice32 image32 -r
+quantized float32 -q 4
+quantized-zero float32 -qz 4
+lossless-float float32 -g -q 0
+EOF
+  for f in "$testdata"/fits/btable.fits "$testdata"/fits/asciitab.fit "$testdata"/fits/test0.fits; do
+    if [ -f "$f" ]; then ln -sf "$(realpath "$f")" "$h/"; fi
+  done
+fi
 mkdir -p "$seeds/camera"
 python3 fuzz/dng_seed.py "$seeds/camera/bayer.dng"
 # The support library's parsers: a gzip stream (after its capacity byte), a token file, serial
@@ -65,6 +92,7 @@ printf 'HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s' "${#body}" "$body" >"$s
 seed_dirs() {
   case "$1" in
     FITSReaderFuzz) echo "$seeds/fits $seeds/hostile" ;;
+    FITSHeaderFuzz) echo "$seeds/headers" ;;
     XISFReaderFuzz) echo "$seeds/xisf" ;;
     RawBlobFuzz) echo "$seeds/blobs" ;;
     CameraRawFuzz) echo "$seeds/camera $seeds/images $seeds/hostile" ;;
