@@ -2,8 +2,9 @@
 // 1.25, 1.5 and 1.75, as a desktop set to 125 % to 175 % is: where a step is a whole number of
 // device pixels, Qt keeps what the window shows, moves it by the step and paints only the strip
 // the step uncovers. After every step the window must show what a fresh paint of it shows, and
-// the readout must name the pixel whose colour is drawn under the pointer, where it stood while
-// the wheel turned and on each device pixel of a row and a column through the viewport.
+// the readout must name the pixel drawn under the pointer (where the view magnifies, the one whose
+// colour is drawn there), where the pointer stood while the wheel turned and on each device pixel
+// of a row and a column through the viewport.
 #include "CenteringView.h"
 #include "ClickableView.h"
 #include "NoisePicture.h"
@@ -20,28 +21,39 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
 #include <set>
 
 namespace {
 
-// A plain screen and three that Qt scales (ScreensOfRatios.h).
+// A plain screen and three that Qt scales (ScreensOfRatios.h), set up before the application
+// starts; a test finds them by their ratio.
 const bool kScaledScreens = useOffscreenScreens("screens-scaled-by-qt.json");
 
 struct Case {
-    double scale;  // picture pixels per point
-    double angle;  // degrees counter-clockwise
-    bool flipH;    // mirrored left to right
+    QSize picture;  // a frame of noise
+    double scale;   // picture pixels per point
+    double angle;   // degrees counter-clockwise
+    bool flipH;     // mirrored left to right
 };
 
-// A window holding the scroll area with the view, its viewport on odd points from the window's
-// corner, so that at 1.5 the view's corner falls between device pixels at every even scroll
-// position.
+// The first whole point from 5 on whose device position at `ratio` lies halfway between device
+// pixels: an odd one at 1.5, one that is 2 modulo 4 at 1.25 and 1.75.
+int halfwayPoint(double ratio) {
+    int p = 5;
+    while (p < 9 && std::fmod(p * ratio, 1.0) != 0.5)
+        ++p;
+    return p;
+}
+
+// A window holding the scroll area with the view, its viewport `at` points from the window's
+// corner along both sides.
 struct ScrolledWindow {
     QWidget widget;
     CenteringView* area = new CenteringView(&widget);
     ClickableView* view = new ClickableView;
-    ScrolledWindow(QScreen* screen, const QImage& picture, const Case& c) {
+    ScrolledWindow(QScreen* screen, const QImage& picture, const Case& c, int at) {
         widget.setScreen(screen);
         widget.move(screen->geometry().topLeft());
         widget.resize(262, 192);
@@ -51,10 +63,12 @@ struct ScrolledWindow {
         view->setImage(picture);
         area->setDocumentView(view);
         area->resize(251, 181);
-        area->move(QPoint(5, 7) - area->viewport()->pos());
+        area->move(QPoint(at, at) - area->viewport()->pos());
         widget.show();
     }
     double ratio() const { return widget.devicePixelRatioF(); }
+    // The view's top-left corner on the window's device pixels.
+    QPointF viewCorner() const { return QPointF(view->mapTo(&widget, QPoint(0, 0))) * ratio(); }
     // The viewport's device pixels in the window, as Qt rounds a widget's corners.
     QRect viewportPixels() const {
         const QRect points(area->viewport()->mapTo(&widget, QPoint(0, 0)),
@@ -110,22 +124,30 @@ struct ScrolledWindow {
 
 }  // namespace
 
-// A 300 x 200 frame of noise magnified 4 times (the case seen on screen) and 2.7 times turned
-// and mirrored, scrolled down and then right from the top-left corner, a step at a time, by
+// Frames of noise, scrolled down and then right from the top-left corner, a step at a time, by
 // steps of odd and even numbers of points, with the pointer standing in the viewport's middle;
-// after each step the readout is read there and then along a row and a column.
+// after each step the readout is read there and then along a row and a column. The viewport lies
+// where the view's corner falls halfway between device pixels, so that a first step of 60 points
+// (a whole number of device pixels at each ratio) takes it across the window's edge from there.
+// - 300 x 200 magnified 4 times (the case seen on screen), and 2.7 times turned and mirrored;
+// - 2400 x 1600 reduced to 1/2, and to 0.4 turned the other way.
 TEST(WheelScrolling, EveryStepShowsAFreshPaintAndTheReadoutNamesThePixelDrawn) {
-    ASSERT_TRUE(kScaledScreens);
-    const QImage picture = noisePicture(300, 200);
     // Eighths of a degree: Qt scrolls 3 lines of 20 points a notch (120), so half of each.
     const int deltas[] = {-120, -14, -120, -2, -44, -120, -26};
-    for (double ratio : {1.25, 1.5, 1.75}) {
-        QScreen* screen = screenOfRatio(ratio);
-        if (!screen) GTEST_SKIP() << "no screen scaled by " << ratio << " on this platform";
-        for (const Case& c : {Case{0.25, 0, false}, Case{1 / 2.7, 90, true}}) {
-            ScrolledWindow window(screen, picture, c);
+    const Case cases[] = {{{300, 200}, 0.25, 0, false},
+                          {{300, 200}, 1 / 2.7, 90, true},
+                          {{2400, 1600}, 2, 0, false},
+                          {{2400, 1600}, 2.5, -90, false}};
+    for (const Case& c : cases) {
+        const QImage picture = noisePicture(c.picture.width(), c.picture.height());
+        for (double ratio : {1.25, 1.5, 1.75}) {
+            QScreen* screen = screenOfRatio(ratio);
+            ASSERT_NE(screen, nullptr) << "no offscreen screen scaled by " << ratio;
+            ScrolledWindow window(screen, picture, c, halfwayPoint(ratio));
             ASSERT_TRUE(QTest::qWaitForWindowExposed(&window.widget));
             ASSERT_EQ(window.ratio(), ratio);
+            // Magnified or at full size a device pixel shows the colour of the pixel named.
+            const bool magnified = c.scale <= ratio;
             Readout readout;
             readout.view = window.view;
             window.view->delegate = &readout;
@@ -136,10 +158,14 @@ TEST(WheelScrolling, EveryStepShowsAFreshPaintAndTheReadoutNamesThePixelDrawn) {
             window.pointAt(QPoint(0, 0));
             window.pointAt(pointer);
             for (bool vertical : {true, false}) {
+                const QPointF corner = window.viewCorner();
+                const double along = vertical ? corner.y() : corner.x();
+                ASSERT_EQ(along - std::floor(along), 0.5) << "the view's corner off a half";
                 for (int delta : deltas) {
                     const int moved = window.wheel(delta, vertical);
                     SCOPED_TRACE(testing::Message()
-                                 << "ratio " << ratio << " scale " << c.scale << " angle "
+                                 << "ratio " << ratio << " picture " << c.picture.width() << "x"
+                                 << c.picture.height() << " scale " << c.scale << " angle "
                                  << c.angle << (vertical ? " down " : " right ") << moved
                                  << " points to " << window.area->horizontalScrollBar()->value()
                                  << "," << window.area->verticalScrollBar()->value());
@@ -154,13 +180,14 @@ TEST(WheelScrolling, EveryStepShowsAFreshPaintAndTheReadoutNamesThePixelDrawn) {
                         for (int i = viewport.left(); i <= viewport.right(); ++i)
                             if (shown.pixel(i, j) != fresh.pixel(i, j))
                                 faults.add("not what a fresh paint shows", i, j);
-                    // The readout against the colour drawn under the pointer at `at`.
+                    // The readout against what is drawn under the pointer at `at`.
                     auto check = [&](QPoint at, const char* none, const char* other) {
                         const std::optional<QPoint> named = readout.named;
                         if (!named)
                             faults.add(none, at.x(), at.y());
-                        else if (picture.pixel(named->x(), picture.height() - 1 - named->y()) !=
-                                 shown.pixel(at))
+                        else if (magnified &&
+                                 picture.pixel(named->x(), picture.height() - 1 - named->y()) !=
+                                     shown.pixel(at))
                             faults.add(other, at.x(), at.y());
                     };
                     check(pointer, "the pointer stood still, the readout says --",
