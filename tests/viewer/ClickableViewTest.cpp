@@ -74,6 +74,20 @@ std::unique_ptr<ClickableView> viewOf(int w, int h, double scale, double angle =
     return view;
 }
 
+// A scroll area of `side` x `side` points, shown, holding a view of a black `w` x `h` picture at
+// 1:1.
+struct ScrolledView {
+    QScrollArea area;
+    ClickableView* view = new ClickableView;
+    ScrolledView(int side, int w, int h) {
+        area.resize(side, side);
+        view->scale = 1;
+        view->setImage(filled(w, h));
+        area.setWidget(view);
+        area.show();
+    }
+};
+
 QImage grabbed(ClickableView& view) {
     return view.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
@@ -219,14 +233,9 @@ TEST(ClickableViewMouse, CornerInspectionIgnoresTheMouse) {
 }
 
 TEST(ClickableViewMouse, HoverReportsPointsInTheVisiblePartOnly) {
-    QScrollArea area;
-    area.resize(120, 120);
-    auto* view = new ClickableView;
-    view->scale = 1;
-    view->setImage(filled(400, 300));
-    area.setWidget(view);
-    area.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+    ScrolledView shown(120, 400, 300);
+    ClickableView* view = shown.view;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.area));
     Recorder r;
     view->delegate = &r;
     // Widget (20, 30) lies in the visible corner; y up that is (20, 300 - 30).
@@ -290,13 +299,9 @@ TEST(ClickableViewMouse, EnteringReportsThePointerUnlessAButtonIsHeld) {
     for (const Row row :
          {Row{false, false, true}, Row{true, false, false}, Row{true, true, false}}) {
         SCOPED_TRACE(testing::Message() << "held " << row.held << " scrolled " << row.scrolled);
-        QScrollArea area;
-        area.resize(120, 120);
-        auto* view = new ClickableView;
-        view->scale = 1;
-        view->setImage(filled(400, 300));
-        area.setWidget(view);
-        area.show();
+        ScrolledView shown(120, 400, 300);
+        QScrollArea& area = shown.area;
+        ClickableView* view = shown.view;
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
         Recorder r;
         view->delegate = &r;
@@ -332,14 +337,9 @@ TEST(ClickableViewMouse, EnteringReportsThePointerUnlessAButtonIsHeld) {
 }
 
 TEST(ClickableViewMouse, HoverAnywhereInTheLastPixelIsInside) {
-    QScrollArea area;
-    area.resize(300, 300);
-    auto* view = new ClickableView;
-    view->scale = 1;
-    view->setImage(filled(40, 30));
-    area.setWidget(view);
-    area.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+    ScrolledView shown(300, 40, 30);
+    ClickableView* view = shown.view;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.area));
     Recorder r;
     view->delegate = &r;
     // The right half of the last column and the lower half of the last row.
