@@ -5,6 +5,7 @@
 #include "Settings.h"
 
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QMoveEvent>
 #include <QPaintEngine>
@@ -253,6 +254,7 @@ void ClickableView::resizeEvent(QResizeEvent* event) {
     // A size set from outside (a layout, the scroll area) becomes the frame.
     if (event->size() != widgetSizeFor(frame_)) frame_ = QSizeF(event->size());
     QWidget::resizeEvent(event);
+    readPointer();
 }
 
 void ClickableView::paintEvent(QPaintEvent* event) {
@@ -461,7 +463,8 @@ void ClickableView::showEvent(QShowEvent* event) {
     if (shownIn == hoverWindow_) return;
     if (hoverWindow_) hoverWindow_->removeEventFilter(this);
     hoverWindow_ = shownIn;
-    exactPointer_.reset();
+    windowPointer_.reset();
+    pointerOver_ = false;
     if (hoverWindow_) hoverWindow_->installEventFilter(this);
 }
 
@@ -475,36 +478,41 @@ bool ClickableView::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Leave) {
         // Leaving the window from over the view: Qt, which had the pointer rounded onto a
         // neighbour, may never tell the view it left.
-        if (exactPointer_ && listening()) delegate->exited();
-        exactPointer_.reset();
+        if (pointerOver_ && listening()) delegate->exited();
+        pointerOver_ = false;
+        windowPointer_.reset();
     } else if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
         // Entering counts as a move: back on the window where it left, the pointer makes no
         // move Qt reports.
-        const auto* move = static_cast<const QSinglePointEvent*>(event);
-        if (move->buttons() != Qt::NoButton || !listening())
-            exactPointer_.reset();
-        else
-            pointerAt(move->position() - QPointF(mapTo(window(), QPoint(0, 0))));
+        windowPointer_ = static_cast<const QSinglePointEvent*>(event)->position();
+        readPointer();
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void ClickableView::pointerAt(QPointF at) {
+void ClickableView::readPointer() {
+    // A held button drags and names no pixel. The buttons are the application's: Qt's Enter
+    // carries none, and a scroll comes with no event of the pointer's.
+    if (!windowPointer_ || !listening() || QGuiApplication::mouseButtons() != Qt::NoButton) {
+        pointerOver_ = false;
+        return;
+    }
+    const QPointF at = *windowPointer_ - QPointF(mapTo(window(), QPoint(0, 0)));
     if (isVisible() && reaches(at)) {
-        exactPointer_ = at;
-        hoverAt(at);
-    } else if (exactPointer_) {
-        exactPointer_.reset();
+        pointerOver_ = true;
+        delegate->movedWithPoint(viewPoint(at));
+    } else if (pointerOver_) {
+        pointerOver_ = false;
         delegate->exited();
     }
 }
 
 void ClickableView::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
-    // Scrolled under a pointer that stands still: another pixel lies under it, though no move
-    // is reported.
-    if (exactPointer_ && listening())
-        pointerAt(*exactPointer_ - QPointF(event->pos() - event->oldPos()));
+    // Moved under a pointer that stands still (scrolled, centred anew): another pixel lies
+    // under it, though no move is reported. The scroll area may first move the view where the
+    // pointer is off it, and then back: the pointer is read from the window each time.
+    readPointer();
 }
 
 void ClickableView::mouseReleaseEvent(QMouseEvent* event) {
@@ -523,6 +531,6 @@ void ClickableView::mouseReleaseEvent(QMouseEvent* event) {
 
 void ClickableView::leaveEvent(QEvent* event) {
     // Still over the view by the window's exact position: Qt left it by a rounded one.
-    if (listening() && !exactPointer_) delegate->exited();
+    if (listening() && !pointerOver_) delegate->exited();
     QWidget::leaveEvent(event);
 }

@@ -20,8 +20,9 @@
 // Hovering is read from the window's own pointer position, which keeps the fraction of a point
 // a screen pixel of a scaled screen lies at (Qt rounds it for widgets), and the pointer is over
 // the view on the device pixels its paint reaches; there the pixel readout names a pixel exactly
-// where picture is painted (paintedDevicePixels in DevicePixels.h). A pointer the view is scrolled
-// under is reported where it now stands on the view, and so is one that enters the window.
+// where picture is painted (paintedDevicePixels in DevicePixels.h). A pointer the view moves or
+// resizes under (scrolled, centred, the window resized) is reported where it now stands on the
+// view, and so is one that enters the window; none is while a mouse button is held.
 // Put it in a QScrollArea with widgetResizable off: the view sizes itself.
 #pragma once
 
@@ -135,10 +136,10 @@ class ClickableView : public QWidget {
     // Tells the delegate of the pointer at widget position `at` with no button down: moved
     // over a device pixel the view's paint reaches, exited elsewhere.
     void hoverAt(QPointF at);
-    // The pointer, no button held, at widget position `at` by the window's exact position: over
-    // a device pixel the view's paint reaches it is kept and reported; elsewhere a pointer that
-    // was over the view is reported gone.
-    void pointerAt(QPointF at);
+    // Reads the pointer at its exact place in the window, where the view now stands: over a
+    // device pixel the view's paint reaches it is reported, and one that was over the view and is
+    // not now is reported gone. With a button held (a drag) nothing is reported.
+    void readPointer();
     // Where the view lies on the window's device pixels: its top-left corner (exact), that
     // corner's offset from the view's device origin (deviceOrigin; each side within a half), and
     // the device pixels its paint reaches, counted from that origin. A view not on screen counts
@@ -170,8 +171,9 @@ class ClickableView : public QWidget {
     qint64 keptBytesLimit_ = std::numeric_limits<qint64>::max();  // see setKeptBytesLimit
     QSizeF frame_;                                                // the frame, points
     std::optional<QPointF> downPoint_;  // view point of the pending left-button press
-    // The window whose pointer moves are read for hovering (hoverAt), and the pointer's exact
-    // widget position there while it is over the view.
+    // The window whose pointer moves are read for hovering (readPointer), the pointer's exact
+    // position in it while it is on the window, and whether it is over the view as reported.
     QPointer<QWindow> hoverWindow_;
-    std::optional<QPointF> exactPointer_;
+    std::optional<QPointF> windowPointer_;
+    bool pointerOver_ = false;
 };

@@ -9,10 +9,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -71,6 +73,20 @@ std::unique_ptr<ClickableView> viewOf(int w, int h, double scale, double angle =
     view->setImage(filled(w, h));
     return view;
 }
+
+// A scroll area of `side` x `side` points, shown, holding a view of a black `w` x `h` picture at
+// 1:1.
+struct ScrolledView {
+    QScrollArea area;
+    ClickableView* view = new ClickableView;
+    ScrolledView(int side, int w, int h) {
+        area.resize(side, side);
+        view->scale = 1;
+        view->setImage(filled(w, h));
+        area.setWidget(view);
+        area.show();
+    }
+};
 
 QImage grabbed(ClickableView& view) {
     return view.grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -217,14 +233,9 @@ TEST(ClickableViewMouse, CornerInspectionIgnoresTheMouse) {
 }
 
 TEST(ClickableViewMouse, HoverReportsPointsInTheVisiblePartOnly) {
-    QScrollArea area;
-    area.resize(120, 120);
-    auto* view = new ClickableView;
-    view->scale = 1;
-    view->setImage(filled(400, 300));
-    area.setWidget(view);
-    area.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+    ScrolledView shown(120, 400, 300);
+    ClickableView* view = shown.view;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.area));
     Recorder r;
     view->delegate = &r;
     // Widget (20, 30) lies in the visible corner; y up that is (20, 300 - 30).
@@ -276,15 +287,59 @@ TEST(ClickableViewMouse, HoverFromTheWindowSystemToTheFractionOfAPoint) {
     view->delegate = nullptr;
 }
 
+// The pointer leaving the window and entering it again where it left, which makes no move, is
+// reported over the view again; not with the left button held (Qt's Enter carries no buttons),
+// nor when the view is scrolled under it after a press with no move since: it drags.
+TEST(ClickableViewMouse, EnteringReportsThePointerUnlessAButtonIsHeld) {
+    struct Row {
+        bool held;      // the left button pressed where the pointer stands
+        bool scrolled;  // the view scrolled under the pointer; else it leaves and enters again
+        bool reported;  // a move is reported
+    };
+    for (const Row row :
+         {Row{false, false, true}, Row{true, false, false}, Row{true, true, false}}) {
+        SCOPED_TRACE(testing::Message() << "held " << row.held << " scrolled " << row.scrolled);
+        ScrolledView shown(120, 400, 300);
+        QScrollArea& area = shown.area;
+        ClickableView* view = shown.view;
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+        Recorder r;
+        view->delegate = &r;
+        const QPointF at(50, 40);  // in the window, over the view
+        auto send = [&](QEvent::Type type, Qt::MouseButtons held, Qt::MouseButton button,
+                        QPointF where) {
+            qt_handleMouseEvent(area.windowHandle(), where, area.mapToGlobal(where), held, button,
+                                type, Qt::NoModifier, 0);
+        };
+        // Moved there from elsewhere: Qt passes over a move to where the pointer was.
+        send(QEvent::MouseMove, Qt::NoButton, Qt::NoButton, at + QPointF(1, 1));
+        send(QEvent::MouseMove, Qt::NoButton, Qt::NoButton, at);
+        ASSERT_EQ(r.calls.back(), "moved");
+        const QPointF hovered = r.point;
+        if (row.held) send(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, at);
+        r.calls.clear();
+        if (row.scrolled) {
+            area.verticalScrollBar()->setValue(30);
+        } else {
+            QEvent leave(QEvent::Leave);
+            QApplication::sendEvent(area.windowHandle(), &leave);
+            QEnterEvent enter(at, at, area.mapToGlobal(at));
+            QApplication::sendEvent(area.windowHandle(), &enter);
+        }
+        const bool reported = std::find(r.calls.begin(), r.calls.end(), "moved") != r.calls.end();
+        EXPECT_EQ(reported, row.reported) << testing::PrintToString(r.calls);
+        if (row.reported) {
+            EXPECT_EQ(r.point, hovered);
+        }
+        if (row.held) send(QEvent::MouseButtonRelease, Qt::NoButton, Qt::LeftButton, at);
+        view->delegate = nullptr;
+    }
+}
+
 TEST(ClickableViewMouse, HoverAnywhereInTheLastPixelIsInside) {
-    QScrollArea area;
-    area.resize(300, 300);
-    auto* view = new ClickableView;
-    view->scale = 1;
-    view->setImage(filled(40, 30));
-    area.setWidget(view);
-    area.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+    ScrolledView shown(300, 40, 30);
+    ClickableView* view = shown.view;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.area));
     Recorder r;
     view->delegate = &r;
     // The right half of the last column and the lower half of the last row.
