@@ -1,8 +1,9 @@
-// Helpers shared by the fuzz targets: a check that the decode helper is there, and a check
-// that a decoded bitmap's description stays inside the memory behind it.
+// Helpers shared by the fuzz targets: a check that the decode helper is there, a check that
+// a decoded bitmap's description stays inside the memory behind it, and the FITS read.
 #pragma once
 
 #include "DecodeHelper.h"
+#include "FITSImageRep.h"
 #include "ImageRep.h"
 
 #include <QByteArray>
@@ -46,4 +47,17 @@ inline uint64_t touchBitmap(const BitmapImageRep& rep) {
 inline void keep(uint64_t value) {
     static volatile uint64_t sink;
     sink = sink + value;
+}
+
+// Reads the `size` bytes at `data` as a FITS file, every HDU, as the viewer reads them, and
+// every byte of each bitmap and the rows of each table.
+inline void readFitsFile(const uint8_t* data, size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    auto rep = FITSImageRep::initWithData(bytes, 1);
+    if (!rep) return;
+    keep(touchBitmap(*rep));
+    for (const auto& ext : rep->extensions) {
+        keep(touchBitmap(*ext));
+        if (ext->tabledata) keep(uint64_t(ext->tabledata->size()));
+    }
 }

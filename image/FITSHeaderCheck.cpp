@@ -1,6 +1,7 @@
 #include "FITSHeaderCheck.h"
 
 #include "FITSCards.h"
+#include "FITSColumnForms.h"
 
 #include <algorithm>
 #include <cctype>
@@ -16,11 +17,6 @@ using Wide = unsigned __int128;  // sizes worked out beyond 64 bits, so that non
 constexpr int64_t kMaxAxes = 999;          // NAXIS the standard allows
 constexpr int64_t kMaxKeptAxes = 99;       // axes CFITSIO keeps for an image (a fixed array)
 constexpr int64_t kMaxFields = 999;        // TFIELDS the standard allows
-constexpr int64_t kMaxRepeat = INT32_MAX;  // elements of one binary table column
-constexpr int64_t kMaxAsciiWidth = 28799;  // widest ASCII table field CFITSIO reads
-constexpr size_t kMaxFormText = 18;        // TFORMn and TDISPn characters CFITSIO's 20-byte
-                                           // format buffers hold with what it adds
-constexpr size_t kMaxAsciiForm = 9;        // TFORMn characters CFITSIO keeps for a column
 constexpr int64_t kMaxCompressedAxes = 6;  // ZNAXIS CFITSIO's tile arrays hold
 constexpr int64_t kMaxTilePixels = (int64_t(1) << 31) / 8;  // CFITSIO sizes tile buffers as
                                                             // 8-byte pixels in an int
@@ -72,126 +68,6 @@ std::string numbered(const char* family, int64_t n) {
     return family + std::to_string(n);
 }
 
-// Bytes of one element of a binary table column of type letter `t`, in bits for "X".
-int64_t elementBytes(char t) {
-    switch (t) {
-        case 'L':
-        case 'B':
-        case 'A':
-            return 1;
-        case 'I':
-            return 2;
-        case 'J':
-        case 'E':
-            return 4;
-        case 'K':
-        case 'D':
-        case 'C':
-            return 8;
-        case 'M':
-            return 16;
-        default:
-            return 0;
-    }
-}
-
-// A binary table column's form.
-struct BinaryForm {
-    int64_t repeat = 1;   // r of "rT": elements, or descriptors of a "P"/"Q" column
-    char type = 0;        // the type letter, of the elements ("PJ": 'J')
-    char descriptor = 0;  // 'P' or 'Q' for a variable-length column, else 0
-    int64_t bytes = 0;    // bytes the column takes in a row
-};
-
-// Parses a binary TFORMn value: "rT", "rAw", "rPT(max)", "rQT(max)" with r of 0 or 1 for the
-// latter. Nothing for any other text.
-std::optional<BinaryForm> binaryForm(std::string_view text) {
-    BinaryForm form;
-    size_t i = 0;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
-        ++i;
-    if (i > 0) {
-        if (i > 10) return std::nullopt;
-        form.repeat = std::stoll(std::string(text.substr(0, i)));
-        if (form.repeat > kMaxRepeat) return std::nullopt;
-    }
-    if (i < text.size() && (text[i] == 'P' || text[i] == 'Q')) {
-        form.descriptor = text[i++];
-        if (form.repeat > 1) return std::nullopt;
-    }
-    if (i >= text.size() || std::string_view("LXBIJKAEDCM").find(text[i]) == std::string_view::npos)
-        return std::nullopt;
-    form.type = text[i++];
-    std::string_view rest = text.substr(i);
-    if (form.descriptor) {
-        // An optional "(max)" after the type.
-        if (!rest.empty() && (rest.front() != '(' || rest.back() != ')' ||
-                              !isDigits(rest.substr(1, rest.size() - 2))))
-            return std::nullopt;
-        form.bytes = form.repeat * (form.descriptor == 'P' ? 8 : 16);
-        return form;
-    }
-    // "rAw": strings of w characters each.
-    if (!rest.empty() && (form.type != 'A' || !isDigits(rest) || rest.size() > 10 ||
-                          std::stoll(std::string(rest)) < 1))
-        return std::nullopt;
-    form.bytes = form.type == 'X' ? (form.repeat + 7) / 8 : form.repeat * elementBytes(form.type);
-    return form;
-}
-
-// Parses an ASCII table TFORMn value ("Aw", "Iw", "Fw.d", "Ew.d", "Dw.d") into its width.
-std::optional<int64_t> asciiFormWidth(std::string_view text) {
-    if (text.size() < 2 || text.size() > kMaxAsciiForm) return std::nullopt;
-    const char t = text[0];
-    std::string_view rest = text.substr(1);
-    int64_t width = 0;
-    if (t == 'A' || t == 'I') {
-        if (!isDigits(rest)) return std::nullopt;
-        width = std::stoll(std::string(rest));
-    } else if (t == 'F' || t == 'E' || t == 'D') {
-        const size_t point = rest.find('.');
-        if (point == std::string_view::npos || !isDigits(rest.substr(0, point)) ||
-            !isDigits(rest.substr(point + 1)))
-            return std::nullopt;
-        width = std::stoll(std::string(rest.substr(0, point)));
-        if (std::stoll(std::string(rest.substr(point + 1))) >= width) return std::nullopt;
-    } else {
-        return std::nullopt;
-    }
-    if (width < 1 || width > kMaxAsciiWidth) return std::nullopt;
-    return width;
-}
-
-// True for a TDISPn value CFITSIO turns into a printf format safely: it copies what follows
-// the first letter into the format, so after one of "AIOZFEDG" only a width, a point with
-// digits and an exponent width may stand ("ES" and "EN" would become %S and %N). Other letters
-// CFITSIO does not format with, so they are harmless, but lower case is not (it formats "a"
-// as a string).
-bool safeDisplayFormat(std::string_view text) {
-    if (text.empty() || text.size() > kMaxFormText) return false;
-    if (!std::isupper(static_cast<unsigned char>(text[0]))) return false;
-    if (std::string_view("AIOZFEDG").find(text[0]) == std::string_view::npos)
-        return text.find('%') == std::string_view::npos;
-    std::string_view rest = text.substr(1);
-    auto digits = [&rest](size_t most) {
-        size_t n = 0;
-        while (n < rest.size() && n < most && std::isdigit(static_cast<unsigned char>(rest[n])))
-            ++n;
-        rest.remove_prefix(n);
-        return n > 0;
-    };
-    if (!digits(3)) return false;
-    if (!rest.empty() && rest[0] == '.') {
-        rest.remove_prefix(1);
-        if (!digits(3)) return false;
-    }
-    if (!rest.empty() && rest[0] == 'E') {
-        rest.remove_prefix(1);
-        if (!digits(2)) return false;
-    }
-    return rest.empty();
-}
-
 // The cards of one header, looked up by keyword.
 class Header {
   public:
@@ -222,7 +98,7 @@ class Check {
   public:
     Check(const char* cards, size_t count, bool primary)
         : header_(cards, count), primary_(primary) {
-        if (count > 0) firstName_ = std::string(cards, std::min<size_t>(8, count * 80));
+        if (count > 0) firstName_ = std::string(cards, 8);
     }
 
     FitsHeaderVerdict run() {
@@ -289,23 +165,18 @@ class Check {
                  int64_t* value, bool required = false) {
         const FitsCard* card = find(key);
         if (!card) return required ? missing(key, rule) : true;
-        return integerOf(*card, lo, hi, rule, value);
-    }
-    bool integerOf(const FitsCard& card, int64_t lo, int64_t hi, const std::string& rule,
-                   int64_t* value) {
-        const std::optional<int64_t> v = fitsInteger(card.value);
-        if (!v || *v < lo || *v > hi) return refuse(card, rule);
+        const std::optional<int64_t> v = fitsInteger(card->value);
+        if (!v || *v < lo || *v > hi) return refuse(*card, rule);
         *value = *v;
         return true;
     }
     // A real keyword `key`, when present: finite, and not zero when `nonZero`.
     bool real(const std::string& key, const std::string& rule, bool nonZero = false,
-              double* value = nullptr, bool required = false) {
+              bool required = false) {
         const FitsCard* card = find(key);
         if (!card) return required ? missing(key, rule) : true;
         const std::optional<double> v = fitsReal(card->value);
         if (!v || (nonZero && *v == 0)) return refuse(*card, rule);
-        if (value) *value = *v;
         return true;
     }
     // A logical keyword `key`, when present.
@@ -458,7 +329,7 @@ class Check {
             const FitsCard* form = find(numbered("TFORM", n));
             if (!form) return missing(numbered("TFORM", n), "every column has a form");
             const std::optional<std::string> text = fitsString(form->value);
-            if (!text || text->empty() || text->size() > kMaxFormText || (*text)[0] == ' ')
+            if (!text || text->empty() || text->size() > kMaxFormCharacters || (*text)[0] == ' ')
                 return refuse(*form,
                               "a column's form is a quoted text of up to 18 characters, "
                               "without leading blanks");
@@ -525,28 +396,12 @@ class Check {
     bool dimensions(int64_t n, const BinaryForm& form) {
         const FitsCard* dim = find(numbered("TDIM", n));
         if (!dim) return true;
-        const std::string rule =
-            "the dimensions are whole numbers of 1 or more, no more "
-            "elements than the column holds";
         const std::optional<std::string> text = fitsString(dim->value);
-        if (!text || text->size() < 3 || text->front() != '(' || text->back() != ')')
-            return refuse(*dim, rule);
-        Wide elements = 1;
-        size_t from = 1;
-        while (from < text->size()) {
-            const size_t comma = std::min(text->find(',', from), text->size() - 1);
-            std::string_view d = std::string_view(*text).substr(from, comma - from);
-            while (!d.empty() && d.front() == ' ')
-                d.remove_prefix(1);
-            while (!d.empty() && d.back() == ' ')
-                d.remove_suffix(1);
-            const std::optional<int64_t> v = fitsInteger(d);
-            if (!v || *v < 1 || *v > kMaxRepeat) return refuse(*dim, rule);
-            elements *= Wide(*v);
-            if (elements > Wide(kMaxRepeat)) return refuse(*dim, rule);
-            from = comma + 1;
-        }
-        if (!form.descriptor && elements > Wide(form.repeat)) return refuse(*dim, rule);
+        const std::optional<int64_t> elements = text ? dimensionsElements(*text) : std::nullopt;
+        if (!elements || (!form.descriptor && *elements > form.repeat))
+            return refuse(*dim,
+                          "the dimensions are whole numbers of 1 or more, no more "
+                          "elements than the column holds");
         return true;
     }
 
@@ -581,7 +436,8 @@ class Check {
                                      : n == 2 ? "a tile is at least one pixel high"
                                               : "a tile is at least one pixel deep";
             if (!integer(numbered("ZTILE", n), 1, INT64_MAX, rule, &tile)) return false;
-            tiles *= Wide((length - 1) / tile + 1);
+            // Kept below 2^64 whatever the axes, so that the product cannot wrap.
+            tiles = std::min(tiles * Wide((length - 1) / tile + 1), Wide(UINT64_MAX));
             tilePixels *= Wide(tile);
             if (tilePixels > Wide(kMaxTilePixels))
                 return refuse(find(numbered("ZTILE", n)) ? *find(numbered("ZTILE", n))
@@ -648,7 +504,7 @@ class Check {
         }
         if (codec == "HCOMPRESS_1") {
             int64_t smooth = 0;
-            return real("ZVAL1", "the HCOMPRESS scale is a finite number", false, nullptr, true) &&
+            return real("ZVAL1", "the HCOMPRESS scale is a finite number", false, true) &&
                    integer("ZVAL2", 0, 1, "HCOMPRESS smoothing is 0 or 1", &smooth);
         }
         return true;

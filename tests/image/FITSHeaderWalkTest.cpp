@@ -24,19 +24,26 @@ QByteArray imagesFile(int images) {
     });
 }
 
-// A file of every kind of HDU the reader takes, one after another.
+// A file of every kind of HDU the reader takes, one after another; the heaps (of the binary
+// table and of the compressed images' tiles) span records, so their size counts.
 QByteArray everyKindFile() {
-    return writeFits([](fitsfile* f, int* st) {
+    std::vector<short> noise(100 * 100);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = short(i * 7919 % 4001);
+    return writeFits([&](fitsfile* f, int* st) {
         addImage(f, st, SHORT_IMG, {5, 3}, TSHORT, std::vector<short>(15, 1));
         addImage(f, st, FLOAT_IMG, {4, 4, 3}, TFLOAT, std::vector<float>(48, 0.5f));
         char* names[] = {const_cast<char*>("A"), const_cast<char*>("B")};
         char* binary[] = {const_cast<char*>("3D"), const_cast<char*>("1PJ")};
         char* ascii[] = {const_cast<char*>("I6"), const_cast<char*>("E12.4")};
         fits_create_tbl(f, BINARY_TBL, 3, 2, names, binary, nullptr, "BIN", st);
+        std::vector<int> heap(1500, 4);
+        for (int r = 1; r <= 3; ++r)
+            fits_write_col(f, TINT, 2, r, 1, LONGLONG(heap.size()), heap.data(), st);
         fits_create_tbl(f, ASCII_TBL, 4, 2, names, ascii, nullptr, "ASC", st);
-        for (int codec : {GZIP_1, GZIP_2, HCOMPRESS_1, PLIO_1}) {
+        for (int codec : {RICE_1, GZIP_1, GZIP_2, HCOMPRESS_1, PLIO_1}) {
             fits_set_compression_type(f, codec, st);
-            addImage(f, st, SHORT_IMG, {20, 10}, TSHORT, std::vector<short>(200, 3));
+            addImage(f, st, SHORT_IMG, {100, 100}, TSHORT, noise);
         }
         fits_set_compression_type(f, 0, st);
         addImage(f, st, BYTE_IMG, {0}, TBYTE, std::vector<unsigned char>());
