@@ -57,6 +57,8 @@ Index indexOf(std::string_view key, std::string_view family) {
 
 // True for a keyword this check answers for: its value decides the structure of an HDU.
 bool isStructural(const std::string& key) {
+    if (key.empty() || std::string_view("SXBNPGTZ").find(key[0]) == std::string_view::npos)
+        return false;  // most keywords, at once
     for (const char* single : kSingle)
         if (key == single) return true;
     for (const char* family : kIndexed)
@@ -68,23 +70,24 @@ std::string numbered(const char* family, int64_t n) {
     return family + std::to_string(n);
 }
 
-// The cards of one header, looked up by keyword.
+// The cards of one header, the structural ones looked up by keyword.
 class Header {
   public:
     Header(const char* cards, size_t count) {
         cards_.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             cards_.push_back(readFitsCard(cards + i * kFitsCardBytes));
-            byKey_[cards_.back().key].push_back(i);
+            if (isStructural(cards_.back().key)) byKey_[cards_.back().key].push_back(i);
         }
     }
     const std::vector<FitsCard>& cards() const { return cards_; }
-    // The cards keyed `key`, in header order.
+    // The cards keyed `key` (a structural keyword), in header order.
     const std::vector<size_t>& all(const std::string& key) const {
         static const std::vector<size_t> none;
         auto it = byKey_.find(key);
         return it == byKey_.end() ? none : it->second;
     }
+    // The structural keywords, each with its cards.
     const std::map<std::string, std::vector<size_t>>& byKey() const { return byKey_; }
 
   private:
@@ -211,7 +214,6 @@ class Check {
     // structural ones are refused in lower case, numbered oddly, or twice.
     bool names() {
         for (const auto& [key, where] : header_.byKey()) {
-            if (!isStructural(key)) continue;
             const FitsCard& card = header_.cards()[where.front()];
             for (const char* family : kIndexed)
                 if (indexOf(key, family) == Index::Odd)
