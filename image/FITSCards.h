@@ -28,8 +28,8 @@ struct FitsCard {
 // Parses the card of kFitsCardBytes bytes at `card`.
 FitsCard readFitsCard(const char* card);
 
-// True when the card at `card` is the header's END card: the name "END" and nothing else
-// before column 9.
+// True when the card at `card` is the header's END card: named "END" as CFITSIO names cards
+// (so "HIERARCH END = ..." ends a header too).
 bool isFitsEndCard(const char* card);
 
 // The value of an integer keyword: a token of an optional sign and decimal digits only, within

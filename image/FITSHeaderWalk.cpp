@@ -8,8 +8,8 @@
 
 namespace {
 
-// The first card's name of the header at `at`.
-bool startsWith(const char* bytes, size_t size, uint64_t at, const char* name) {
+// True when the card at `at` is named `name`: a header starts there.
+bool opensHeader(const char* bytes, size_t size, uint64_t at, const char* name) {
     return at + kFitsCardBytes <= size && readFitsCard(bytes + at).name == name;
 }
 
@@ -18,7 +18,7 @@ bool startsWith(const char* bytes, size_t size, uint64_t at, const char* name) {
 std::vector<FitsHduPlace> walkFitsHeaders(const char* bytes, size_t size) {
     std::vector<FitsHduPlace> places;
     uint64_t at = 0;
-    while (startsWith(bytes, size, at, places.empty() ? "SIMPLE" : "XTENSION")) {
+    while (opensHeader(bytes, size, at, places.empty() ? "SIMPLE" : "XTENSION")) {
         FitsHduPlace place;
         place.header = at;
         uint64_t card = at;
@@ -34,6 +34,7 @@ std::vector<FitsHduPlace> walkFitsHeaders(const char* bytes, size_t size) {
         const FitsHeaderVerdict verdict =
             checkFitsHeader(bytes + at, size_t(place.cards), places.empty());
         place.refusal = verdict.refusal;
+        place.bytes = verdict.dataBytes;
         if (verdict.dataBytes) {
             // The data size is below 2^63, and so is the offset: the sum cannot wrap.
             const uint64_t records = *verdict.dataBytes / kFitsRecordBytes +

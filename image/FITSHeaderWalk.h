@@ -21,12 +21,14 @@
 
 // One HDU as the walk found it.
 struct FitsHduPlace {
-    uint64_t header = 0;          // byte offset of the header's first card
-    uint64_t cards = 0;           // cards of the header before its END card
-    uint64_t data = 0;            // byte offset of the data: the record after the END card's
-    std::optional<uint64_t> end;  // byte offset past the data in whole records (where the next
-                                  // HDU would start); absent when the header does not say
-    std::string refusal;          // why the header is refused; empty when it is sound
+    uint64_t header = 0;            // byte offset of the header's first card
+    uint64_t cards = 0;             // cards of the header before its END card
+    uint64_t data = 0;              // byte offset of the data: the record after the END card's
+    std::optional<uint64_t> bytes;  // bytes of data the header declares (a table's heap
+                                    // included); absent when its size keywords do not say
+    std::optional<uint64_t> end;    // byte offset past the data in whole records (where the next
+                                    // HDU would start); absent when the header does not say
+    std::string refusal;            // why the header is refused; empty when it is sound
 
     bool sound() const { return refusal.empty(); }
 };

@@ -86,19 +86,6 @@ std::shared_ptr<uint8_t> readPixels(fitsfile* f, DecodeHelper::Input& helperInpu
     return pixels;
 }
 
-// Bytes of a table HDU's data as the FITS standard counts them: NAXIS1 x NAXIS2 + PCOUNT
-// (the heap, with any gap before it, is inside PCOUNT). Huge when a keyword is missing or
-// negative, so the HDU is refused.
-unsigned __int128 tableDataBytes(fitsfile* f) {
-    LONGLONG naxis1 = -1, naxis2 = -1, pcount = -1;
-    int s = 0;
-    fits_read_key(f, TLONGLONG, "NAXIS1", &naxis1, nullptr, &s);
-    fits_read_key(f, TLONGLONG, "NAXIS2", &naxis2, nullptr, &s);
-    fits_read_key(f, TLONGLONG, "PCOUNT", &pcount, nullptr, &s);
-    if (s != 0 || naxis1 < 0 || naxis2 < 0 || pcount < 0) return ~(unsigned __int128)0 >> 1;
-    return (unsigned __int128)naxis1 * (unsigned __int128)naxis2 + (unsigned __int128)pcount;
-}
-
 // Bits of one element of a column of CFITSIO type `type`.
 int elementBits(int type) {
     switch (type) {
@@ -203,9 +190,9 @@ std::shared_ptr<FITSImageRep> readHdu(FitsFile& file, int hdu) {
     fits_get_hdrspace(f, &keyCount, nullptr, &status);
     if (status != 0) return nullptr;
     // The walk has found the data within the bytes. A table's heap cells are checked against
-    // its size as the standard counts it, NAXIS1 x NAXIS2 + PCOUNT: CFITSIO's own end of the
-    // data adds PCOUNT to THEAP, beyond the data when the heap starts after a gap.
-    const unsigned __int128 tableBytes = hduType == IMAGE_HDU ? 0 : tableDataBytes(f);
+    // the data's size as the walk took it from the header (NAXIS1 x NAXIS2 + PCOUNT): CFITSIO's
+    // own end of the data adds PCOUNT to THEAP, beyond the data when the heap starts after a gap.
+    const unsigned __int128 tableBytes = *file.places[size_t(hdu) - 1].bytes;
 
     rep->metadata.append({"key", "value", "comment"});
     for (int n = 1; n <= keyCount; ++n) {
@@ -246,8 +233,8 @@ std::shared_ptr<FITSImageRep> readHdu(FitsFile& file, int hdu) {
                 bitpix == 8 || bitpix == 16
                     ? 0
                     : (unsigned __int128)width * height * layout.planesPresent * 8;
-            if (!pixelBytesAllowed(total, file.source.size()) ||
-                !pixelBytesAllowed(scratch, file.source.size()))
+            if (!pixelBytesAllowed(total, qsizetype(fileSize)) ||
+                !pixelBytesAllowed(scratch, qsizetype(fileSize)))
                 return nullptr;
             try {
                 rep->buffer = readPixels(f, helperInput, hdu, layout);
